@@ -1,0 +1,76 @@
+# Veltrane: the two commands a developer needs are `make run` and `make test`.
+# Both install what is missing first (Debian 12), then build into build/.
+
+PACKAGES := build-essential cmake ninja-build pkg-config \
+            qt6-base-dev qt6-base-dev-tools qt6-image-formats-plugins libgl-dev \
+            libgtest-dev libgmock-dev \
+            libspng-dev libdeflate-dev libturbojpeg0-dev zlib1g-dev \
+            xvfb xauth xdotool imagemagick x11-utils
+JOBS    ?= $(shell nproc)
+ARGS    ?=
+FILTER  ?=
+SUDO    := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
+CMAKE_GEN := -G Ninja
+
+.PHONY: all deps build run test test-asan test-tsan bench clean
+
+all: build
+
+# Installs only what dpkg does not already report as installed, so a second
+# run costs a second. A fresh machine's package lists are empty: update first.
+deps:
+	@missing=""; for p in $(PACKAGES); do \
+	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q "install ok installed" || missing="$$missing $$p"; \
+	done; \
+	if [ -n "$$missing" ]; then \
+	  echo "Installing:$$missing"; \
+	  $(SUDO) env DEBIAN_FRONTEND=noninteractive apt-get update -qq && \
+	  $(SUDO) env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $$missing; \
+	fi
+
+build/build.ninja:
+	cmake -S . -B build $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release
+
+build: deps build/build.ninja
+	cmake --build build -j $(JOBS)
+
+run: build
+	@if [ -z "$$DISPLAY" ] && [ -z "$$WAYLAND_DISPLAY" ]; then \
+	  echo "No display: Veltrane is a desktop program and needs one."; \
+	  echo "On a machine without a screen, start a virtual one first:"; \
+	  echo "  Xvfb :99 -screen 0 1920x1080x24 & DISPLAY=:99 make run ARGS=picture.jpg"; \
+	  exit 1; \
+	fi
+	./build/veltrane $(ARGS)
+
+# Tests run headless, and never touch the user's own cache folder.
+define run_tests
+	@cache=$$(mktemp -d); \
+	QT_QPA_PLATFORM=offscreen XDG_CACHE_HOME=$$cache \
+	  ctest --test-dir $(1) --output-on-failure $(2); status=$$?; \
+	rm -rf $$cache; exit $$status
+endef
+
+test: build
+	$(call run_tests,build,)
+
+build-asan/build.ninja:
+	cmake -S . -B build-asan $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DVELTRANE_SANITIZE=address,undefined
+
+test-asan: deps build-asan/build.ninja
+	cmake --build build-asan -j $(JOBS)
+	$(call run_tests,build-asan,)
+
+build-tsan/build.ninja:
+	cmake -S . -B build-tsan $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELTRANE_SANITIZE=thread
+
+# The threaded parts: the platform layer, the canvas and the kit.
+test-tsan: deps build-tsan/build.ninja
+	cmake --build build-tsan -j $(JOBS)
+	$(call run_tests,build-tsan,-R '^(platform|canvas|kit)$$')
+
+bench: build
+	QT_QPA_PLATFORM=offscreen ./build/veltrane-bench $(FILTER)
+
+clean:
+	rm -rf build build-asan build-tsan

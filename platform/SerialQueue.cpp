@@ -1,0 +1,62 @@
+#include "platform/SerialQueue.h"
+
+#include <pthread.h>
+
+SerialQueue::SerialQueue(std::string label) : m_label(std::move(label))
+{
+    m_worker = std::thread([this] { run(); });
+}
+
+SerialQueue::~SerialQueue()
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_stopping = true;
+    }
+    m_wake.notify_all();
+    if (m_worker.joinable())
+        m_worker.join();
+}
+
+void SerialQueue::async(std::function<void()> task)
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_tasks.push_back(std::move(task));
+    }
+    m_wake.notify_one();
+}
+
+void SerialQueue::waitUntilIdle()
+{
+    std::unique_lock lock(m_mutex);
+    m_idle.wait(lock, [this] { return m_tasks.empty() && !m_running; });
+}
+
+bool SerialQueue::isCurrent() const
+{
+    return std::this_thread::get_id() == m_worker.get_id();
+}
+
+void SerialQueue::run()
+{
+    // Thread names are limited to 15 characters on Linux.
+    pthread_setname_np(pthread_self(), m_label.substr(0, 15).c_str());
+    std::unique_lock lock(m_mutex);
+    for (;;) {
+        m_wake.wait(lock, [this] { return m_stopping || !m_tasks.empty(); });
+        if (m_tasks.empty()) // stopping, and nothing left to run
+            break;
+        auto task = std::move(m_tasks.front());
+        m_tasks.pop_front();
+        m_running = true;
+        lock.unlock();
+        task();
+        task = nullptr; // release captures outside the lock
+        lock.lock();
+        m_running = false;
+        if (m_tasks.empty())
+            m_idle.notify_all();
+    }
+    m_idle.notify_all();
+}

@@ -1,0 +1,202 @@
+#include "TestSupport.h"
+#include "platform/BackgroundPool.h"
+#include "platform/CachesFolder.h"
+#include "platform/MainThread.h"
+#include "platform/NotificationCenter.h"
+#include "platform/SerialQueue.h"
+#include "platform/SystemLog.h"
+
+#include <gtest/gtest.h>
+
+#include <QStringList>
+
+#include <atomic>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+using testsupport::waitFor;
+
+TEST(SerialQueue, RunsTasksInSubmissionOrderOneAtATime)
+{
+    SerialQueue queue("order");
+    std::vector<int> seen; // touched only by the queue's worker, then read after the wait
+    std::atomic<int> running{0};
+    std::atomic<bool> overlapped{false};
+    for (int i = 0; i < 200; ++i) {
+        queue.async([&, i] {
+            if (running.fetch_add(1) != 0)
+                overlapped = true;
+            seen.push_back(i);
+            running.fetch_sub(1);
+        });
+    }
+    queue.waitUntilIdle();
+    ASSERT_EQ(seen.size(), 200u);
+    for (int i = 0; i < 200; ++i)
+        EXPECT_EQ(seen[i], i);
+    EXPECT_FALSE(overlapped);
+}
+
+TEST(SerialQueue, AcceptsSubmissionsFromManyThreadsAndFromItsOwnTasks)
+{
+    SerialQueue queue("many");
+    std::atomic<int> count{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([&] {
+            for (int i = 0; i < 100; ++i)
+                queue.async([&] {
+                    ++count;
+                    if (count % 50 == 0)
+                        queue.async([&] { ++count; }); // a task queueing a task
+                });
+        });
+    for (auto& thread : threads)
+        thread.join();
+    queue.waitUntilIdle();
+    EXPECT_EQ(count.load(), 400 + 8);
+}
+
+TEST(SerialQueue, IsCurrentOnlyOnItsWorker)
+{
+    SerialQueue queue("current");
+    std::atomic<bool> inside{false};
+    queue.async([&] { inside = queue.isCurrent(); });
+    queue.waitUntilIdle();
+    EXPECT_TRUE(inside);
+    EXPECT_FALSE(queue.isCurrent());
+}
+
+TEST(SerialQueue, DestructionRunsWhatIsQueuedAndJoins)
+{
+    std::atomic<int> count{0};
+    {
+        SerialQueue queue("drain");
+        for (int i = 0; i < 50; ++i)
+            queue.async([&] {
+                std::this_thread::sleep_for(std::chrono::microseconds(100));
+                ++count;
+            });
+    }
+    EXPECT_EQ(count.load(), 50);
+}
+
+TEST(MainThread, AsyncRunsLaterOnTheMainThreadEvenFromTheMainThread)
+{
+    bool ran = false;
+    MainThread::async([&] { ran = MainThread::isCurrent(); });
+    EXPECT_FALSE(ran); // not at once
+    EXPECT_TRUE(waitFor([&] { return ran; }));
+}
+
+TEST(MainThread, AsyncFromAWorkerReachesTheMainThread)
+{
+    std::atomic<bool> onMain{false};
+    std::atomic<bool> ran{false};
+    std::thread worker([&] {
+        EXPECT_FALSE(MainThread::isCurrent());
+        MainThread::async([&] {
+            onMain = MainThread::isCurrent();
+            ran = true;
+        });
+    });
+    worker.join();
+    EXPECT_TRUE(waitFor([&] { return ran.load(); }));
+    EXPECT_TRUE(onMain);
+}
+
+TEST(MainThread, SyncWaitsForTheMainThreadAndRunsInlineOnIt)
+{
+    int inlineValue = 0;
+    MainThread::sync([&] { inlineValue = 1; });
+    EXPECT_EQ(inlineValue, 1);
+
+    std::atomic<int> value{0};
+    std::atomic<bool> returned{false};
+    std::thread worker([&] {
+        MainThread::sync([&] { value = MainThread::isCurrent() ? 7 : -1; });
+        // The call has finished by the time sync returns.
+        EXPECT_EQ(value.load(), 7);
+        returned = true;
+    });
+    EXPECT_TRUE(waitFor([&] { return returned.load(); }));
+    worker.join();
+}
+
+TEST(BackgroundPool, RunsOffTheMainThreadAndWaits)
+{
+    std::atomic<int> offMain{0};
+    for (int i = 0; i < 16; ++i)
+        BackgroundPool::run([&] {
+            if (!MainThread::isCurrent())
+                ++offMain;
+        });
+    BackgroundPool::waitForDone();
+    EXPECT_EQ(offMain.load(), 16);
+    EXPECT_GE(BackgroundPool::threadCount(), 1);
+}
+
+TEST(CachesFolder, FollowsXdgCacheHome)
+{
+    const QByteArray saved = qgetenv("XDG_CACHE_HOME");
+    const QString dir = testsupport::tempDir();
+    qputenv("XDG_CACHE_HOME", dir.toUtf8());
+    EXPECT_EQ(CachesFolder::path(), dir);
+    qputenv("XDG_CACHE_HOME", saved);
+}
+
+TEST(SystemLog, SinkReceivesEachLine)
+{
+    QStringList lines;
+    SystemLog::setSink([&](const QString& line) { lines << line; });
+    SystemLog::log("first");
+    SystemLog::log("second");
+    SystemLog::setSink({});
+    EXPECT_EQ(lines, QStringList({"first", "second"}));
+}
+
+TEST(NotificationCenter, PostReachesObserversOfThatNameOnly)
+{
+    auto& center = NotificationCenter::defaultCenter();
+    int a = 0, b = 0;
+    const void* seenSender = nullptr;
+    const auto ta = center.addObserver("test.a", [&](const void* sender) {
+        ++a;
+        seenSender = sender;
+    });
+    const auto tb = center.addObserver("test.b", [&](const void*) { ++b; });
+    int marker = 0;
+    center.post("test.a", &marker);
+    EXPECT_EQ(a, 1);
+    EXPECT_EQ(b, 0);
+    EXPECT_EQ(seenSender, &marker);
+
+    center.removeObserver(ta);
+    center.post("test.a");
+    EXPECT_EQ(a, 1);
+    center.removeObserver(tb);
+}
+
+TEST(NotificationCenter, HandlersMayRegisterDuringAPostAndPostsFromThreadsAreSafe)
+{
+    auto& center = NotificationCenter::defaultCenter();
+    std::atomic<int> count{0};
+    std::once_flag once;
+    NotificationCenter::Token late = 0;
+    const auto token = center.addObserver("test.c", [&](const void*) {
+        ++count;
+        std::call_once(once, [&] { late = center.addObserver("test.other", [](const void*) {}); });
+    });
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([&] {
+            for (int i = 0; i < 50; ++i)
+                center.post("test.c");
+        });
+    for (auto& thread : threads)
+        thread.join();
+    EXPECT_EQ(count.load(), 200);
+    center.removeObserver(token);
+    center.removeObserver(late);
+}
