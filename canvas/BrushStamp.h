@@ -1,0 +1,23 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+// The brush stamp: a square soft disc of alpha values that the mask drain
+// stretches onto each stamp rectangle as its coverage. Immutable once made;
+// the canvas publishes a new one in one step when the hardness or the mask
+// scale changes, and a drain keeps its own reference while it draws.
+struct BrushStamp {
+    int size = 0;                // S: pixels per side
+    double radius = 0;           // R = D / 2, with D = 200 / maskScale
+    float hardness = 1;
+    std::vector<std::uint8_t> alpha; // S x S, row 0 on top
+
+    const std::uint8_t* row(int y) const { return alpha.data() + std::size_t(y) * size; }
+
+    // D = 200 / maskScale as a 32-bit float, S = D truncated. Alpha at distance
+    // rho from the centre (R, R), t = rho / R: 1 up to t = hardness, then
+    // falling linearly to 0 at the rim, 0 beyond; sampled at pixel centres.
+    static std::shared_ptr<const BrushStamp> make(float hardness, float maskScale);
+};

@@ -1,0 +1,23 @@
+#pragma once
+
+class ZRImageCutView;
+
+// What the canvas reports to its owner. Every report is optional: the default
+// bodies do nothing.
+class ZRImageCutViewDelegate {
+public:
+    virtual ~ZRImageCutViewDelegate() = default;
+
+    // After every snapshot record, undo step and redo step; main thread.
+    virtual void cutViewDidChangeHistoryState(ZRImageCutView* view) { (void)view; }
+    // Once at each press on a canvas with a picture, before the first stamp.
+    virtual void cutViewWillStartDraw(ZRImageCutView* view) { (void)view; }
+    // Once after each release has been handled.
+    virtual void cutViewDidEndDraw(ZRImageCutView* view) { (void)view; }
+    // After a diameter request, with the value as requested (before clamping).
+    virtual void cutViewDidChangeBrushDiameter(ZRImageCutView* view, float diameter)
+    {
+        (void)view;
+        (void)diameter;
+    }
+};

@@ -1,0 +1,143 @@
+#include "imaging/DiscBlur.h"
+
+#include "platform/ParallelFor.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+namespace DiscBlur {
+namespace {
+
+// Blurs the input (premultiplied, width x height) into the output rectangle
+// `out` given in input pixel coordinates (top-first rows), which may reach
+// outside the input.
+QImage blurInto(const QImage& input, double radius, const QRect& out)
+{
+    QImage result(out.size(), QImage::Format_ARGB32_Premultiplied);
+    if (result.isNull())
+        return result;
+    const int width = input.width();
+    const int height = input.height();
+    const int reach = radius > 0 ? int(std::floor(radius)) : 0;
+
+    // Half-width of the disc's row at each vertical offset, and its area.
+    std::vector<int> halfWidth(2 * reach + 1);
+    std::uint32_t area = 0;
+    for (int dy = -reach; dy <= reach; ++dy) {
+        const double span = radius * radius - double(dy) * dy;
+        const int w = span >= 0 ? std::min(reach, int(std::floor(std::sqrt(span) + 1e-9))) : -1;
+        halfWidth[dy + reach] = w;
+        area += std::uint32_t(2 * w + 1);
+    }
+    const float scale = 1.0f / float(area);
+
+    // Prefix sums cover the output columns widened by the reach on both sides.
+    const int left = out.left() - reach - 1; // input column of prefix index 0
+    const int length = out.width() + 2 * reach + 2;
+
+    auto prefixRow = [&](int inputRow, std::uint32_t* sums) {
+        std::memset(sums, 0, sizeof(std::uint32_t) * 4);
+        if (inputRow < 0 || inputRow >= height) {
+            std::memset(sums, 0, sizeof(std::uint32_t) * 4 * length);
+            return;
+        }
+        const auto* pixels = reinterpret_cast<const std::uint8_t*>(input.constScanLine(inputRow));
+        std::uint32_t b = 0, g = 0, r = 0, a = 0;
+        sums[0] = sums[1] = sums[2] = sums[3] = 0;
+        for (int k = 1; k < length; ++k) {
+            const int x = left + k - 1;
+            if (x >= 0 && x < width) {
+                const std::uint8_t* p = pixels + 4 * x;
+                b += p[0];
+                g += p[1];
+                r += p[2];
+                a += p[3];
+            }
+            std::uint32_t* s = sums + 4 * k;
+            s[0] = b;
+            s[1] = g;
+            s[2] = r;
+            s[3] = a;
+        }
+    };
+
+    auto band = [&](int begin, int end) {
+        const int rows = 2 * reach + 1;
+        const int stride = 4 * length;
+        std::vector<std::uint32_t> ring(std::size_t(rows) * stride);
+        std::vector<std::uint32_t> acc(std::size_t(4) * out.width());
+        // ring slot of input row r is r mod rows (made non-negative)
+        auto slot = [&](int inputRow) {
+            return ring.data() + std::size_t(((inputRow % rows) + rows) % rows) * stride;
+        };
+        const int firstOut = out.top() + begin;
+        for (int r = firstOut - reach; r < firstOut + reach; ++r)
+            prefixRow(r, slot(r));
+        const int n4 = 4 * out.width();
+        for (int oy = begin; oy < end; ++oy) {
+            const int y = out.top() + oy;
+            prefixRow(y + reach, slot(y + reach));
+            std::fill(acc.begin(), acc.end(), 0u);
+            std::uint32_t* accp = acc.data();
+            for (int dy = -reach; dy <= reach; ++dy) {
+                const int w = halfWidth[dy + reach];
+                if (w < 0)
+                    continue;
+                const std::uint32_t* sums = slot(y + dy);
+                // Output column c (input x = out.left + c) sums input columns
+                // x - w .. x + w: prefix indices c + reach - w .. c + reach + w + 1.
+                const std::uint32_t* hi = sums + 4 * (reach + w + 1);
+                const std::uint32_t* lo = sums + 4 * (reach - w);
+                for (int i = 0; i < n4; ++i)
+                    accp[i] += hi[i] - lo[i];
+            }
+            auto* dst = reinterpret_cast<std::uint8_t*>(result.scanLine(oy));
+            for (int i = 0; i < n4; ++i)
+                dst[i] = std::uint8_t(std::min(255.0f, float(accp[i]) * scale + 0.5f));
+        }
+    };
+    ParallelFor::run(out.height(), 64, band);
+    return result;
+}
+
+QImage premultiplied(const QImage& image)
+{
+    if (image.format() == QImage::Format_ARGB32_Premultiplied ||
+        image.format() == QImage::Format_RGB32)
+        return image;
+    return image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+}
+
+} // namespace
+
+QImage blur(const QImage& image, double radius)
+{
+    if (image.isNull())
+        return {};
+    const QImage input = premultiplied(image);
+    return blurInto(input, radius, input.rect());
+}
+
+FilterImage blur(const FilterImage& image, double radius)
+{
+    if (image.isNull())
+        return {};
+    const int grow = radius > 0 ? int(std::ceil(radius)) : 0;
+    return blur(image, radius, image.extent().adjusted(-grow, -grow, grow, grow));
+}
+
+FilterImage blur(const FilterImage& image, double radius, const QRect& region)
+{
+    if (image.isNull() || region.isEmpty())
+        return {};
+    // Extent coordinates are y-up; pixel rows run from the extent's top edge.
+    const QRect extent = image.extent();
+    const int top = (extent.y() + extent.height()) - (region.y() + region.height());
+    const QRect out(region.x() - extent.x(), top, region.width(), region.height());
+    return FilterImage(blurInto(premultiplied(image.pixels()), radius, out), region.topLeft());
+}
+
+} // namespace DiscBlur
