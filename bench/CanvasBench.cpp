@@ -1,0 +1,182 @@
+#include "Bench.h"
+#include "canvas/CanvasLayer.h"
+#include "canvas/ZRImageCutView.h"
+#include "imaging/DiscBlur.h"
+#include "imaging/Picture.h"
+#include "platform/MainThread.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QWheelEvent>
+
+#include <memory>
+#include <random>
+
+namespace {
+
+std::unique_ptr<ZRImageCutView> loadedCanvas(int width, int height, QSize canvasSize = {1920, 1080})
+{
+    auto view = std::make_unique<ZRImageCutView>();
+    view->resize(canvasSize);
+    view->setImage(Picture::fromImage(bench::photo(width, height)));
+    view->waitUntilIdle();
+    return view;
+}
+
+// 1000 stamps 200 mask pixels wide scattered over the picture.
+void scatter(ZRImageCutView& view, int count, double size, std::uint32_t seed)
+{
+    std::mt19937 rng(seed);
+    std::uniform_real_distribution<double> where(-size / 2, 2000 - size / 2);
+    for (int i = 0; i < count; ++i)
+        view.eventBuffer().append({where(rng), where(rng), size, size});
+}
+
+void drainCase(bench::Context& ctx, float hardness)
+{
+    auto view = loadedCanvas(2000, 2000);
+    view->setBrushHardness(hardness);
+    std::uint32_t seed = 1;
+    for (int run = 0; run < 6; ++run) {
+        view->setBrushAlphaValue(run % 2 ? 1.0f : 0.0f);
+        scatter(*view, 1000, 200, seed++);
+        QElapsedTimer timer;
+        timer.start();
+        view->updateMap();
+        view->waitUntilIdle();
+        if (run > 0)
+            ctx.record(timer.nsecsElapsed() / 1e6);
+    }
+}
+
+} // namespace
+
+VELTRANE_BENCH(drain_soft_200px)
+{
+    drainCase(ctx, 0.5f);
+}
+
+VELTRANE_BENCH(drain_hard_200px)
+{
+    drainCase(ctx, 1.0f);
+}
+
+VELTRANE_BENCH(stamp_to_publish_2000)
+{
+    auto view = loadedCanvas(2000, 2000);
+    std::mt19937 rng(3);
+    std::uniform_real_distribution<double> where(0, 1960);
+    for (int run = 0; run < 30; ++run) {
+        const QImage before = view->currentMask();
+        QElapsedTimer timer;
+        timer.start();
+        view->eventBuffer().append({where(rng), where(rng), 40, 40});
+        view->updateMap();
+        while (view->currentMask().constBits() == before.constBits())
+            std::this_thread::yield();
+        ctx.record(timer.nsecsElapsed() / 1e6);
+        view->waitUntilIdle();
+    }
+}
+
+VELTRANE_BENCH(snapshot_write_2000)
+{
+    auto view = loadedCanvas(2000, 2000);
+    view->setBrushHardness(0.5f);
+    std::mt19937 rng(5);
+    std::uniform_real_distribution<double> where(0, 1800);
+    for (int s = 0; s < 30; ++s) {
+        const double x0 = where(rng), y0 = where(rng);
+        for (int i = 0; i < 40; ++i)
+            view->eventBuffer().append({x0 + i * 4, y0 + i * 3, 120, 120});
+        view->eventBuffer().append({0, 0, -1, -1});
+        view->updateMap();
+    }
+    view->waitUntilIdle();
+    for (int run = 0; run < 9; ++run) {
+        QElapsedTimer timer;
+        timer.start();
+        view->eventBuffer().append({0, 0, -1, -1});
+        view->updateMap();
+        view->waitUntilIdle();
+        ctx.record(timer.nsecsElapsed() / 1e6);
+    }
+}
+
+VELTRANE_BENCH(undo_2000)
+{
+    auto view = loadedCanvas(2000, 2000);
+    view->setBrushHardness(0.5f);
+    std::mt19937 rng(9);
+    std::uniform_real_distribution<double> where(0, 1800);
+    for (int s = 0; s < 12; ++s) {
+        const double x0 = where(rng), y0 = where(rng);
+        for (int i = 0; i < 40; ++i)
+            view->eventBuffer().append({x0 + i * 4, y0 + i * 3, 120, 120});
+        view->eventBuffer().append({0, 0, -1, -1});
+        view->updateMap();
+    }
+    view->waitUntilIdle();
+    for (int run = 0; run < 10; ++run) {
+        QElapsedTimer timer;
+        timer.start();
+        view->prevHistoryState();
+        view->waitUntilIdle();
+        ctx.record(timer.nsecsElapsed() / 1e6);
+    }
+}
+
+VELTRANE_BENCH(blur_6mp)
+{
+    const FilterImage source(bench::photo(3000, 2000), QPoint(0, 0));
+    ctx.measure([&] { DiscBlur::blur(source, 25, source.extent()); }, 5);
+}
+
+VELTRANE_BENCH(blur_24mp)
+{
+    const FilterImage source(bench::photo(6000, 4000), QPoint(0, 0));
+    ctx.measure([&] { DiscBlur::blur(source, 50, source.extent()); }, 3);
+}
+
+namespace {
+void frameCase(bench::Context& ctx, bool zoomToOne)
+{
+    auto view = loadedCanvas(6000, 4000);
+    view->setBrushAlphaValue(0);
+    for (int i = 0; i < 300; ++i)
+        view->eventBuffer().append({1000.0 + i * 10, 1500.0 + i * 3, 300, 300});
+    view->eventBuffer().append({0, 0, -1, -1});
+    view->updateMap();
+    view->show();
+    view->waitUntilIdle();
+    if (zoomToOne) {
+        view->imageLayer()->setTransform({1, 960, 540});
+        view->bluredLayer()->setTransform({1, 960, 540});
+    }
+    QApplication::processEvents();
+    ctx.measure([&] { view->repaint(); }, 15);
+}
+} // namespace
+
+VELTRANE_BENCH(frame_fit_24mp)
+{
+    frameCase(ctx, false);
+}
+
+VELTRANE_BENCH(frame_zoom1_24mp)
+{
+    frameCase(ctx, true);
+}
+
+VELTRANE_BENCH(result_24mp)
+{
+    auto view = loadedCanvas(6000, 4000);
+    view->setBrushAlphaValue(0);
+    for (int i = 0; i < 200; ++i)
+        view->eventBuffer().append({500.0 + i * 20, 800.0 + i * 5, 400, 400});
+    view->eventBuffer().append({0, 0, -1, -1});
+    view->updateMap();
+    view->setBlurOn(true);
+    view->waitUntilIdle();
+    ctx.measure([&] { view->getResult(); }, 7);
+}

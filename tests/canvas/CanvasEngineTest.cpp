@@ -1,0 +1,310 @@
+#include "CanvasSupport.h"
+#include "TestSupport.h"
+#include "canvas/CanvasLayer.h"
+#include "platform/NotificationCenter.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFileInfo>
+
+using namespace canvastest;
+
+TEST(CanvasEngine, FreshCanvasHasItsDefaultsAndItsHistoryFolder)
+{
+    ZRImageCutView view;
+    EXPECT_EQ(view.brushDiameter(), 20.0f);
+    EXPECT_EQ(view.brushHardness(), 1.0f);
+    EXPECT_EQ(view.brushAlphaValue(), 0.0f);
+    EXPECT_EQ(view.maskScale(), 1.0f);
+    EXPECT_EQ(view.dragMode(), 0);
+    EXPECT_FALSE(view.isBlurOn());
+    EXPECT_EQ(view.historyLength(), 0);
+    EXPECT_EQ(view.historyCurrentState(), 0);
+    EXPECT_EQ(view.historyFileIndex(), 0);
+    EXPECT_TRUE(view.image().isNull());
+    EXPECT_TRUE(QFileInfo(view.historyDirectory()).isDir());
+    EXPECT_TRUE(view.historyDirectory().endsWith("Pelmora/history/") ||
+                view.historyDirectory().contains("Pelmora/history-"));
+}
+
+TEST(CanvasEngine, DiameterIsClampedAndRoundedWhileTheDelegateHearsTheRequest)
+{
+    struct Case {
+        float requested, stored;
+    };
+    ZRImageCutView view;
+    RecordingDelegate delegate;
+    view.setDelegate(&delegate);
+    for (const Case c : {Case{5, 10}, Case{250, 200}, Case{20.5f, 21}, Case{20.4f, 20}, Case{-3, 10}}) {
+        view.setBrushDiameter(c.requested);
+        EXPECT_EQ(view.brushDiameter(), c.stored) << c.requested;
+        EXPECT_EQ(delegate.lastDiameter, c.requested);
+    }
+    EXPECT_EQ(delegate.diameterReports, 5);
+    // A value that rounds to the current one still reaches the delegate.
+    view.setBrushDiameter(20.2f);
+    EXPECT_EQ(delegate.diameterReports, 6);
+    view.setBrushDiameterSilent(100);
+    EXPECT_EQ(view.brushDiameter(), 100.0f);
+    EXPECT_EQ(delegate.diameterReports, 6);
+    view.setDelegate(nullptr);
+    view.setBrushDiameter(50); // no delegate: nothing to tell, nothing breaks
+}
+
+TEST(CanvasEngine, CursorNotificationIsHarmlessWithoutAPicture)
+{
+    ZRImageCutView view;
+    NotificationCenter::defaultCenter().post("zr.cutView.needsCursorUpdate", nullptr);
+    EXPECT_EQ(view.cursorKind(), ZRImageCutView::CursorKind::Arrow);
+}
+
+TEST(CanvasEngine, LoadingBuildsLayersAFullMaskAndTheFirstSnapshot)
+{
+    RecordingDelegate delegate;
+    auto view = std::make_unique<ZRImageCutView>();
+    view->setDelegate(&delegate);
+    view->resize(800, 600);
+    view->setImage(gradientPicture(800, 600));
+    EXPECT_EQ(view->historyLength(), 0);
+    EXPECT_EQ(view->historyCurrentState(), -1);
+    EXPECT_EQ(view->imageLayer()->frame(), QRectF(-400, -300, 800, 600));
+    EXPECT_EQ(view->bluredLayer()->frame(), QRectF(-400, -300, 800, 600));
+    EXPECT_EQ(view->maskLayer()->frame(), QRectF(0, 0, 800, 600));
+    EXPECT_TRUE(view->bluredLayer()->isHidden());
+    view->waitUntilIdle();
+
+    const QImage mask = view->currentMask();
+    ASSERT_EQ(mask.size(), QSize(800, 600));
+    for (int y = 0; y < 600; y += 37)
+        for (int x = 0; x < 800; x += 41)
+            ASSERT_EQ(mask.constScanLine(y)[x], 255);
+    EXPECT_EQ(view->historyLength(), 1);
+    EXPECT_EQ(view->historyCurrentState(), 0);
+    EXPECT_EQ(view->historyFileIndex(), 0);
+    EXPECT_TRUE(QFileInfo::exists(view->historyDirectory() + "0.his"));
+    EXPECT_EQ(delegate.historyReports, 1);
+    EXPECT_FALSE(view->bluredLayer()->content().isNull()); // the blur has arrived
+    EXPECT_TRUE(view->bluredLayer()->isHidden());
+    view->setDelegate(nullptr);
+}
+
+TEST(CanvasEngine, MaskSizeAndScaleFollowThePicture)
+{
+    struct Case {
+        int w, h, maskW, maskH;
+        float scale;
+    };
+    for (const Case c : {Case{1500, 800, 1500, 800, 1.0f}, Case{2000, 2000, 2000, 2000, 1.0f},
+                         Case{3000, 3000, 2000, 2000, float(2000.0 / 3000.0)},
+                         Case{2001, 10, 2000, 9, float(2000.0 / 2001.0)},
+                         Case{4000, 3000, 2000, 1500, 0.5f}, Case{800, 3000, 533, 2000, float(533.3333333 / 800)}}) {
+        auto view = canvasWith(gradientPicture(c.w, c.h));
+        const QImage mask = view->currentMask();
+        EXPECT_EQ(mask.size(), QSize(c.maskW, c.maskH)) << c.w << "x" << c.h;
+        EXPECT_FLOAT_EQ(view->maskScale(), c.scale) << c.w << "x" << c.h;
+    }
+}
+
+TEST(CanvasEngine, StampOnAReducedMaskChangesOnlyItsScaledRectangle)
+{
+    auto view = canvasWith(gradientPicture(4000, 3000));
+    view->setBrushAlphaValue(0);
+    stroke(*view, {{100, 100, 40, 40}});
+    view->waitUntilIdle();
+    const QImage mask = view->currentMask();
+    ASSERT_EQ(mask.size(), QSize(2000, 1500));
+    int changed = 0;
+    for (int r = 0; r < mask.height(); ++r)
+        for (int x = 0; x < mask.width(); ++x) {
+            if (mask.constScanLine(r)[x] == 255)
+                continue;
+            ++changed;
+            const int yUp = mask.height() - 1 - r;
+            ASSERT_TRUE(x >= 50 && x < 70 && yUp >= 50 && yUp < 70) << x << "," << yUp;
+        }
+    EXPECT_GT(changed, 250);
+    EXPECT_EQ(maskAt(*view, 60, 60), 0);
+}
+
+TEST(CanvasEngine, HardnessSwitchesToTheHardDiscAt0985)
+{
+    // A soft stamp leaves the rim partly kept; the hard disc cuts up to its edge.
+    auto rimValue = [](float hardness) {
+        auto view = canvasWith(gradientPicture(400, 400));
+        view->setBrushHardness(hardness);
+        stroke(*view, {{100, 100, 200, 200}});
+        view->waitUntilIdle();
+        return maskAt(*view, 200 + 96, 200);
+    };
+    EXPECT_EQ(rimValue(0.985f), 0);
+    EXPECT_EQ(rimValue(1.0f), 0);
+    EXPECT_GT(rimValue(0.98f), 0);
+}
+
+TEST(CanvasEngine, RestampingMovesTheMaskToTheNewIntensity)
+{
+    auto view = canvasWith(gradientPicture(400, 300));
+    view->setBrushAlphaValue(0);
+    stroke(*view, {{100, 100, 40, 40}});
+    view->waitUntilIdle();
+    EXPECT_EQ(maskAt(*view, 120, 120), 0);
+    view->setBrushAlphaValue(0.5f);
+    stroke(*view, {{100, 100, 40, 40}});
+    view->waitUntilIdle();
+    const int value = maskAt(*view, 120, 120);
+    EXPECT_TRUE(value == 127 || value == 128) << value;
+}
+
+TEST(CanvasEngine, DrainStopsAtTheMarkerAndLeavesLaterStampsForTheNextDrain)
+{
+    auto view = canvasWith(gradientPicture(400, 300));
+    RecordingDelegate delegate;
+    view->setDelegate(&delegate);
+    view->eventBuffer().append({10, 10, 20, 20});
+    view->eventBuffer().append(StampRect::endOfStroke());
+    view->eventBuffer().append({200, 200, 20, 20});
+    view->updateMap();
+    view->waitUntilIdle();
+    EXPECT_EQ(maskAt(*view, 20, 20), 0);
+    EXPECT_EQ(maskAt(*view, 210, 210), 255); // still waiting
+    EXPECT_EQ(view->eventBuffer().size(), 1u);
+    EXPECT_EQ(view->historyLength(), 2);
+    EXPECT_EQ(delegate.historyReports, 1);
+
+    view->updateMap();
+    view->waitUntilIdle();
+    EXPECT_EQ(maskAt(*view, 210, 210), 0);
+    EXPECT_EQ(view->historyLength(), 2); // no marker, no snapshot
+
+    // A drain that finds only a marker records and leaves the mask image alone.
+    const QImage before = view->currentMask();
+    view->eventBuffer().append(StampRect::endOfStroke());
+    view->updateMap();
+    view->waitUntilIdle();
+    EXPECT_EQ(view->historyLength(), 3);
+    EXPECT_EQ(view->currentMask().constBits(), before.constBits());
+    view->setDelegate(nullptr);
+}
+
+TEST(CanvasEngine, StampsWithoutAPictureWaitAndLoadingDiscardsThem)
+{
+    auto view = canvasWith(Picture());
+    view->eventBuffer().append({10, 10, 20, 20});
+    view->eventBuffer().append(StampRect::endOfStroke());
+    view->updateMap();
+    view->waitUntilIdle();
+    EXPECT_EQ(view->eventBuffer().size(), 2u);
+    EXPECT_TRUE(view->currentMask().isNull());
+
+    view->setImage(gradientPicture(300, 200));
+    view->waitUntilIdle();
+    EXPECT_EQ(view->eventBuffer().size(), 0u);
+    EXPECT_EQ(maskAt(*view, 20, 20), 255);
+    EXPECT_EQ(view->historyLength(), 1);
+}
+
+TEST(CanvasEngine, LoadingWhileStampsWaitDiscardsThemForBothPictures)
+{
+    auto view = canvasWith(gradientPicture(300, 200));
+    view->eventBuffer().append({10, 10, 20, 20});
+    view->setImage(gradientPicture(320, 240));
+    view->updateMap();
+    view->waitUntilIdle();
+    EXPECT_EQ(maskAt(*view, 20, 20), 255);
+    EXPECT_EQ(view->currentMask().size(), QSize(320, 240));
+}
+
+TEST(CanvasEngine, LateBlurOfAnEarlierPictureIsDiscarded)
+{
+    auto view = canvasWith(Picture());
+    view->setImage(gradientPicture(1200, 900)); // its blur takes a while
+    const Picture second = gradientPicture(200, 100);
+    view->setImage(second);
+    view->waitUntilIdle();
+    const QImage blurred = view->bluredLayer()->content();
+    ASSERT_FALSE(blurred.isNull());
+    EXPECT_EQ(blurred.size(), QSize(200, 100));
+}
+
+TEST(CanvasEngine, BlurOnBeforeLoadingKeepsTheNewCopyHiddenUntilSwitchedAgain)
+{
+    auto view = canvasWith(Picture());
+    view->setBlurOn(true);
+    view->setImage(gradientPicture(200, 100));
+    view->waitUntilIdle();
+    EXPECT_TRUE(view->isBlurOn());
+    EXPECT_TRUE(view->bluredLayer()->isHidden());
+    view->setBlurOn(true);
+    EXPECT_FALSE(view->bluredLayer()->isHidden());
+}
+
+TEST(CanvasEngine, ResultHasThePicturesFullSizeAndIgnoresTheViewport)
+{
+    const Picture picture = gradientPicture(5000, 4000);
+    auto view = canvasWith(picture);
+    EXPECT_EQ(view->currentMask().size(), QSize(2000, 1600));
+
+    const QImage untouched = view->getResult().bestRepresentation();
+    ASSERT_EQ(untouched.size(), QSize(5000, 4000));
+    const QImage source = picture.bestRepresentation();
+    for (int y = 0; y < 4000; y += 397)
+        for (int x = 0; x < 5000; x += 499)
+            ASSERT_EQ(untouched.pixel(x, y), source.pixel(x, y)) << x << "," << y;
+
+    view->setBrushAlphaValue(0);
+    stroke(*view, {{1000, 1000, 500, 500}});
+    view->waitUntilIdle();
+    const QImage atFit = view->getResult().bestRepresentation();
+    EXPECT_EQ(qAlpha(atFit.pixel(1250, 4000 - 1250)), 0);
+    EXPECT_EQ(atFit.pixel(100, 100), source.pixel(100, 100));
+
+    view->swipe(-200, 150);
+    view->setImageFit(false);
+    const QImage moved = view->getResult().bestRepresentation();
+    EXPECT_EQ(moved, atFit);
+}
+
+TEST(CanvasEngine, ResultUsesTheBlurredCopyWhereCutOnlyWhenShownAndReady)
+{
+    auto view = canvasWith(gradientPicture(300, 200));
+    view->setBrushAlphaValue(0);
+    stroke(*view, {{-100, -100, 600, 600}});
+    view->waitUntilIdle();
+    const QImage hidden = view->getResult().bestRepresentation();
+    EXPECT_EQ(qAlpha(hidden.pixel(150, 100)), 0);
+
+    view->setBlurOn(true);
+    const QImage shown = view->getResult().bestRepresentation();
+    const QImage blurred = view->bluredLayer()->content();
+    EXPECT_EQ(shown.pixel(150, 100), blurred.pixel(150, 100));
+    EXPECT_EQ(qAlpha(shown.pixel(150, 100)), 255);
+}
+
+TEST(CanvasEngine, ResetIsOneUndoableStep)
+{
+    auto view = canvasWith(gradientPicture(300, 200));
+    stroke(*view, {{50, 50, 40, 40}});
+    view->waitUntilIdle();
+    EXPECT_EQ(maskAt(*view, 70, 70), 0);
+    view->resetMask();
+    view->waitUntilIdle();
+    EXPECT_EQ(maskAt(*view, 70, 70), 255);
+    EXPECT_EQ(view->historyLength(), 3);
+    view->prevHistoryState();
+    view->waitUntilIdle();
+    EXPECT_EQ(maskAt(*view, 70, 70), 0);
+    EXPECT_EQ(view->historyCurrentState(), 1);
+}
+
+TEST(CanvasEngine, ANewPictureAppearsFittedAndTheResultOfNoPictureIsNothing)
+{
+    auto empty = canvasWith(Picture());
+    EXPECT_TRUE(empty->getResult().isNull());
+    auto view = canvasWith(gradientPicture(4000, 3000));
+    const ViewTransform t = view->viewTransform();
+    EXPECT_FLOAT_EQ(float(t.scale), 0.2f);
+    EXPECT_DOUBLE_EQ(t.tx, 400);
+    EXPECT_DOUBLE_EQ(t.ty, 300);
+    EXPECT_TRUE(view->imageFit());
+}

@@ -1,0 +1,67 @@
+#pragma once
+
+#include "canvas/ZRImageCutView.h"
+#include "canvas/ZRImageCutViewDelegate.h"
+#include "imaging/Picture.h"
+
+#include <QImage>
+
+#include <atomic>
+#include <memory>
+
+namespace canvastest {
+
+// A picture of the given size in points, filled with a gradient so that its
+// pixels differ.
+inline Picture gradientPicture(int width, int height)
+{
+    QImage image(width, height, QImage::Format_ARGB32_Premultiplied);
+    for (int y = 0; y < height; ++y) {
+        auto* row = reinterpret_cast<QRgb*>(image.scanLine(y));
+        for (int x = 0; x < width; ++x)
+            row[x] = qRgb(x * 255 / std::max(1, width - 1), y * 255 / std::max(1, height - 1), 90);
+    }
+    return Picture::fromImage(image);
+}
+
+struct RecordingDelegate : ZRImageCutViewDelegate {
+    void cutViewDidChangeHistoryState(ZRImageCutView*) override { ++historyReports; }
+    void cutViewWillStartDraw(ZRImageCutView*) override { ++starts; }
+    void cutViewDidEndDraw(ZRImageCutView*) override { ++ends; }
+    void cutViewDidChangeBrushDiameter(ZRImageCutView*, float d) override
+    {
+        ++diameterReports;
+        lastDiameter = d;
+    }
+    int historyReports = 0, starts = 0, ends = 0, diameterReports = 0;
+    float lastDiameter = 0;
+};
+
+// A canvas of 800 x 600 holding a picture, with every queued step finished.
+inline std::unique_ptr<ZRImageCutView> canvasWith(const Picture& picture, QSize size = {800, 600})
+{
+    auto view = std::make_unique<ZRImageCutView>();
+    view->resize(size);
+    if (!picture.isNull())
+        view->setImage(picture);
+    view->waitUntilIdle();
+    return view;
+}
+
+// Appends one stroke of the given stamps (picture points) and its marker.
+inline void stroke(ZRImageCutView& view, std::initializer_list<StampRect> stamps)
+{
+    for (const StampRect& r : stamps)
+        view.eventBuffer().append(r);
+    view.eventBuffer().append(StampRect::endOfStroke());
+    view.updateMap();
+}
+
+// Mask alpha at a mask pixel given y up.
+inline int maskAt(const ZRImageCutView& view, int x, int yUp)
+{
+    const QImage mask = view.currentMask();
+    return mask.constScanLine(mask.height() - 1 - yUp)[x];
+}
+
+} // namespace canvastest

@@ -1,0 +1,89 @@
+#include "imaging/DiscBlur.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+namespace {
+
+// The blur computed the slow way: a sum over the disc for every pixel.
+QImage referenceBlur(const QImage& in, double radius)
+{
+    QImage out(in.size(), QImage::Format_ARGB32_Premultiplied);
+    const int reach = int(std::floor(radius));
+    int area = 0;
+    for (int dy = -reach; dy <= reach; ++dy)
+        for (int dx = -reach; dx <= reach; ++dx)
+            if (dx * dx + dy * dy <= radius * radius)
+                ++area;
+    for (int y = 0; y < in.height(); ++y)
+        for (int x = 0; x < in.width(); ++x) {
+            double sum[4] = {0, 0, 0, 0};
+            for (int dy = -reach; dy <= reach; ++dy)
+                for (int dx = -reach; dx <= reach; ++dx) {
+                    if (dx * dx + dy * dy > radius * radius)
+                        continue;
+                    const int sx = x + dx, sy = y + dy;
+                    if (sx < 0 || sy < 0 || sx >= in.width() || sy >= in.height())
+                        continue;
+                    const QRgb p = in.pixel(sx, sy);
+                    sum[0] += qBlue(p);
+                    sum[1] += qGreen(p);
+                    sum[2] += qRed(p);
+                    sum[3] += qAlpha(p);
+                }
+            auto c = [&](int i) { return int(std::min(255.0, sum[i] / area + 0.5)); };
+            reinterpret_cast<QRgb*>(out.scanLine(y))[x] = qRgba(c(2), c(1), c(0), c(3));
+        }
+    return out;
+}
+
+} // namespace
+
+TEST(DiscBlur, MatchesTheDirectSumOverTheDisc)
+{
+    QImage in(37, 23, QImage::Format_ARGB32_Premultiplied);
+    std::mt19937 rng(7);
+    for (int y = 0; y < in.height(); ++y)
+        for (int x = 0; x < in.width(); ++x) {
+            const int a = int(rng() % 256);
+            reinterpret_cast<QRgb*>(in.scanLine(y))[x] =
+                qRgba(int(rng() % (a + 1)), int(rng() % (a + 1)), int(rng() % (a + 1)), a);
+        }
+    for (double radius : {0.0, 1.0, 2.5, 4.0, 7.3}) {
+        const QImage fast = DiscBlur::blur(in, radius);
+        const QImage slow = referenceBlur(in, radius);
+        for (int y = 0; y < in.height(); ++y)
+            for (int x = 0; x < in.width(); ++x)
+                ASSERT_EQ(fast.pixel(x, y), slow.pixel(x, y)) << radius << " at " << x << "," << y;
+    }
+}
+
+TEST(DiscBlur, RadiusOneSpreadsAPointOverFivePixels)
+{
+    QImage in(9, 9, QImage::Format_ARGB32_Premultiplied);
+    in.fill(Qt::transparent);
+    reinterpret_cast<QRgb*>(in.scanLine(4))[4] = qRgba(250, 250, 250, 250);
+    const QImage out = DiscBlur::blur(in, 1.0);
+    EXPECT_EQ(qAlpha(out.pixel(4, 4)), 50);
+    EXPECT_EQ(qAlpha(out.pixel(3, 4)), 50);
+    EXPECT_EQ(qAlpha(out.pixel(4, 5)), 50);
+    EXPECT_EQ(qAlpha(out.pixel(3, 3)), 0);
+}
+
+TEST(DiscBlur, OutsideCountsAsTransparentAndTheGrownExtentKeepsTheHalo)
+{
+    QImage in(20, 10, QImage::Format_RGB32);
+    in.fill(Qt::white);
+    const QImage out = DiscBlur::blur(in, 3);
+    EXPECT_EQ(qAlpha(out.pixel(10, 5)), 255);
+    EXPECT_LT(qAlpha(out.pixel(0, 0)), 255); // the corner mixes in transparency
+
+    const FilterImage whole = DiscBlur::blur(FilterImage(in, QPoint(0, 0)), 3);
+    EXPECT_EQ(whole.extent(), QRect(-3, -3, 26, 16));
+    EXPECT_GT(qAlpha(whole.pixels().pixel(1, 5)), 0); // 2 px left of the source
+    // Cropped back to the source extent, it is the same as the direct blur.
+    const FilterImage region = DiscBlur::blur(FilterImage(in, QPoint(0, 0)), 3, QRect(0, 0, 20, 10));
+    EXPECT_EQ(region.extent(), QRect(0, 0, 20, 10));
+    EXPECT_EQ(region.pixels(), out);
+}
