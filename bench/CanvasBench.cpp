@@ -11,6 +11,7 @@
 
 #include <memory>
 #include <random>
+#include <thread>
 
 namespace {
 
