@@ -105,8 +105,9 @@ public:
     CursorKind cursorKind() const { return m_cursorKind; }
     int cursorSize() const { return m_cursorSize; }
 
-    // The stamps waiting for the drain (tests and tools).
+    // The stamps waiting for the drain, and the queue that drains them (tests and tools).
     EventBuffer& eventBuffer() { return m_eventBuffer; }
+    SerialQueue& serialQueue() { return *m_serial; }
     // The mask as currently shown (Format_Alpha8, top row first), or null.
     QImage currentMask() const;
 

@@ -1,0 +1,409 @@
+#include "CanvasSupport.h"
+#include "TestSupport.h"
+#include "canvas/CanvasLayer.h"
+#include "canvas/Viewport.h"
+#include "platform/SerialQueue.h"
+#include "platform/SystemLog.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QTest>
+#include <QWheelEvent>
+
+#include <condition_variable>
+#include <mutex>
+
+using namespace canvastest;
+
+namespace {
+
+// Holds the canvas's queue so that appended stamps can be read before a drain takes them.
+class QueuePause {
+public:
+    explicit QueuePause(ZRImageCutView& view)
+    {
+        view.serialQueue().async([this] {
+            std::unique_lock lock(m_mutex);
+            m_wake.wait(lock, [this] { return m_released; });
+        });
+    }
+    ~QueuePause() { release(); }
+    void release()
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            m_released = true;
+        }
+        m_wake.notify_all();
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    bool m_released = false;
+};
+
+std::unique_ptr<ZRImageCutView> shownCanvas(const Picture& picture)
+{
+    auto view = canvasWith(picture);
+    view->show();
+    QApplication::processEvents();
+    return view;
+}
+
+void key(QWidget& widget, QEvent::Type type, int keyCode, quint32 scanCode,
+         Qt::KeyboardModifiers modifiers)
+{
+    QKeyEvent event(type, keyCode, modifiers, scanCode, 0, 0);
+    QApplication::sendEvent(widget.windowHandle(), &event);
+}
+
+void holdCtrl(QWidget& widget, bool down)
+{
+    key(widget, down ? QEvent::KeyPress : QEvent::KeyRelease, Qt::Key_Control, 0,
+        down ? Qt::ControlModifier : Qt::NoModifier);
+}
+
+void mouse(QWidget& widget, QEvent::Type type, QPointF pos, Qt::KeyboardModifiers modifiers = {})
+{
+    const Qt::MouseButton button = type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton;
+    const Qt::MouseButtons buttons = type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton;
+    QMouseEvent event(type, pos, pos, widget.mapToGlobal(pos), button, buttons, modifiers);
+    QApplication::sendEvent(&widget, &event);
+}
+
+void wheel(QWidget& widget, QPointF pos, double notches, Qt::MouseButtons buttons = {})
+{
+    QWheelEvent event(pos, widget.mapToGlobal(pos), QPoint(), QPoint(0, int(notches * 120)), buttons,
+                      {}, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(&widget, &event);
+}
+
+int stamps(const std::vector<StampRect>& entries)
+{
+    int count = 0;
+    for (const StampRect& r : entries)
+        count += r.isEndOfStroke() ? 0 : 1;
+    return count;
+}
+
+} // namespace
+
+TEST(StrokeInput, AClickGivesOneStampAndOneMarker)
+{
+    auto view = shownCanvas(gradientPicture(800, 600)); // fitted at scale 1
+    RecordingDelegate delegate;
+    view->setDelegate(&delegate);
+    {
+        QueuePause pause(*view);
+        mouse(*view, QEvent::MouseButtonPress, {100, 500});
+        mouse(*view, QEvent::MouseButtonRelease, {100, 500});
+        const auto entries = view->eventBuffer().entries();
+        ASSERT_EQ(entries.size(), 2u);
+        EXPECT_EQ(entries[0], (StampRect{90, 90, 20, 20})); // centred under the pointer, y up
+        EXPECT_TRUE(entries[1].isEndOfStroke());
+    }
+    view->waitUntilIdle();
+    EXPECT_EQ(view->historyLength(), 2);
+    EXPECT_EQ(maskAt(*view, 100, 100), 0);
+    EXPECT_EQ(delegate.starts, 1);
+    EXPECT_EQ(delegate.ends, 1);
+    view->setDelegate(nullptr);
+}
+
+TEST(StrokeInput, SpacingDropsSmallMovesAndFillsFastOnes)
+{
+    auto view = shownCanvas(gradientPicture(800, 600));
+    view->setBrushDiameter(40); // step = 40 / 24 = 1.67 points at hardness 1
+    QueuePause pause(*view);
+    mouse(*view, QEvent::MouseButtonPress, {100, 300});
+    mouse(*view, QEvent::MouseMove, {101, 300}); // 1 < step: nothing
+    EXPECT_EQ(stamps(view->eventBuffer().entries()), 1);
+    mouse(*view, QEvent::MouseMove, {102, 300}); // step <= 2 <= 2 step: the stamp alone
+    EXPECT_EQ(stamps(view->eventBuffer().entries()), 2);
+    mouse(*view, QEvent::MouseMove, {112, 300}); // 10 > 2 step: 6 - 1 fillers, then the stamp
+    const auto entries = view->eventBuffer().entries();
+    ASSERT_EQ(stamps(entries), 2 + 6);
+    for (int i = 1; i <= 5; ++i)
+        EXPECT_NEAR(entries[1 + i].x, 82 + 10.0 * i / 6, 1e-9);
+    EXPECT_EQ(entries.back().x, 92);
+    mouse(*view, QEvent::MouseButtonRelease, {112, 300});
+}
+
+TEST(StrokeInput, AtZoomTwoStampsAreHalfTheBrushInPicturePoints)
+{
+    auto view = shownCanvas(gradientPicture(400, 300)); // fitted at scale 2
+    ASSERT_FLOAT_EQ(float(view->viewTransform().scale), 2.0f);
+    view->setBrushDiameter(40);
+    QueuePause pause(*view);
+    mouse(*view, QEvent::MouseButtonPress, {400, 300});
+    mouse(*view, QEvent::MouseMove, {401, 300}); // 0.5 points: below 20/24
+    mouse(*view, QEvent::MouseMove, {402, 300}); // 1 point: above
+    const auto entries = view->eventBuffer().entries();
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_EQ(entries[0], (StampRect{190, 140, 20, 20}));
+    EXPECT_DOUBLE_EQ(entries[1].x, 191);
+    mouse(*view, QEvent::MouseButtonRelease, {402, 300});
+}
+
+TEST(StrokeInput, CtrlAtThePressInvertsTheModeForTheWholePress)
+{
+    auto view = shownCanvas(gradientPicture(4000, 3000));
+    view->setImageFit(false);
+    QueuePause pause(*view);
+    holdCtrl(*view, true);
+    mouse(*view, QEvent::MouseButtonPress, {400, 300});
+    holdCtrl(*view, false); // released during the press: still a pan
+    mouse(*view, QEvent::MouseMove, {380, 320});
+    mouse(*view, QEvent::MouseButtonRelease, {380, 320});
+    EXPECT_EQ(view->eventBuffer().size(), 0u); // no stamp and no marker
+    EXPECT_FALSE(view->imageFit());
+
+    // With drag mode 1 a plain press pans and a Ctrl press paints.
+    view->setDragMode(1);
+    holdCtrl(*view, true);
+    mouse(*view, QEvent::MouseButtonPress, {400, 300});
+    mouse(*view, QEvent::MouseButtonRelease, {400, 300});
+    holdCtrl(*view, false);
+    EXPECT_EQ(view->eventBuffer().size(), 2u);
+}
+
+TEST(StrokeInput, WheelEventsDuringAPressHaveNoEffect)
+{
+    auto view = shownCanvas(gradientPicture(4000, 3000));
+    const ViewTransform before = view->viewTransform();
+    const float diameter = view->brushDiameter();
+    mouse(*view, QEvent::MouseButtonPress, {400, 300});
+    wheel(*view, {400, 300}, 3, Qt::LeftButton);
+    mouse(*view, QEvent::MouseButtonRelease, {400, 300});
+    EXPECT_EQ(view->viewTransform(), before);
+    EXPECT_EQ(view->brushDiameter(), diameter);
+    EXPECT_TRUE(view->imageFit());
+}
+
+TEST(StrokeInput, ShortcutsUndoRedoAndInvertByPhysicalKey)
+{
+    auto view = shownCanvas(gradientPicture(400, 300));
+    stroke(*view, {{10, 10, 20, 20}});
+    stroke(*view, {{60, 60, 20, 20}});
+    view->waitUntilIdle();
+    ASSERT_EQ(view->historyCurrentState(), 2);
+
+    key(*view, QEvent::KeyPress, Qt::Key_Z, 52, Qt::ControlModifier);
+    view->waitUntilIdle();
+    EXPECT_EQ(view->historyCurrentState(), 1);
+    key(*view, QEvent::KeyPress, Qt::Key_Z, 52, Qt::ControlModifier | Qt::AltModifier);
+    view->waitUntilIdle();
+    EXPECT_EQ(view->historyCurrentState(), 0);
+    key(*view, QEvent::KeyPress, Qt::Key_Z, 52, Qt::ControlModifier | Qt::ShiftModifier);
+    view->waitUntilIdle();
+    EXPECT_EQ(view->historyCurrentState(), 1);
+    key(*view, QEvent::KeyPress, Qt::Key_Z, 52, Qt::NoModifier); // no Ctrl: nothing
+    view->waitUntilIdle();
+    EXPECT_EQ(view->historyCurrentState(), 1);
+    // The physical key decides, whatever the layout calls it (Z on a German keyboard is Y).
+    key(*view, QEvent::KeyPress, Qt::Key_Y, 52, Qt::ControlModifier);
+    view->waitUntilIdle();
+    EXPECT_EQ(view->historyCurrentState(), 0);
+
+    view->setBrushAlphaValue(0.25f);
+    key(*view, QEvent::KeyPress, Qt::Key_I, 31, Qt::ControlModifier);
+    EXPECT_FLOAT_EQ(view->brushAlphaValue(), 0.75f);
+    key(*view, QEvent::KeyPress, Qt::Key_I, 31, Qt::AltModifier);
+    EXPECT_FLOAT_EQ(view->brushAlphaValue(), 0.25f);
+    key(*view, QEvent::KeyPress, Qt::Key_I, 31, Qt::NoModifier);
+    EXPECT_FLOAT_EQ(view->brushAlphaValue(), 0.25f);
+}
+
+TEST(StrokeInput, ShortcutsWorkWhileAnotherWindowOfTheApplicationIsActive)
+{
+    auto view = shownCanvas(gradientPicture(400, 300));
+    stroke(*view, {{10, 10, 20, 20}});
+    view->waitUntilIdle();
+    QWidget other;
+    other.show();
+    other.activateWindow();
+    QApplication::processEvents();
+    key(other, QEvent::KeyPress, Qt::Key_Z, 52, Qt::ControlModifier);
+    view->waitUntilIdle();
+    EXPECT_EQ(view->historyCurrentState(), 0);
+    key(other, QEvent::KeyPress, Qt::Key_Z, 52, Qt::ControlModifier | Qt::ShiftModifier);
+    view->waitUntilIdle();
+    EXPECT_EQ(view->historyCurrentState(), 1);
+}
+
+TEST(Viewport, FitCentresThePictureAndCapsTheScaleAtTen)
+{
+    const ViewTransform big = Viewport::fit({800, 600}, {4000, 3000});
+    EXPECT_FLOAT_EQ(float(big.scale), 0.2f);
+    EXPECT_EQ(big.tx, 400);
+    EXPECT_EQ(big.ty, 300);
+    EXPECT_EQ(Viewport::fit({800, 600}, {40, 30}).scale, 10);
+}
+
+TEST(Viewport, WheelStepsScaleWithinTheirLimits)
+{
+    EXPECT_FLOAT_EQ(Viewport::zoomFactor(5), 1.1f);
+    EXPECT_FLOAT_EQ(Viewport::zoomFactor(15), 1.3f);
+    EXPECT_FLOAT_EQ(Viewport::zoomFactor(40), 1.3f);
+    EXPECT_FLOAT_EQ(Viewport::zoomFactor(-15), 0.7f);
+    EXPECT_FLOAT_EQ(Viewport::zoomFactor(-40), 0.7f);
+    const ViewTransform nine{9, 400, 300};
+    EXPECT_DOUBLE_EQ(Viewport::zoom(nine, {400, 300}, 1.3f, {40, 30}).scale, 10);
+    // The picture point under the pointer stays under it.
+    const ViewTransform t{0.5, 400, 300};
+    const QPointF pointer(100, 450);
+    const QPointF q = t.inverted(pointer, {1000, 800});
+    const ViewTransform zoomed = Viewport::zoom(t, pointer, 1.3f, {1000, 800});
+    const QPointF back = zoomed.map(q, {1000, 800});
+    EXPECT_NEAR(back.x(), 100, 1e-9);
+    EXPECT_NEAR(back.y(), 450, 1e-9);
+}
+
+TEST(Viewport, PansAreHeldWithinTheMargins)
+{
+    // 2000 points wide shown in an 800-point canvas: -280 .. 1080.
+    EXPECT_EQ(Viewport::limitDrag({1, 5000, 300}, {800, 600}, {2000, 600}).tx, 1080);
+    EXPECT_EQ(Viewport::limitDrag({1, -5000, 300}, {800, 600}, {2000, 600}).tx, -280);
+    EXPECT_EQ(Viewport::limitDrag({1, 500, 300}, {800, 600}, {2000, 600}).tx, 500);
+    // 400 wide: 280 .. 520.
+    EXPECT_EQ(Viewport::limitDrag({1, 0, 300}, {800, 600}, {400, 300}).tx, 280);
+    EXPECT_EQ(Viewport::limitDrag({1, 700, 300}, {800, 600}, {400, 300}).tx, 520);
+}
+
+TEST(Viewport, WheelZoomsAboutThePointerAndZoomingOutSnapsBackToFit)
+{
+    auto view = shownCanvas(gradientPicture(4000, 3000));
+    wheel(*view, {200, 150}, 5);
+    EXPECT_FALSE(view->imageFit());
+    EXPECT_NEAR(view->viewTransform().scale, 0.22, 1e-6);
+    for (int i = 0; i < 10; ++i)
+        wheel(*view, {200, 150}, 20);
+    EXPECT_GT(view->viewTransform().scale, 1.0);
+    for (int i = 0; i < 30; ++i)
+        wheel(*view, {200, 150}, -20);
+    EXPECT_TRUE(view->imageFit());
+    EXPECT_EQ(view->viewTransform(), Viewport::fit({800, 600}, {4000, 3000}));
+}
+
+TEST(Viewport, AltWheelResizesTheBrushAndLeavesTheZoom)
+{
+    auto view = shownCanvas(gradientPicture(4000, 3000));
+    const ViewTransform before = view->viewTransform();
+    key(*view, QEvent::KeyPress, Qt::Key_Alt, 0, Qt::AltModifier);
+    wheel(*view, {200, 150}, 3);
+    EXPECT_EQ(view->brushDiameter(), 23);
+    wheel(*view, {200, 150}, 0.25); // rounds back to the same size
+    wheel(*view, {200, 150}, 0.25);
+    EXPECT_EQ(view->brushDiameter(), 23);
+    key(*view, QEvent::KeyRelease, Qt::Key_Alt, 0, Qt::NoModifier);
+    EXPECT_EQ(view->viewTransform(), before);
+}
+
+TEST(Viewport, SwipePansAndPinchOnlyLogs)
+{
+    auto view = shownCanvas(gradientPicture(4000, 3000));
+    for (int i = 0; i < 6; ++i)
+        wheel(*view, {400, 300}, 20); // zoomed in beyond the canvas
+    view->waitUntilIdle();
+    const ViewTransform before = view->viewTransform();
+    view->swipe(30, 20);
+    EXPECT_DOUBLE_EQ(view->viewTransform().tx, before.tx + 30);
+    EXPECT_DOUBLE_EQ(view->viewTransform().ty, before.ty - 20);
+
+    QStringList lines;
+    SystemLog::setSink([&](const QString& line) { lines << line; });
+    const ViewTransform unchanged = view->viewTransform();
+    view->magnify(0.5);
+    SystemLog::setSink({});
+    ASSERT_EQ(lines.size(), 1);
+    EXPECT_TRUE(lines[0].startsWith("magnifyWithEvent: "));
+    EXPECT_EQ(view->viewTransform(), unchanged);
+}
+
+TEST(Viewport, ResizeRefitsAFittedPicture)
+{
+    auto view = shownCanvas(gradientPicture(4000, 3000));
+    view->resize(400, 600);
+    EXPECT_EQ(view->viewTransform(), Viewport::fit({400, 600}, {4000, 3000}));
+    EXPECT_FALSE(view->isAnimating());
+}
+
+TEST(BrushCursor, SizeIsTheEvenDiameterPlusMargins)
+{
+    auto view = shownCanvas(gradientPicture(400, 300));
+    QEnterEvent enter(QPointF(10, 10), QPointF(10, 10), view->mapToGlobal(QPointF(10, 10)));
+    QApplication::sendEvent(view.get(), &enter);
+    struct Case {
+        float diameter;
+        int side;
+    };
+    for (const Case c : {Case{20, 26}, Case{25, 30}, Case{41, 46}, Case{42, 48}, Case{43, 48}, Case{200, 206}}) {
+        view->setBrushDiameter(c.diameter);
+        EXPECT_EQ(view->cursorKind(), ZRImageCutView::CursorKind::Brush);
+        EXPECT_EQ(view->cursorSize(), c.side) << c.diameter;
+        EXPECT_EQ(view->brushCursor().hotSpot(), QPoint(c.side / 2, c.side / 2));
+    }
+    // From 42 on a cross marks the centre; 41 has none.
+    auto centre = [&](float d) {
+        view->setBrushDiameter(d);
+        const QImage image = view->brushCursor().pixmap().toImage();
+        const int k = image.width() / 2;
+        int brightest = 0;
+        for (int y = k - 2; y <= k + 1; ++y)
+            for (int x = k - 2; x <= k + 1; ++x)
+                brightest = std::max(brightest, qRed(image.pixel(x, y)));
+        return brightest;
+    };
+    EXPECT_EQ(centre(41), 0);
+    EXPECT_GT(centre(42), 200);
+    view->setBrushDiameter(43);
+    EXPECT_EQ(view->brushCursor().pixmap().toImage(),
+              (view->setBrushDiameter(42), view->brushCursor().pixmap().toImage()));
+}
+
+TEST(BrushCursor, ChoiceFollowsTheModeTheModifiersAndThePointer)
+{
+    auto view = shownCanvas(gradientPicture(4000, 3000));
+    using Kind = ZRImageCutView::CursorKind;
+    EXPECT_EQ(view->cursorKind(), Kind::Arrow); // pointer not inside
+    QEnterEvent enter(QPointF(10, 10), QPointF(10, 10), view->mapToGlobal(QPointF(10, 10)));
+    QApplication::sendEvent(view.get(), &enter);
+    EXPECT_EQ(view->cursorKind(), Kind::Brush);
+    holdCtrl(*view, true);
+    EXPECT_EQ(view->cursorKind(), Kind::OpenHand);
+    mouse(*view, QEvent::MouseButtonPress, {400, 300}, Qt::ControlModifier);
+    EXPECT_EQ(view->cursorKind(), Kind::ClosedHand);
+    mouse(*view, QEvent::MouseButtonRelease, {400, 300}, Qt::ControlModifier);
+    EXPECT_EQ(view->cursorKind(), Kind::OpenHand);
+    holdCtrl(*view, false);
+    EXPECT_EQ(view->cursorKind(), Kind::Brush);
+    view->setDragMode(1);
+    view->updateCursor();
+    EXPECT_EQ(view->cursorKind(), Kind::OpenHand);
+    holdCtrl(*view, true);
+    EXPECT_EQ(view->cursorKind(), Kind::Brush);
+    holdCtrl(*view, false);
+    QEvent leave(QEvent::Leave);
+    QApplication::sendEvent(view.get(), &leave);
+    EXPECT_EQ(view->cursorKind(), Kind::Arrow);
+}
+
+TEST(BrushCursor, UpdateFromAnotherThreadWaitsForTheMainThread)
+{
+    auto view = shownCanvas(gradientPicture(400, 300));
+    QEnterEvent enter(QPointF(10, 10), QPointF(10, 10), view->mapToGlobal(QPointF(10, 10)));
+    QApplication::sendEvent(view.get(), &enter);
+    view->setDragMode(1);
+    std::atomic<bool> done{false};
+    std::thread worker([&] {
+        view->updateCursor();
+        done = true;
+    });
+    EXPECT_TRUE(testsupport::waitFor([&] { return done.load(); }));
+    worker.join();
+    EXPECT_EQ(view->cursorKind(), ZRImageCutView::CursorKind::OpenHand);
+}
