@@ -40,8 +40,8 @@ QString writeDroppedBytes(const QByteArray& bytes, const QString& suffix)
 {
     const QString folder = dropFolder();
     if (!QDir().mkpath(folder)) {
-        SystemLog::log(QStringLiteral("Could not create the folder %1 for a dropped picture")
-                           .arg(folder));
+        SystemLog::log(
+            QStringLiteral("Could not create the folder %1 for a dropped picture").arg(folder));
         return QString();
     }
     QTemporaryFile file(folder + QStringLiteral("/drop-XXXXXX.") + suffix);
@@ -53,8 +53,8 @@ QString writeDroppedBytes(const QByteArray& bytes, const QString& suffix)
     }
     const QString path = file.fileName();
     if (file.write(bytes) != bytes.size() || !file.flush()) {
-        SystemLog::log(
-            QStringLiteral("Could not save a dropped picture to %1: %2").arg(path, file.errorString()));
+        SystemLog::log(QStringLiteral("Could not save a dropped picture to %1: %2")
+                           .arg(path, file.errorString()));
         file.close();
         QFile::remove(path);
         return QString();
@@ -157,8 +157,7 @@ void DragView::setPixmap(const QPixmap& pixmap)
 {
     // A pixmap made for a high-density screen keeps its size in points.
     const QImage image = pixmap.toImage();
-    m_image = image.isNull() ? Picture()
-                             : Picture(QSizeF(image.deviceIndependentSize()), {image});
+    m_image = image.isNull() ? Picture() : Picture(QSizeF(image.deviceIndependentSize()), {image});
 }
 
 void DragView::setStrTitle(const QString& title)

@@ -40,19 +40,19 @@ public:
 
     // Where everything goes for a view size, in widget coordinates (y down).
     struct Layout {
-        QRectF border;             // the dashed rounded rectangle
-        float titleSize = 0;       // pixel size of the title font
-        float smallSize = 0;       // pixel size of the description and info font
-        float textHeight = 0;      // title height + half the description height
-        QSizeF pictureBox;         // the box the picture is fitted into
-        QSizeF drawnSize;          // the picture's drawn size; (0, box height) without one
-        QRectF pictureRect;        // where the picture goes; empty without one
-        bool unscaled = false;     // drawn at its own size: no interpolation
-        QPointF ringCentre;        // the progress half ring, in the picture's place
+        QRectF border;         // the dashed rounded rectangle
+        float titleSize = 0;   // pixel size of the title font
+        float smallSize = 0;   // pixel size of the description and info font
+        float textHeight = 0;  // title height + half the description height
+        QSizeF pictureBox;     // the box the picture is fitted into
+        QSizeF drawnSize;      // the picture's drawn size; (0, box height) without one
+        QRectF pictureRect;    // where the picture goes; empty without one
+        bool unscaled = false; // drawn at its own size: no interpolation
+        QPointF ringCentre;    // the progress half ring, in the picture's place
         float ringRadius = 0;
-        QRectF titleRect;          // the title hangs from the top edge, centred
-        QRectF descriptionRect;    // the description hangs from the top edge, centred
-        QRectF infoRect;           // the information text hangs from the top edge, left
+        QRectF titleRect;       // the title hangs from the top edge, centred
+        QRectF descriptionRect; // the description hangs from the top edge, centred
+        QRectF infoRect;        // the information text hangs from the top edge, left
     };
 
     // The title's pixel size for a view: min(25, W / 25, H / 20).

@@ -6,8 +6,7 @@
 
 namespace BezierPathUtilities {
 
-QPainterPath bezierPathWithArcInCenter(QPointF centre, float radius, float fromAngle,
-                                       float toAngle)
+QPainterPath bezierPathWithArcInCenter(QPointF centre, float radius, float fromAngle, float toAngle)
 {
     // A counter-clockwise arc from A to B covers (B - A) modulo a full turn;
     // a difference of one or more whole turns is a full circle, none is nothing.

@@ -37,18 +37,54 @@ void GradientButton::write(QColor& field, const QColor& color)
     field = color;
 }
 
-QColor GradientButton::textColor() const { return read(m_textColor); }
-void GradientButton::setTextColor(const QColor& color) { write(m_textColor, color); }
-QColor GradientButton::borderColor() const { return read(m_borderColor); }
-void GradientButton::setBorderColor(const QColor& color) { write(m_borderColor, color); }
-QColor GradientButton::activeColor() const { return read(m_activeColor); }
-void GradientButton::setActiveColor(const QColor& color) { write(m_activeColor, color); }
-QColor GradientButton::activeGradient() const { return read(m_activeGradient); }
-void GradientButton::setActiveGradient(const QColor& color) { write(m_activeGradient, color); }
-QColor GradientButton::pressedColor() const { return read(m_pressedColor); }
-void GradientButton::setPressedColor(const QColor& color) { write(m_pressedColor, color); }
-QColor GradientButton::pressedGradient() const { return read(m_pressedGradient); }
-void GradientButton::setPressedGradient(const QColor& color) { write(m_pressedGradient, color); }
+QColor GradientButton::textColor() const
+{
+    return read(m_textColor);
+}
+void GradientButton::setTextColor(const QColor& color)
+{
+    write(m_textColor, color);
+}
+QColor GradientButton::borderColor() const
+{
+    return read(m_borderColor);
+}
+void GradientButton::setBorderColor(const QColor& color)
+{
+    write(m_borderColor, color);
+}
+QColor GradientButton::activeColor() const
+{
+    return read(m_activeColor);
+}
+void GradientButton::setActiveColor(const QColor& color)
+{
+    write(m_activeColor, color);
+}
+QColor GradientButton::activeGradient() const
+{
+    return read(m_activeGradient);
+}
+void GradientButton::setActiveGradient(const QColor& color)
+{
+    write(m_activeGradient, color);
+}
+QColor GradientButton::pressedColor() const
+{
+    return read(m_pressedColor);
+}
+void GradientButton::setPressedColor(const QColor& color)
+{
+    write(m_pressedColor, color);
+}
+QColor GradientButton::pressedGradient() const
+{
+    return read(m_pressedGradient);
+}
+void GradientButton::setPressedGradient(const QColor& color)
+{
+    write(m_pressedGradient, color);
+}
 
 QFont GradientButton::titleFont() const
 {
@@ -118,12 +154,12 @@ void GradientButton::paintEvent(QPaintEvent*)
     const QSizeF measured = Tessaline::sizeWithFont(title, font);
     // Centred, then 2 pixels lower: in y-up terms the text's origin moves 2
     // points toward smaller y.
-    const QPointF topLeft(w * 0.5 - measured.width() * 0.5, h * 0.5 - measured.height() * 0.5 + 2.0);
+    const QPointF topLeft(w * 0.5 - measured.width() * 0.5,
+                          h * 0.5 - measured.height() * 0.5 + 2.0);
     painter.setFont(font);
     painter.setPen(text.isValid() ? text : palette().color(QPalette::ButtonText));
-    painter.drawText(QRectF(topLeft, measured), Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine |
-                                                    Qt::TextDontClip,
-                     title);
+    painter.drawText(QRectF(topLeft, measured),
+                     Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine | Qt::TextDontClip, title);
 }
 
 void GradientButton::mousePressEvent(QMouseEvent* event)

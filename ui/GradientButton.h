@@ -19,8 +19,8 @@ class GradientButton : public QPushButton {
     Q_PROPERTY(QColor textColor READ textColor WRITE setTextColor)
     Q_PROPERTY(QColor borderColor READ borderColor WRITE setBorderColor)
     Q_PROPERTY(QColor activeColor READ activeColor WRITE setActiveColor)
-    Q_PROPERTY(QColor activeGradient READ activeGradient WRITE setActiveGradient RESET
-                   resetActiveGradient)
+    Q_PROPERTY(
+        QColor activeGradient READ activeGradient WRITE setActiveGradient RESET resetActiveGradient)
     Q_PROPERTY(QColor pressedColor READ pressedColor WRITE setPressedColor)
     Q_PROPERTY(QColor pressedGradient READ pressedGradient WRITE setPressedGradient RESET
                    resetPressedGradient)

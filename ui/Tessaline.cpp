@@ -79,8 +79,7 @@ QFont fontForStringFitInSize(const QFont& font, const QString& string, QSizeF bo
         size = float(double(size) * 1.11);
         measured = sizeWithFont(string, fontWithSize(font, size));
     }
-    while ((measured.width() > boxWidth || measured.height() > boxHeight) &&
-           size > smallestSize) {
+    while ((measured.width() > boxWidth || measured.height() > boxHeight) && size > smallestSize) {
         size = float(double(size) * 0.97);
         measured = sizeWithFont(string, fontWithSize(font, size));
     }

@@ -8,6 +8,7 @@
 #include <QTest>
 
 #include <cstdlib>
+#include <thread>
 
 namespace {
 
@@ -28,8 +29,8 @@ QImage render(QWidget& widget)
         return ::testing::AssertionSuccess();
     return ::testing::AssertionFailure()
            << "got " << a.red() << "," << a.green() << "," << a.blue() << "," << a.alpha()
-           << " expected " << expected.red() << "," << expected.green() << ","
-           << expected.blue() << "," << expected.alpha();
+           << " expected " << expected.red() << "," << expected.green() << "," << expected.blue()
+           << "," << expected.alpha();
 }
 
 const QColor border(31, 74, 122);
@@ -155,8 +156,7 @@ TEST(GradientButton, TitleShrinksToFitButNeverGrows)
     narrow.resize(90, 30);
     const QFont fitted = narrow.titleFont();
     EXPECT_LT(fitted.pointSizeF(), 13);
-    EXPECT_EQ(fitted,
-              Tessaline::fontForStringFitInSize(font, narrow.text(), QSizeF(82, 22)));
+    EXPECT_EQ(fitted, Tessaline::fontForStringFitInSize(font, narrow.text(), QSizeF(82, 22)));
     const QSizeF size = Tessaline::sizeWithFont(narrow.text(), fitted);
     EXPECT_LE(size.width(), 82);
     EXPECT_LE(size.height(), 22);
@@ -170,4 +170,20 @@ TEST(GradientButton, TitleShrinksToFitButNeverGrows)
     untitled.setFont(font);
     untitled.resize(100, 30);
     EXPECT_EQ(untitled.titleFont(), font);
+}
+
+TEST(GradientButton, ColoursCanBeReadWhileAnotherThreadSetsThem)
+{
+    GradientButton button;
+    const QColor a(1, 2, 3);
+    const QColor b(200, 100, 50);
+    std::thread writer([&] {
+        for (int i = 0; i < 2000; ++i)
+            button.setActiveGradient(i % 2 ? a : b);
+    });
+    for (int i = 0; i < 2000; ++i) {
+        const QColor seen = button.activeGradient();
+        EXPECT_TRUE(!seen.isValid() || seen == a || seen == b);
+    }
+    writer.join();
 }

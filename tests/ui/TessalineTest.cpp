@@ -1,6 +1,6 @@
+#include "ui/Tessaline.h"
 #include "ui/AspectFit.h"
 #include "ui/BezierPathUtilities.h"
-#include "ui/Tessaline.h"
 
 #include <gtest/gtest.h>
 
@@ -65,8 +65,7 @@ TEST(Tessaline, FittingLeavesTheFontAloneForAnEmptyBoxOrString)
     font.setPointSizeF(11);
     EXPECT_EQ(Tessaline::fontForStringFitInSize(font, QStringLiteral("abc"), QSizeF(0, 20)), font);
     EXPECT_EQ(Tessaline::fontForStringFitInSize(font, QStringLiteral("abc"), QSizeF(20, 0)), font);
-    EXPECT_EQ(Tessaline::fontForStringFitInSize(font, QStringLiteral("abc"), QSizeF(-5, 20)),
-              font);
+    EXPECT_EQ(Tessaline::fontForStringFitInSize(font, QStringLiteral("abc"), QSizeF(-5, 20)), font);
     EXPECT_EQ(Tessaline::fontForStringFitInSize(font, QString(), QSizeF(100, 20)), font);
 }
 
