@@ -1,0 +1,187 @@
+#include "kit/ThreadFlow.h"
+
+#include "kit/OperationQueue.h"
+#include "kit/QueueSync.h"
+#include "kit/QueueTimer.h"
+#include "platform/MainThread.h"
+#include "platform/SerialQueue.h"
+
+#include <QCoreApplication>
+#include <QHash>
+
+#include <algorithm>
+#include <condition_variable>
+#include <cstdint>
+
+namespace {
+
+// Flows are never removed, so the registry lives until static destruction,
+// which stops every flow's threads.
+struct FlowRegistry {
+    std::mutex mutex;
+    QHash<QString, std::shared_ptr<ThreadFlow>> flows;
+};
+
+FlowRegistry& flowRegistry()
+{
+    static FlowRegistry registry;
+    return registry;
+}
+
+} // namespace
+
+// The operations' way onto the main thread. It waits like MainThread::sync,
+// but a flow being destroyed releases its waiting workers: at process exit the
+// main thread is the one joining them and will never run their blocks.
+struct ThreadFlow::MainHop {
+    std::mutex mutex;
+    std::condition_variable done;
+    bool stopping = false;
+};
+
+ThreadFlow* ThreadFlow::flowNamed(const QString& name, float delay,
+                                  std::function<void()> completion)
+{
+    FlowRegistry& registry = flowRegistry();
+    std::lock_guard lock(registry.mutex);
+    auto found = registry.flows.constFind(name);
+    if (found != registry.flows.constEnd())
+        return found->get();
+    auto flow = std::make_shared<ThreadFlow>();
+    flow->m_delay = delay;
+    flow->m_name = name;
+    flow->setCompletionBlock(std::move(completion));
+    registry.flows.insert(name, flow);
+    return flow.get();
+}
+
+ThreadFlow::ThreadFlow()
+    : m_serialQueue(std::make_unique<SerialQueue>(std::string())),
+      m_mainHop(std::make_shared<MainHop>()),
+      m_operQueue(std::make_unique<OperationQueue>(maxConcurrentOperationCount(),
+                                                   OperationQueue::QualityOfService::Utility))
+{
+}
+
+ThreadFlow::~ThreadFlow()
+{
+    {
+        std::lock_guard lock(m_mainHop->mutex);
+        m_mainHop->stopping = true;
+    }
+    m_mainHop->done.notify_all();
+    // A running operation may still reach the serial queue and the operation
+    // queue's count, so both stay alive until the workers are joined.
+    m_operQueue->shutdown();
+    QueueSync::sync(*m_serialQueue, [this] { cancelIdleTimer(); });
+}
+
+int ThreadFlow::maxConcurrentOperationCount()
+{
+    return std::max(1, OperationQueue::activeProcessorCount() - 1);
+}
+
+ThreadFlow::IdleTimerSchedule ThreadFlow::idleTimerSchedule(float delay)
+{
+    const float singleNanoseconds = delay * 1000000000.0f;
+    const double nanoseconds = static_cast<double>(singleNanoseconds);
+    auto whole = [](double value) {
+        return std::chrono::nanoseconds(
+            value > 0 ? static_cast<std::int64_t>(static_cast<std::uint64_t>(value)) : 0);
+    };
+    return {whole(0.95 * nanoseconds), whole(0.01 * nanoseconds), whole(0.004 * nanoseconds)};
+}
+
+void ThreadFlow::setCompletionBlock(std::function<void()> completion)
+{
+    std::lock_guard lock(m_completionMutex);
+    m_completion = std::move(completion);
+}
+
+ThreadFlow::State ThreadFlow::state() const
+{
+    State state = State::Idle;
+    QueueSync::sync(*m_serialQueue, [&] {
+        if (m_timer)
+            state = State::Waiting;
+        else if (m_operQueue->operationCount() > 0)
+            state = State::Busy;
+    });
+    return state;
+}
+
+void ThreadFlow::execute(std::function<void()> block)
+{
+    QueueSync::sync(*m_serialQueue, [this] { cancelIdleTimer(); });
+    m_operQueue->addOperation([this, block = std::move(block)] {
+        if (block)
+            runOnMainThread(block);
+        QueueSync::sync(*m_serialQueue, [this] { operationFinished(); });
+    });
+}
+
+void ThreadFlow::runOnMainThread(const std::function<void()>& block)
+{
+    auto* app = QCoreApplication::instance();
+    if (!app)
+        return; // no main loop to run it: MainThread::sync drops it as well
+    auto hop = m_mainHop;
+    auto finished = std::make_shared<bool>(false);
+    MainThread::async(app, [hop, finished, block] {
+        block();
+        {
+            std::lock_guard lock(hop->mutex);
+            *finished = true;
+        }
+        hop->done.notify_all();
+    });
+    std::unique_lock lock(hop->mutex);
+    hop->done.wait(lock, [&] { return *finished || hop->stopping; });
+}
+
+// On the serial queue, at the end of every operation.
+void ThreadFlow::operationFinished()
+{
+    if (m_operQueue->operationCount() <= 1) {
+        m_lastDate = std::chrono::steady_clock::now();
+        if (!m_timer)
+            startIdleTimer();
+    } else {
+        cancelIdleTimer();
+    }
+}
+
+void ThreadFlow::startIdleTimer()
+{
+    const IdleTimerSchedule schedule = idleTimerSchedule(m_delay);
+    m_timer = std::make_unique<QueueTimer>(*m_serialQueue, schedule.start, schedule.interval,
+                                           schedule.leeway, [this] { idleTimerFired(); });
+}
+
+// On the serial queue.
+void ThreadFlow::idleTimerFired()
+{
+    if (m_operQueue->operationCount() != 0)
+        return;
+    const auto sinceLast =
+        std::chrono::duration<double>(m_lastDate - std::chrono::steady_clock::now());
+    if (static_cast<double>(m_delay) + sinceLast.count() >= 0)
+        return;
+    cancelIdleTimer();
+    std::function<void()> completion;
+    {
+        std::lock_guard lock(m_completionMutex);
+        completion = m_completion;
+    }
+    if (completion)
+        MainThread::async(std::move(completion));
+}
+
+// On the serial queue.
+void ThreadFlow::cancelIdleTimer()
+{
+    if (!m_timer)
+        return;
+    m_timer->cancel();
+    m_timer.reset();
+}

@@ -1,0 +1,513 @@
+#include "app/DragView.h"
+#include "TestSupport.h"
+#include "app/DragViewDelegate.h"
+#include "platform/CachesFolder.h"
+
+#include <gtest/gtest.h>
+
+#include <QBuffer>
+#include <QCoreApplication>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QDragLeaveEvent>
+#include <QDragMoveEvent>
+#include <QDropEvent>
+#include <QFile>
+#include <QImage>
+#include <QMimeData>
+#include <QTest>
+
+#include <vector>
+
+namespace {
+
+struct Completed {
+    QList<QUrl> urls;
+    bool needsWait;
+};
+
+struct Performed {
+    QList<QUrl> urls;
+    bool newSession;
+};
+
+class RecordingDelegate : public DragViewDelegate {
+public:
+    std::vector<Completed> completed;
+    std::vector<Performed> performed;
+    int exited = 0;
+    int cancelled = 0;
+
+    void draggingFilesComplete(const QList<QUrl>& urls, bool needsWait) override
+    {
+        completed.push_back({urls, needsWait});
+    }
+    void draggingFilesPerform(const QList<QUrl>& urls, bool newSession) override
+    {
+        performed.push_back({urls, newSession});
+    }
+    void draggingFilesExited() override { ++exited; }
+    void draggingFilesCancelled() override { ++cancelled; }
+};
+
+// Only the required callback: the optional ones must fall back to doing nothing.
+class MinimalDelegate : public DragViewDelegate {
+public:
+    int completions = 0;
+    void draggingFilesComplete(const QList<QUrl>&, bool) override { ++completions; }
+};
+
+constexpr Qt::DropActions actions = Qt::CopyAction | Qt::MoveAction | Qt::LinkAction;
+
+void enter(QWidget& view, const QMimeData& data, QPoint at = QPoint(50, 50))
+{
+    QDragEnterEvent event(at, actions, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(&view, &event);
+    EXPECT_TRUE(event.isAccepted());
+    EXPECT_EQ(event.dropAction(), Qt::CopyAction);
+}
+
+void move(QWidget& view, const QMimeData& data, QPoint at)
+{
+    QDragMoveEvent event(at, actions, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(&view, &event);
+    EXPECT_TRUE(event.isAccepted());
+    EXPECT_EQ(event.dropAction(), Qt::CopyAction);
+}
+
+void leave(QWidget& view)
+{
+    QDragLeaveEvent event;
+    QCoreApplication::sendEvent(&view, &event);
+}
+
+// Enters, moves once and drops; returns whether the drop was accepted.
+bool drop(QWidget& view, const QMimeData& data)
+{
+    enter(view, data);
+    move(view, data, QPoint(60, 60));
+    QDropEvent event(QPointF(60, 60), actions, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(&view, &event);
+    return event.isAccepted() && event.dropAction() == Qt::CopyAction;
+}
+
+QByteArray pngBytes(QColor color)
+{
+    QImage image(3, 2, QImage::Format_ARGB32);
+    image.fill(color);
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    return bytes;
+}
+
+// Points the caches folder at a fresh temporary folder for one test.
+class DropTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        m_savedCache = qgetenv("XDG_CACHE_HOME");
+        m_hadCache = qEnvironmentVariableIsSet("XDG_CACHE_HOME");
+        qputenv("XDG_CACHE_HOME", testsupport::tempDir().toUtf8());
+        view.resize(400, 300);
+        view.setDelegate(&delegate);
+    }
+    void TearDown() override
+    {
+        if (m_hadCache)
+            qputenv("XDG_CACHE_HOME", m_savedCache);
+        else
+            qunsetenv("XDG_CACHE_HOME");
+    }
+
+    RecordingDelegate delegate;
+    DragView view;
+
+private:
+    QByteArray m_savedCache;
+    bool m_hadCache = false;
+};
+
+} // namespace
+
+TEST_F(DropTest, LocalFilesAreHandedOverInOrderWithoutWaiting)
+{
+    const QList<QUrl> files = {QUrl::fromLocalFile(QStringLiteral("/pictures/b.png")),
+                               QUrl::fromLocalFile(QStringLiteral("/pictures/a.jpg"))};
+    QMimeData data;
+    QList<QUrl> offered = files;
+    offered.insert(1, QUrl(QStringLiteral("https://example.org/c.png")));
+    data.setUrls(offered);
+    data.setData(QStringLiteral("image/png"), pngBytes(Qt::red));
+
+    EXPECT_TRUE(drop(view, data));
+    ASSERT_EQ(delegate.completed.size(), 1u);
+    EXPECT_EQ(delegate.completed[0].urls, files);
+    EXPECT_FALSE(delegate.completed[0].needsWait);
+    EXPECT_EQ(delegate.cancelled, 0);
+    EXPECT_EQ(delegate.exited, 0);
+    EXPECT_FALSE(view.isHighlighted());
+    // The movement report carries every URL of the drag, files or not.
+    ASSERT_FALSE(delegate.performed.empty());
+    EXPECT_EQ(delegate.performed[0].urls, offered);
+}
+
+TEST_F(DropTest, PictureBytesWithoutAFileAreSavedInTheCachesFolder)
+{
+    const QByteArray bytes = pngBytes(QColor(10, 200, 30));
+    QMimeData data;
+    data.setData(QStringLiteral("text/plain"), "a picture");
+    data.setData(QStringLiteral("image/png"), bytes);
+
+    EXPECT_TRUE(drop(view, data));
+    ASSERT_EQ(delegate.completed.size(), 1u);
+    EXPECT_TRUE(delegate.completed[0].needsWait);
+    ASSERT_EQ(delegate.completed[0].urls.size(), 1);
+    const QString path = delegate.completed[0].urls[0].toLocalFile();
+    EXPECT_TRUE(path.startsWith(QDir(CachesFolder::path()).absolutePath() + QLatin1Char('/')))
+        << path.toStdString();
+    EXPECT_TRUE(path.endsWith(QStringLiteral(".png")));
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), bytes);
+
+    // A second drop of the same data gets a file of its own.
+    ASSERT_TRUE(drop(view, data));
+    ASSERT_EQ(delegate.completed.size(), 2u);
+    EXPECT_NE(delegate.completed[1].urls.value(0).toLocalFile(), path);
+}
+
+TEST_F(DropTest, AnImageWithoutBytesIsSavedAsPng)
+{
+    QImage image(5, 4, QImage::Format_ARGB32);
+    image.fill(QColor(0, 0, 255, 128));
+    QMimeData data;
+    data.setImageData(image);
+
+    EXPECT_TRUE(drop(view, data));
+    ASSERT_EQ(delegate.completed.size(), 1u);
+    EXPECT_TRUE(delegate.completed[0].needsWait);
+    const QImage saved(delegate.completed[0].urls.value(0).toLocalFile());
+    ASSERT_FALSE(saved.isNull());
+    EXPECT_EQ(saved.convertToFormat(QImage::Format_ARGB32), image);
+}
+
+TEST_F(DropTest, NothingUsableGivesAnEmptyListAndRefusesTheDrop)
+{
+    QMimeData text;
+    text.setText(QStringLiteral("just words"));
+    EXPECT_FALSE(drop(view, text));
+
+    QMimeData remote;
+    remote.setUrls({QUrl(QStringLiteral("https://example.org/picture.png"))});
+    EXPECT_FALSE(drop(view, remote));
+
+    ASSERT_EQ(delegate.completed.size(), 2u);
+    for (const Completed& call : delegate.completed) {
+        EXPECT_TRUE(call.urls.isEmpty());
+        EXPECT_FALSE(call.needsWait);
+    }
+    EXPECT_EQ(delegate.cancelled, 0);
+    EXPECT_TRUE(QDir(CachesFolder::path()).isEmpty()) << "nothing written for nothing usable";
+}
+
+TEST_F(DropTest, DragThatLeavesReportsExitAndCancel)
+{
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(QStringLiteral("/pictures/a.png"))});
+    enter(view, data);
+    EXPECT_TRUE(view.isHighlighted());
+    leave(view);
+    EXPECT_FALSE(view.isHighlighted());
+    EXPECT_EQ(delegate.exited, 1);
+    EXPECT_EQ(delegate.cancelled, 1);
+    EXPECT_TRUE(delegate.completed.empty());
+
+    // A drag that drops is not cancelled.
+    ASSERT_TRUE(drop(view, data));
+    EXPECT_EQ(delegate.cancelled, 1);
+    EXPECT_EQ(delegate.exited, 1);
+}
+
+TEST_F(DropTest, DragHeldStillIsReportedOnlyWhenItMovesOrIsNew)
+{
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(QStringLiteral("/pictures/a.png"))});
+    enter(view, data, QPoint(10, 10));
+    move(view, data, QPoint(10, 10));
+    move(view, data, QPoint(10, 10));
+    ASSERT_EQ(delegate.performed.size(), 1u);
+    EXPECT_TRUE(delegate.performed[0].newSession);
+
+    move(view, data, QPoint(12, 10));
+    move(view, data, QPoint(12, 10));
+    ASSERT_EQ(delegate.performed.size(), 2u);
+    EXPECT_FALSE(delegate.performed[1].newSession);
+
+    leave(view);
+    // A new drag at the very same spot is still news.
+    enter(view, data, QPoint(12, 10));
+    move(view, data, QPoint(12, 10));
+    ASSERT_EQ(delegate.performed.size(), 3u);
+    EXPECT_TRUE(delegate.performed[2].newSession);
+}
+
+TEST_F(DropTest, HiddenDropZoneStillTakesDrops)
+{
+    view.setHideAll(true);
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(QStringLiteral("/pictures/a.png"))});
+    EXPECT_TRUE(drop(view, data));
+    ASSERT_EQ(delegate.completed.size(), 1u);
+    EXPECT_EQ(delegate.completed[0].urls.size(), 1);
+}
+
+TEST(DragView, OptionalCallbacksAndAMissingDelegateAreSafe)
+{
+    DragView view;
+    view.resize(400, 300);
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(QStringLiteral("/pictures/a.png"))});
+    EXPECT_TRUE(drop(view, data)) << "a drop succeeds without a delegate";
+
+    MinimalDelegate minimal;
+    view.setDelegate(&minimal);
+    enter(view, data);
+    leave(view);
+    EXPECT_TRUE(drop(view, data));
+    EXPECT_EQ(minimal.completions, 1);
+}
+
+// ---- Layout -------------------------------------------------------------
+
+namespace {
+
+// The design's figures are measured up from the lower-left corner.
+QRectF yUp(const QRectF& rect, qreal viewHeight)
+{
+    return QRectF(rect.x(), viewHeight - rect.bottom(), rect.width(), rect.height());
+}
+
+} // namespace
+
+TEST(DragViewLayout, FiguresOfA400By300View)
+{
+    const QSizeF view(400, 300);
+    const qreal th = 20 + 0.5 * 10;
+    DragView::Layout small = DragView::layoutFor(view, QSizeF(100, 100), 20, 10);
+    EXPECT_EQ(small.border, QRectF(30, 30, 340, 240));
+    EXPECT_FLOAT_EQ(small.titleSize, 15);
+    EXPECT_FLOAT_EQ(small.smallSize, 12);
+    EXPECT_FLOAT_EQ(small.textHeight, 25);
+    EXPECT_EQ(small.pictureBox, QSizeF(210, 150));
+    EXPECT_EQ(yUp(small.pictureRect, 300), QRectF(150, 100 + th, 100, 100));
+    EXPECT_TRUE(small.unscaled);
+    EXPECT_EQ(yUp(small.infoRect, 300), QRectF(47, 0, 400, 260));
+
+    const DragView::Layout wide = DragView::layoutFor(view, QSizeF(800, 400), 20, 10);
+    EXPECT_EQ(yUp(wide.pictureRect, 300), QRectF(95, 97.5 + th, 210, 105));
+    EXPECT_FALSE(wide.unscaled);
+
+    const DragView::Layout exact = DragView::layoutFor(view, QSizeF(210, 150), 20, 10);
+    EXPECT_EQ(exact.pictureRect.size(), QSizeF(210, 150));
+    EXPECT_TRUE(exact.unscaled);
+
+    // Texts hang from Y0 + TH / 2 and Y0 - TH / 2, Y0 being 150 - DH / 2.
+    const qreal y0 = 150 - 50;
+    EXPECT_DOUBLE_EQ(small.titleRect.top(), 300 - (y0 + th / 2));
+    EXPECT_DOUBLE_EQ(small.descriptionRect.top(), 300 - (y0 - th / 2));
+    EXPECT_DOUBLE_EQ(small.titleRect.width(), 400);
+
+    // The ring stands on the picture's lower edge with half its width as radius.
+    EXPECT_EQ(wide.ringCentre, QPointF(200, 300 - (97.5 + th)));
+    EXPECT_FLOAT_EQ(wide.ringRadius, 105);
+}
+
+TEST(DragViewLayout, TitleSizeIsCappedAndNoPictureTakesTheWholeBoxHeight)
+{
+    const DragView::Layout big = DragView::layoutFor(QSizeF(1000, 800), QSizeF(), 30, 24);
+    EXPECT_FLOAT_EQ(big.titleSize, 25);
+    EXPECT_FLOAT_EQ(big.smallSize, 20);
+    EXPECT_TRUE(big.pictureRect.isEmpty());
+    EXPECT_DOUBLE_EQ(big.drawnSize.height(), 0.6 * 800 - 30);
+    const qreal y0 = 400 - (0.6 * 800 - 30) / 2;
+    EXPECT_DOUBLE_EQ(big.titleRect.top(), 800 - (y0 + 21));
+
+    EXPECT_FLOAT_EQ(DragView::titleSizeFor(QSizeF(400, 600)), 16);
+    // A view too small for a picture box draws no picture rather than a negative one.
+    const DragView::Layout tiny = DragView::layoutFor(QSizeF(40, 40), QSizeF(100, 100), 5, 5);
+    EXPECT_TRUE(tiny.pictureRect.isEmpty());
+    EXPECT_FLOAT_EQ(tiny.ringRadius, 0);
+}
+
+// ---- Drawing ------------------------------------------------------------
+
+namespace {
+
+const QColor line(255, 0, 0);
+const QColor highlight(0, 0, 255);
+
+QImage render(DragView& view)
+{
+    QImage image(view.size(), QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::white);
+    view.render(&image, QPoint(), QRegion(), QWidget::RenderFlags());
+    return image;
+}
+
+// Counts the pixels of one colour along the top edge of the border, away
+// from its rounded corners.
+int borderPixels(const QImage& image, QColor color)
+{
+    int count = 0;
+    for (int x = 40; x < image.width() - 40; ++x)
+        if (image.pixel(x, 30) == color.rgb())
+            ++count;
+    return count;
+}
+
+bool isNear(QRgb pixel, QColor color, int tolerance = 3)
+{
+    const QColor c = QColor::fromRgb(pixel);
+    return std::abs(c.red() - color.red()) <= tolerance &&
+           std::abs(c.green() - color.green()) <= tolerance &&
+           std::abs(c.blue() - color.blue()) <= tolerance;
+}
+
+} // namespace
+
+TEST(DragViewDrawing, DashedBorderLightsUpDuringADrag)
+{
+    DragView view;
+    view.resize(400, 300);
+    view.setLineColor(line);
+    view.setHighlightedColor(highlight);
+
+    const QImage idle = render(view);
+    const int span = 400 - 80;
+    EXPECT_GT(borderPixels(idle, line), span / 3);
+    EXPECT_GT(borderPixels(idle, Qt::white), span / 3) << "the border is dashed";
+    EXPECT_EQ(borderPixels(idle, highlight), 0);
+    // The same on the left edge.
+    EXPECT_TRUE(isNear(idle.pixel(30, 150), line) || isNear(idle.pixel(30, 150), Qt::white));
+
+    QMimeData data;
+    data.setText(QStringLiteral("x"));
+    enter(view, data);
+    const QImage lit = render(view);
+    EXPECT_GT(borderPixels(lit, highlight), span / 3);
+    EXPECT_EQ(borderPixels(lit, line), 0);
+
+    leave(view);
+    EXPECT_GT(borderPixels(render(view), line), span / 3);
+}
+
+TEST(DragViewDrawing, HideAllDrawsNothingAtAll)
+{
+    DragView view;
+    view.resize(400, 300);
+    view.setLineColor(line);
+    view.setStrTitle(QStringLiteral("Drop a picture here"));
+    QImage picture(100, 100, QImage::Format_ARGB32);
+    picture.fill(Qt::green);
+    view.setImage(Picture::fromImage(picture));
+    view.setHideAll(true);
+    QMimeData data;
+    data.setText(QStringLiteral("x"));
+    enter(view, data);
+
+    const QImage image = render(view);
+    QImage blank(image.size(), image.format());
+    blank.fill(Qt::white);
+    EXPECT_EQ(image, blank);
+}
+
+TEST(DragViewDrawing, PictureIsDrawnAtItsPlaceAndTextsBelowIt)
+{
+    DragView view;
+    view.resize(400, 300);
+    QImage picture(100, 100, QImage::Format_ARGB32);
+    picture.fill(QColor(0, 200, 0));
+    view.setImage(Picture::fromImage(picture));
+    view.setStrTitle(QStringLiteral("Drop a picture here"));
+    view.setStrDescription(QStringLiteral("PNG, JPEG, TIFF or GIF"));
+
+    const DragView::Layout layout = view.currentLayout();
+    EXPECT_GT(layout.textHeight, 0);
+    EXPECT_EQ(layout.pictureRect.size(), QSizeF(100, 100));
+    const QImage image = render(view);
+    const QRect rect = layout.pictureRect.toAlignedRect();
+    EXPECT_TRUE(isNear(image.pixel(rect.center()), QColor(0, 200, 0), 0));
+    EXPECT_TRUE(isNear(image.pixel(rect.left() + 1, rect.top() + 1), QColor(0, 200, 0), 0));
+    EXPECT_TRUE(isNear(image.pixel(rect.left() - 2, rect.center().y()), Qt::white, 0));
+
+    // Grey text ink appears below the picture and nowhere above it.
+    auto greyRows = [&](int from, int to) {
+        int count = 0;
+        for (int y = from; y < to; ++y)
+            for (int x = 40; x < 360; ++x)
+                if (qGray(image.pixel(x, y)) < 200)
+                    ++count;
+        return count;
+    };
+    EXPECT_GT(greyRows(rect.bottom() + 1, 268), 20);
+    EXPECT_EQ(greyRows(33, rect.top() - 1), 0);
+}
+
+TEST(DragViewDrawing, ProgressRingFillsFromTheLeftOverTheTop)
+{
+    DragView view;
+    view.resize(400, 300);
+    QImage picture(100, 100, QImage::Format_ARGB32);
+    picture.fill(Qt::black);
+    view.setImage(Picture::fromImage(picture));
+    view.setProgressMode(true);
+    view.setProgress(0.5f);
+
+    const DragView::Layout layout = view.currentLayout();
+    const QPointF c = layout.ringCentre;
+    const qreal r = layout.ringRadius * 0.75; // the middle of the ring
+    const QImage image = render(view);
+    const QColor green(51, 230, 51);
+    const qreal d = r / std::sqrt(2.0);
+    EXPECT_TRUE(isNear(image.pixel(QPointF(c.x() - d, c.y() - d).toPoint()), green));
+    EXPECT_FALSE(isNear(image.pixel(QPointF(c.x() + d, c.y() - d).toPoint()), green));
+    EXPECT_FALSE(isNear(image.pixel(QPointF(c.x() - d, c.y() + d).toPoint()), green));
+    // The picture itself is not drawn in progress mode.
+    EXPECT_FALSE(isNear(image.pixel(layout.pictureRect.center().toPoint()), Qt::black, 40));
+
+    view.setProgress(1.0f);
+    EXPECT_TRUE(isNear(render(view).pixel(QPointF(c.x() + d, c.y() - d).toPoint()), green));
+}
+
+TEST(DragViewDrawing, TextsAndFlagsRepaintWhilePictureAndColoursWait)
+{
+    DragView view;
+    view.resize(200, 150);
+    view.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
+    QTest::qWait(20);
+
+    int paints = 0;
+    struct Counter : QObject {
+        int* paints;
+        explicit Counter(int* p) : paints(p) {}
+        bool eventFilter(QObject*, QEvent* event) override
+        {
+            if (event->type() == QEvent::Paint)
+                ++*paints;
+            return false;
+        }
+    } counter(&paints);
+    view.installEventFilter(&counter);
+
+    view.setLineColor(Qt::green);
+    view.setHighlightedColor(Qt::yellow);
+    view.setImage(Picture::fromImage(QImage(10, 10, QImage::Format_ARGB32)));
+    QTest::qWait(50);
+    EXPECT_EQ(paints, 0);
+
+    view.setStrTitle(QStringLiteral("Drop here"));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return paints > 0; }, 2000));
+}
