@@ -108,17 +108,6 @@ TEST(GradientButton, PressedColoursLastFromPressToReleaseWherever)
     EXPECT_FALSE(button.mouseIsDown());
 }
 
-TEST(GradientButton, ColourSettersTakeEffectAtTheNextPaint)
-{
-    GradientButton button;
-    button.resize(100, 30);
-    button.setActiveColor(QColor(10, 10, 10));
-    button.setBorderColor(QColor(200, 0, 200));
-    const QImage image = render(button);
-    EXPECT_TRUE(near(image.pixel(50, 15), QColor(10, 10, 10)));
-    EXPECT_TRUE(near(image.pixel(0, 15), QColor(200, 0, 200)));
-}
-
 TEST(GradientButton, TitleIsDrawnInTheTitleColour)
 {
     GradientButton button(QStringLiteral("MMMM"));

@@ -91,17 +91,3 @@ TEST(ScrollerStyle, ScrollBarDrawsOnlyItsKnob)
     EXPECT_EQ(pixelsOtherThanBackdrop(render(bar), bar.rect()), 0);
 }
 
-TEST(ScrollerStyle, KnobFollowsTheValue)
-{
-    ScrollerStyle style(QStyleFactory::create(QStringLiteral("Fusion")));
-    QScrollBar bar(Qt::Horizontal);
-    bar.setStyle(&style);
-    bar.setRange(0, 100);
-    bar.setPageStep(25);
-    bar.resize(240, 16);
-    bar.setValue(100);
-    const QRect knob = sliderRect(bar);
-    const QImage image = render(bar);
-    EXPECT_NE(image.pixel(knob.center()), backdrop.rgb());
-    EXPECT_EQ(image.pixel(knob.left() - 30, 8), backdrop.rgb());
-}

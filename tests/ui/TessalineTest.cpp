@@ -69,18 +69,6 @@ TEST(Tessaline, FittingLeavesTheFontAloneForAnEmptyBoxOrString)
     EXPECT_EQ(Tessaline::fontForStringFitInSize(font, QString(), QSizeF(100, 20)), font);
 }
 
-TEST(Tessaline, StringSizeGrowsWithTheFont)
-{
-    QFont font = QApplication::font();
-    const QString text = QStringLiteral("Veltrane");
-    const QSizeF small = Tessaline::sizeWithFont(text, Tessaline::fontWithSize(font, 10));
-    const QSizeF large = Tessaline::sizeWithFont(text, Tessaline::fontWithSize(font, 20));
-    EXPECT_GT(small.width(), 0);
-    EXPECT_GT(large.width(), small.width() * 1.6);
-    EXPECT_GT(large.height(), small.height() * 1.6);
-    EXPECT_EQ(Tessaline::sizeWithFont(QString(), font), QSizeF(0, 0));
-}
-
 TEST(AspectFit, FitsTheBoxKeepingTheRatio)
 {
     struct Case {
