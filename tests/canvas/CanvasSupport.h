@@ -6,8 +6,12 @@
 
 #include <QImage>
 
+#include "platform/SerialQueue.h"
+
 #include <atomic>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 
 namespace canvastest {
 
@@ -63,5 +67,31 @@ inline int maskAt(const ZRImageCutView& view, int x, int yUp)
     const QImage mask = view.currentMask();
     return mask.constScanLine(mask.height() - 1 - yUp)[x];
 }
+
+// Holds the canvas's queue so that appended stamps can be read before a drain takes them.
+class QueuePause {
+public:
+    explicit QueuePause(ZRImageCutView& view)
+    {
+        view.serialQueue().async([this] {
+            std::unique_lock lock(m_mutex);
+            m_wake.wait(lock, [this] { return m_released; });
+        });
+    }
+    ~QueuePause() { release(); }
+    void release()
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            m_released = true;
+        }
+        m_wake.notify_all();
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    bool m_released = false;
+};
 
 } // namespace canvastest

@@ -23,8 +23,9 @@ TEST(BrushStamp, SizeFollowsTheMaskScale)
 {
     EXPECT_EQ(BrushStamp::make(1, 1)->size, 200);
     EXPECT_EQ(BrushStamp::make(1, 0.5f)->size, 400);
-    // 200 / (2000/3000 as a float) is 299.99997: truncated.
-    EXPECT_EQ(BrushStamp::make(1, 2000.0f / 3000.0f)->size, 299);
+    // 200 / (2000/3000 as a float) rounds to exactly 300 in single precision.
+    EXPECT_EQ(BrushStamp::make(1, 2000.0f / 3000.0f)->size, 300);
+    EXPECT_EQ(BrushStamp::make(1, 0.3f)->size, 666);
 }
 
 TEST(BrushStamp, SoftProfileIsFlatToTheHardnessThenLinearToTheRim)

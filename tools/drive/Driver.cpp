@@ -13,6 +13,7 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QThread>
+#include <QWindow>
 #include <QWheelEvent>
 
 #include <cmath>
