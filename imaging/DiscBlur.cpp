@@ -87,10 +87,12 @@ QImage blurInto(const QImage& input, double radius, const QRect& out)
                 if (w < 0)
                     continue;
                 const std::uint32_t* sums = slot(y + dy);
-                // Output column c (input x = out.left + c) sums input columns
-                // x - w .. x + w: prefix indices c + reach - w .. c + reach + w + 1.
-                const std::uint32_t* hi = sums + 4 * (reach + w + 1);
-                const std::uint32_t* lo = sums + 4 * (reach - w);
+                // Prefix index k holds the sum of input columns left .. left + k - 1,
+                // and output column c is input column left + reach + 1 + c, so its
+                // row of the disc, columns x - w .. x + w, is S[c + reach + 2 + w]
+                // less S[c + reach + 1 - w].
+                const std::uint32_t* hi = sums + 4 * (reach + w + 2);
+                const std::uint32_t* lo = sums + 4 * (reach + 1 - w);
                 for (int i = 0; i < n4; ++i)
                     accp[i] += hi[i] - lo[i];
             }
