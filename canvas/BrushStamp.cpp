@@ -33,5 +33,27 @@ std::shared_ptr<const BrushStamp> BrushStamp::make(float hardness, float maskSca
             row[x] = std::uint8_t(std::lround(std::clamp(a, 0.0, 1.0) * 255));
         }
     }
+    stamp->spanBegin.assign(size, 0);
+    stamp->spanEnd.assign(size, 0);
+    stamp->coreBegin.assign(size, 0);
+    stamp->coreEnd.assign(size, 0);
+    for (int y = 0; y < size; ++y) {
+        const std::uint8_t* row = stamp->row(y);
+        int first = 0, last = size;
+        while (first < size && row[first] == 0)
+            ++first;
+        while (last > first && row[last - 1] == 0)
+            --last;
+        stamp->spanBegin[y] = first;
+        stamp->spanEnd[y] = last;
+        // The disc is convex, so the full-alpha pixels of a row are contiguous.
+        int coreFirst = first, coreLast = last;
+        while (coreFirst < coreLast && row[coreFirst] != 255)
+            ++coreFirst;
+        while (coreLast > coreFirst && row[coreLast - 1] != 255)
+            --coreLast;
+        stamp->coreBegin[y] = coreFirst;
+        stamp->coreEnd[y] = coreLast;
+    }
     return stamp;
 }

@@ -13,6 +13,10 @@ struct BrushStamp {
     double radius = 0;           // R = D / 2, with D = 200 / maskScale
     float hardness = 1;
     std::vector<std::uint8_t> alpha; // S x S, row 0 on top
+    // Per row, the columns [begin, end) where alpha is not 0, and those where
+    // it is 255: the drawing loop skips the first's outside and fills the
+    // second's inside without arithmetic.
+    std::vector<int> spanBegin, spanEnd, coreBegin, coreEnd;
 
     const std::uint8_t* row(int y) const { return alpha.data() + std::size_t(y) * size; }
 

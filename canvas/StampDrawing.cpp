@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <vector>
 
 namespace {
@@ -29,7 +30,7 @@ void drawSoft(const AlphaPlane& mask, const BrushStamp& stamp, const QRect& area
     if (size <= 0)
         return;
     // Per column: the stamp column left of the sample point and the weight of
-    // the one right of it (0..256). Samples outside the stamp read as 0.
+    // the one right of it (0..256). sx rises with the column.
     const int columns = area.width();
     std::vector<int> sx(columns);
     std::vector<int> fx(columns);
@@ -40,43 +41,60 @@ void drawSoft(const AlphaPlane& mask, const BrushStamp& stamp, const QRect& area
         sx[c] = int(fl);
         fx[c] = int(std::lround((u - fl) * 256));
     }
-    // A zero-padded copy of two stamp rows lets the inner loop read sx and
-    // sx + 1 without bounds checks.
-    std::vector<std::uint16_t> blended(size + 2);
+    // blended[k + 1] is stamp column k of the two rows mixed vertically, scaled
+    // by 16; blended[0] and blended[size + 1] stay 0 so taps just outside the
+    // stamp read as transparent.
+    std::vector<std::uint16_t> blended(size + 2, 0);
     const double scaleY = size / h;
     const std::uint32_t a = alpha;
     for (int r = area.top(); r <= area.bottom(); ++r) {
         const int j = mask.height - 1 - r; // y-up row
-        // Stamp rows run top-first too; the stamp is symmetric, but keep the
-        // orientation right: the y-up sample v maps to stamp row size - v.
+        // The y-up sample v maps to stamp row size - v (stamp rows run top-first).
         const double v = (j + 0.5 - y) * scaleY;
         const double rowCoord = (size - v) - 0.5;
         const double fl = std::floor(rowCoord);
         const int sy = int(fl);
         const int fy = int(std::lround((rowCoord - fl) * 256));
-        const std::uint8_t* s0 = (sy >= 0 && sy < size) ? stamp.row(sy) : nullptr;
-        const std::uint8_t* s1 = (sy + 1 >= 0 && sy + 1 < size) ? stamp.row(sy + 1) : nullptr;
-        if (!s0 && !s1)
+        const bool has0 = sy >= 0 && sy < size;
+        const bool has1 = sy + 1 >= 0 && sy + 1 < size;
+        if (!has0 && !has1)
             continue;
-        blended[0] = 0;
-        blended[size + 1] = 0;
-        bool any = false;
-        for (int k = 0; k < size; ++k) {
+        // Where either row is not transparent, and where both are opaque.
+        int spanBegin = size, spanEnd = 0, coreBegin = 0, coreEnd = 0;
+        if (has0) {
+            spanBegin = std::min(spanBegin, stamp.spanBegin[sy]);
+            spanEnd = std::max(spanEnd, stamp.spanEnd[sy]);
+        }
+        if (has1) {
+            spanBegin = std::min(spanBegin, stamp.spanBegin[sy + 1]);
+            spanEnd = std::max(spanEnd, stamp.spanEnd[sy + 1]);
+        }
+        if (spanBegin >= spanEnd)
+            continue;
+        if (has0 && has1) {
+            coreBegin = std::max(stamp.coreBegin[sy], stamp.coreBegin[sy + 1]);
+            coreEnd = std::min(stamp.coreEnd[sy], stamp.coreEnd[sy + 1]);
+        }
+        const std::uint8_t* s0 = has0 ? stamp.row(sy) : nullptr;
+        const std::uint8_t* s1 = has1 ? stamp.row(sy + 1) : nullptr;
+        for (int k = spanBegin; k < spanEnd; ++k) {
             const std::uint32_t top = s0 ? s0[k] : 0;
             const std::uint32_t bottom = s1 ? s1[k] : 0;
-            const std::uint16_t value = std::uint16_t((top * (256 - fy) + bottom * fy) >> 4);
-            blended[k + 1] = value; // 0..4080, 255 scaled by 16
-            any |= value != 0;
+            blended[k + 1] = std::uint16_t((top * (256 - fy) + bottom * fy) >> 4);
         }
-        if (!any)
-            continue;
+        // Columns whose two taps (sx, sx + 1) can touch the span.
+        const int cFirst = int(std::lower_bound(sx.begin(), sx.end(), spanBegin - 1) - sx.begin());
+        const int cEnd = int(std::lower_bound(sx.begin(), sx.end(), spanEnd) - sx.begin());
         std::uint8_t* out = mask.row(r) + area.left();
-        for (int c = 0; c < columns; ++c) {
-            const int k = sx[c] + 1;
-            if (k < 0 || k > size)
+        for (int c = cFirst; c < cEnd; ++c) {
+            const int k = sx[c];
+            if (k >= coreBegin && k + 1 < coreEnd) {
+                out[c] = alpha; // every tap fully covered
                 continue;
-            const std::uint32_t cov16 = (blended[k] * std::uint32_t(256 - fx[c]) +
-                                         blended[k + 1] * std::uint32_t(fx[c])) >> 8;
+            }
+            const std::uint32_t left = (k >= spanBegin && k < spanEnd) ? blended[k + 1] : 0;
+            const std::uint32_t right = (k + 1 >= spanBegin && k + 1 < spanEnd) ? blended[k + 2] : 0;
+            const std::uint32_t cov16 = (left * std::uint32_t(256 - fx[c]) + right * std::uint32_t(fx[c])) >> 8;
             const std::uint32_t cov = (cov16 + 8) >> 4; // 0..255
             if (cov == 0)
                 continue;
@@ -85,8 +103,8 @@ void drawSoft(const AlphaPlane& mask, const BrushStamp& stamp, const QRect& area
     }
 }
 
-void drawHard(const AlphaPlane& mask, const QRect& area, double x, double y, double w,
-              double h, std::uint8_t alpha)
+void drawHard(const AlphaPlane& mask, const QRect& area, double x, double y, double w, double h,
+              std::uint8_t alpha)
 {
     const double cx = x + 0.5 * w;
     const double cy = y + 0.5 * h;
@@ -94,43 +112,64 @@ void drawHard(const AlphaPlane& mask, const QRect& area, double x, double y, dou
     const double ry = 0.5 * h;
     if (rx <= 0 || ry <= 0)
         return;
+    // Coverage of a pixel: how far its centre lies inside the rim, in pixels,
+    // plus a half, clamped to 0..1. In normalised distance d (1 at the rim)
+    // that is 1 while d <= 1 - 0.5 / rmin and 0 from d >= 1 + 0.5 / rmin.
     const float rmin = float(std::min(rx, ry));
-    const float invRx = float(1 / rx);
-    const float invRy = float(1 / ry);
+    const double inner = std::max(0.0, 1 - 0.5 / rmin);
+    const double outer = 1 + 0.5 / rmin;
     const std::uint32_t a = alpha;
-    std::vector<float> dx2(area.width());
-    for (int c = 0; c < area.width(); ++c) {
-        const float dx = float(area.left() + c + 0.5 - cx) * invRx;
-        dx2[c] = dx * dx;
-    }
-    std::vector<std::uint8_t> cover(area.width());
     for (int r = area.top(); r <= area.bottom(); ++r) {
         const int j = mask.height - 1 - r;
-        const float dy = float(j + 0.5 - cy) * invRy;
-        const float dy2 = dy * dy;
-        // Coverage of the pixel by the disc: how far its centre lies inside
-        // the rim, in pixels, plus a half, clamped to 0..1.
-        for (int c = 0; c < area.width(); ++c) {
-            const float d = std::sqrt(dx2[c] + dy2);
-            const float cov = std::clamp((1.0f - d) * rmin + 0.5f, 0.0f, 1.0f);
-            cover[c] = std::uint8_t(cov * 255.0f + 0.5f);
+        const double dy = (j + 0.5 - cy) / ry;
+        const double dy2 = dy * dy;
+        if (dy2 >= outer * outer)
+            continue;
+        // Columns of the rim band and of the solid core on this row.
+        const double outerHalf = std::sqrt(outer * outer - dy2) * rx;
+        const int first = std::max(area.left(), int(std::floor(cx - outerHalf - 0.5)));
+        const int last = std::min(area.right(), int(std::ceil(cx + outerHalf - 0.5)));
+        int coreFirst = last + 1, coreLast = last; // empty unless the row crosses the core
+        if (dy2 < inner * inner) {
+            const double innerHalf = std::sqrt(inner * inner - dy2) * rx;
+            coreFirst = std::max(first, int(std::ceil(cx - innerHalf - 0.5)));
+            coreLast = std::min(last, int(std::floor(cx + innerHalf - 0.5)));
         }
-        std::uint8_t* out = mask.row(r) + area.left();
-        for (int c = 0; c < area.width(); ++c) {
-            const std::uint32_t cov = cover[c];
-            out[c] = std::uint8_t(div255(a * cov + out[c] * (255 - cov)));
+        std::uint8_t* out = mask.row(r);
+        auto rim = [&](int from, int to) {
+            for (int i = from; i <= to; ++i) {
+                const float dx = float((i + 0.5 - cx) / rx);
+                const float d = std::sqrt(dx * dx + float(dy2));
+                const float cov = std::clamp((1.0f - d) * rmin + 0.5f, 0.0f, 1.0f);
+                const std::uint32_t c = std::uint32_t(cov * 255.0f + 0.5f);
+                out[i] = std::uint8_t(div255(a * c + out[i] * (255 - c)));
+            }
+        };
+        if (coreFirst <= coreLast) {
+            rim(first, coreFirst - 1);
+            std::memset(out + coreFirst, alpha, std::size_t(coreLast - coreFirst + 1));
+            rim(coreLast + 1, last);
+        } else {
+            rim(first, last);
         }
     }
 }
 
 } // namespace
 
-QRect drawStamp(const AlphaPlane& mask, const BrushStamp* stamp, double x, double y,
-                double width, double height, std::uint8_t alpha)
+QRect stampArea(const AlphaPlane& mask, double x, double y, double width, double height)
 {
-    if (!mask.data || width <= 0 || height <= 0)
+    if (!mask.data || !(width > 0) || !(height > 0))
         return {};
-    const QRect area = touchedPixels(mask, x, y, width, height);
+    return touchedPixels(mask, x, y, width, height);
+}
+
+QRect drawStamp(const AlphaPlane& mask, const BrushStamp* stamp, double x, double y,
+                double width, double height, std::uint8_t alpha, const QRect& rows)
+{
+    QRect area = stampArea(mask, x, y, width, height);
+    if (!rows.isNull())
+        area &= QRect(area.left(), rows.top(), area.width(), rows.height());
     if (area.isEmpty())
         return {};
     if (stamp)

@@ -23,8 +23,13 @@ struct AlphaPlane {
 // rectangle (bilinear); without one, cov is the anti-aliased coverage of the
 // disc inscribed in the rectangle. Returns the pixels that may have changed,
 // in top-first row coordinates (empty when the stamp misses the mask).
+// `rows` limits the drawing to a band of top-first rows, so that one batch of
+// stamps can be drawn by several threads, each over its own band, in order.
 QRect drawStamp(const AlphaPlane& mask, const BrushStamp* stamp, double x, double y,
-                double width, double height, std::uint8_t alpha);
+                double width, double height, std::uint8_t alpha, const QRect& rows = QRect());
+
+// The pixels a stamp may change, as drawStamp would report them.
+QRect stampArea(const AlphaPlane& mask, double x, double y, double width, double height);
 
 // x / 255 rounded to nearest, exact for 0 <= x <= 255 * 255.
 inline std::uint32_t div255(std::uint32_t x)

@@ -14,6 +14,7 @@
 #include "platform/CachesFolder.h"
 #include "platform/MainThread.h"
 #include "platform/NotificationCenter.h"
+#include "platform/ParallelFor.h"
 #include "platform/SerialQueue.h"
 #include "platform/SystemLog.h"
 
@@ -118,6 +119,12 @@ struct ZRImageCutView::Levels {
         k = std::clamp(k, 0, int(levels.size()) - 1);
         return levels[k];
     }
+};
+
+struct ZRImageCutView::PendingStamp {
+    double x, y, width, height; // mask pixels, y up
+    std::shared_ptr<const BrushStamp> stamp; // null: the hard disc
+    std::uint8_t alpha;
 };
 
 ZRImageCutView::ZRImageCutView(QWidget* parent)
@@ -444,17 +451,25 @@ void ZRImageCutView::drain()
     }
     if (m_bitmapContext->isNull())
         return;
-    QRect drawn;
+    // Entries are taken one at a time, each stamp with the brush as it is
+    // when taken, and drawn in batches: a batch ends at a marker or when the
+    // buffer is empty, and the loop goes on with what arrived meanwhile.
+    std::vector<PendingStamp> batch;
     for (;;) {
         const auto entry = m_eventBuffer.takeFirst();
+        if (entry && !entry->isEndOfStroke()) {
+            batch.push_back(pendingStamp(*entry));
+            continue;
+        }
+        if (!batch.empty()) {
+            drawStamps(batch);
+            batch.clear();
+            changed = true;
+        }
         if (!entry)
             break;
-        if (entry->isEndOfStroke()) {
-            recordHistoryState();
-            break;
-        }
-        drawStampRect(*entry);
-        changed = true;
+        recordHistoryState(); // a marker ends the drain
+        break;
     }
     if (!changed)
         return;
@@ -472,15 +487,36 @@ void ZRImageCutView::drain()
     });
 }
 
-void ZRImageCutView::drawStampRect(const StampRect& r)
+ZRImageCutView::PendingStamp ZRImageCutView::pendingStamp(const StampRect& r) const
 {
     const double s = m_maskScale.load();
     const bool soft = double(m_brushHardness.load()) < 0.985;
-    const auto stamp = soft ? currentStamp() : nullptr;
     const float alpha = std::clamp(m_brushAlphaValue.load(), 0.0f, 1.0f);
-    const QRect area = drawStamp(m_bitmapContext->plane(), stamp.get(), r.x * s, r.y * s,
-                                 r.width * s, r.height * s, std::uint8_t(std::lround(alpha * 255)));
-    m_bitmapContext->markChanged(area);
+    return {r.x * s, r.y * s, r.width * s, r.height * s, soft ? currentStamp() : nullptr,
+            std::uint8_t(std::lround(alpha * 255))};
+}
+
+void ZRImageCutView::drawStamps(const std::vector<PendingStamp>& batch)
+{
+    const AlphaPlane plane = m_bitmapContext->plane();
+    QRect touched;
+    qint64 work = 0;
+    for (const PendingStamp& p : batch) {
+        const QRect area = stampArea(plane, p.x, p.y, p.width, p.height);
+        touched |= area;
+        work += qint64(area.width()) * area.height();
+    }
+    if (touched.isEmpty())
+        return;
+    m_bitmapContext->markChanged(touched);
+    // Each thread draws every stamp of the batch, in order, over its own band
+    // of rows: the same pixels as one thread drawing them one after another.
+    const int bands = work > 400000 ? 2 : 1;
+    ParallelFor::run(touched.height(), touched.height() / bands, [&](int begin, int end) {
+        const QRect rows(0, touched.top() + begin, 1, end - begin);
+        for (const PendingStamp& p : batch)
+            drawStamp(plane, p.stamp.get(), p.x, p.y, p.width, p.height, p.alpha, rows);
+    });
 }
 
 void ZRImageCutView::createNewMaskContext()

@@ -141,7 +141,9 @@ private:
     void createNewMaskContext();
     void recordHistoryState();
     void historyStep(int direction);
-    void drawStampRect(const StampRect& rect);
+    struct PendingStamp;
+    PendingStamp pendingStamp(const StampRect& rect) const;
+    void drawStamps(const std::vector<PendingStamp>& batch);
 
     void mouseDragged(QPointF widgetPos, QPointF delta);
     void mouseUp();
