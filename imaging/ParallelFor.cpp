@@ -1,0 +1,62 @@
+#include "imaging/ParallelFor.h"
+
+#include "platform/BackgroundPool.h"
+
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+
+namespace ParallelFor {
+namespace {
+
+// Shared with the helpers by reference count: a helper that starts after the
+// caller has returned finds no index left and touches nothing else.
+struct State {
+    explicit State(int n, const std::function<void(int)>& fn) : count(n), body(&fn) {}
+
+    const int count;
+    const std::function<void(int)>* body;
+    std::atomic<int> next{0};
+    std::mutex mutex;
+    std::condition_variable allDone;
+    int done = 0;
+
+    void work()
+    {
+        int finished = 0;
+        for (int i = next.fetch_add(1); i < count; i = next.fetch_add(1)) {
+            (*body)(i);
+            ++finished;
+        }
+        if (finished == 0)
+            return;
+        std::lock_guard lock(mutex);
+        done += finished;
+        if (done == count)
+            allDone.notify_all();
+    }
+};
+
+} // namespace
+
+void run(int count, const std::function<void(int)>& body)
+{
+    if (count <= 0)
+        return;
+    const int helpers = std::min(count, std::max(1, BackgroundPool::threadCount())) - 1;
+    if (helpers <= 0) {
+        for (int i = 0; i < count; ++i)
+            body(i);
+        return;
+    }
+    auto state = std::make_shared<State>(count, body);
+    for (int h = 0; h < helpers; ++h)
+        BackgroundPool::run([state] { state->work(); });
+    state->work();
+    std::unique_lock lock(state->mutex);
+    state->allDone.wait(lock, [&] { return state->done == state->count; });
+}
+
+} // namespace ParallelFor

@@ -1,0 +1,646 @@
+#include "imaging/PngCodec.h"
+
+#include "imaging/ImageLimits.h"
+#include "imaging/ParallelFor.h"
+#include "imaging/PngCodec_p.h"
+
+#include <libdeflate.h>
+#include <spng.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <vector>
+
+namespace PngCodec {
+namespace {
+
+constexpr uchar kSignature[8] = {137, 80, 78, 71, 13, 10, 26, 10};
+constexpr int kColourGrey = 0, kColourRgb = 2, kColourGreyAlpha = 4, kColourRgba = 6;
+
+// Rows are compressed in independent pieces of about this many input bytes,
+// so that both cores work on a large picture. Each piece restarts the deflate
+// dictionary, which costs a few hundred bytes against megabytes of output.
+constexpr qsizetype kPieceBytes = 2 * 1024 * 1024;
+// Below this many rows' bytes the whole image is one piece on the calling thread.
+constexpr qsizetype kParallelBytes = 1024 * 1024;
+
+void putU32(uchar* out, quint32 v)
+{
+    out[0] = uchar(v >> 24);
+    out[1] = uchar(v >> 16);
+    out[2] = uchar(v >> 8);
+    out[3] = uchar(v);
+}
+
+quint32 getU32(const uchar* in)
+{
+    return (quint32(in[0]) << 24) | (quint32(in[1]) << 16) | (quint32(in[2]) << 8) | in[3];
+}
+
+quint32 crcOfChunk(const char* type, const uchar* data, size_t length, quint32 dataCrc = 0,
+                   bool dataCrcGiven = false)
+{
+    const quint32 crc = crc32(0, reinterpret_cast<const Bytef*>(type), 4);
+    if (dataCrcGiven)
+        return crc32_combine(crc, dataCrc, z_off_t(length));
+    // zlib answers a null buffer with its initial value, not the running CRC.
+    return length ? crc32(crc, data, uInt(length)) : crc;
+}
+
+// Appends one chunk whose data CRC (over the data alone) may be known already.
+void appendChunk(uchar*& out, const char* type, const uchar* data, size_t length,
+                 const quint32* dataCrc = nullptr)
+{
+    putU32(out, quint32(length));
+    std::memcpy(out + 4, type, 4);
+    if (length)
+        std::memcpy(out + 8, data, length);
+    const quint32 crc = dataCrc ? crcOfChunk(type, nullptr, length, *dataCrc, true)
+                                : crcOfChunk(type, data, length);
+    putU32(out + 8 + length, crc);
+    out += 12 + length;
+}
+
+// ---- Rows -------------------------------------------------------------------
+
+// 1/a in 16.16 fixed point. With it, premultiplied -> straight -> premultiplied
+// gives back every premultiplied value exactly.
+const std::array<quint32, 256>& inverseAlpha()
+{
+    static const std::array<quint32, 256> table = [] {
+        std::array<quint32, 256> t{};
+        for (quint32 a = 1; a < 256; ++a)
+            t[a] = (255u * 65536u + a / 2) / a;
+        return t;
+    }();
+    return table;
+}
+
+inline quint32 multiplyBy(quint32 c, quint32 a)
+{
+    const quint32 t = c * a + 128;
+    return (t + (t >> 8)) >> 8;
+}
+
+// Premultiplied 0xAARRGGBB words to straight R, G, B, A bytes.
+void unpremultiplyRow(const quint32* in, uchar* out, int width)
+{
+    const auto& inv = inverseAlpha();
+    for (int x = 0; x < width; ++x) {
+        const quint32 p = in[x];
+        const quint32 a = p >> 24;
+        quint32 r = (p >> 16) & 0xff, g = (p >> 8) & 0xff, b = p & 0xff;
+        if (a != 255) {
+            const quint32 k = inv[a];
+            r = std::min<quint32>(255, (r * k + 0x8000) >> 16);
+            g = std::min<quint32>(255, (g * k + 0x8000) >> 16);
+            b = std::min<quint32>(255, (b * k + 0x8000) >> 16);
+        }
+        out[4 * x] = uchar(r);
+        out[4 * x + 1] = uchar(g);
+        out[4 * x + 2] = uchar(b);
+        out[4 * x + 3] = uchar(a);
+    }
+}
+
+// Straight 0xAARRGGBB words to R, G, B, A bytes.
+void straightRow(const quint32* in, uchar* out, int width)
+{
+    for (int x = 0; x < width; ++x) {
+        const quint32 p = in[x];
+        out[4 * x] = uchar(p >> 16);
+        out[4 * x + 1] = uchar(p >> 8);
+        out[4 * x + 2] = uchar(p);
+        out[4 * x + 3] = uchar(p >> 24);
+    }
+}
+
+// Opaque 0x..RRGGBB words to R, G, B bytes.
+void rgbRow(const quint32* in, uchar* out, int width)
+{
+    for (int x = 0; x < width; ++x) {
+        const quint32 p = in[x];
+        out[3 * x] = uchar(p >> 16);
+        out[3 * x + 1] = uchar(p >> 8);
+        out[3 * x + 2] = uchar(p);
+    }
+}
+
+// Straight R, G, B, A bytes to premultiplied 0xAARRGGBB words, in place.
+void premultiplyRowInPlace(uchar* row, int width)
+{
+    auto* words = reinterpret_cast<quint32*>(row);
+    for (int x = 0; x < width; ++x) {
+        const quint32 r = row[4 * x], g = row[4 * x + 1], b = row[4 * x + 2],
+                      a = row[4 * x + 3];
+        if (a == 255)
+            words[x] = 0xff000000u | (r << 16) | (g << 8) | b;
+        else
+            words[x] = (a << 24) | (multiplyBy(r, a) << 16) | (multiplyBy(g, a) << 8) |
+                       multiplyBy(b, a);
+    }
+}
+
+bool isOpaque(const QImage& image)
+{
+    if (!image.hasAlphaChannel())
+        return true;
+    for (int y = 0; y < image.height(); ++y) {
+        const auto* row = reinterpret_cast<const quint32*>(image.constScanLine(y));
+        quint32 all = 0xff000000u;
+        for (int x = 0; x < image.width(); ++x)
+            all &= row[x];
+        if (all < 0xff000000u)
+            return false;
+    }
+    return true;
+}
+
+// ---- Filtering ----------------------------------------------------------------
+
+inline uchar paeth(int a, int b, int c)
+{
+    const int pa = std::abs(b - c), pb = std::abs(a - c), pc = std::abs(a + b - 2 * c);
+    if (pa <= pb && pa <= pc)
+        return uchar(a);
+    return uchar(pb <= pc ? b : c);
+}
+
+inline quint32 cost(uchar v)
+{
+    return v < 128 ? v : 256u - v;
+}
+
+// Filters one row with each of the five filters and keeps the one whose bytes,
+// read as signed, have the smallest sum of magnitudes (the usual heuristic).
+// `out` receives the filter type byte and the filtered row.
+void filterAdaptive(const uchar* cur, const uchar* prev, qsizetype n, int bpp, uchar* out,
+                    uchar* scratch)
+{
+    uchar* const candidates[5] = {scratch, scratch + n, scratch + 2 * n, scratch + 3 * n,
+                                  scratch + 4 * n};
+    quint32 sums[5] = {0, 0, 0, 0, 0};
+    uchar* none = candidates[0];
+    uchar* sub = candidates[1];
+    uchar* up = candidates[2];
+    uchar* avg = candidates[3];
+    uchar* pae = candidates[4];
+    for (int i = 0; i < bpp; ++i) {
+        none[i] = cur[i];
+        sub[i] = cur[i];
+        up[i] = uchar(cur[i] - prev[i]);
+        avg[i] = uchar(cur[i] - (prev[i] >> 1));
+        pae[i] = uchar(cur[i] - prev[i]);
+    }
+    for (qsizetype i = bpp; i < n; ++i) {
+        const int a = cur[i - bpp], b = prev[i], c = prev[i - bpp];
+        none[i] = cur[i];
+        sub[i] = uchar(cur[i] - a);
+        up[i] = uchar(cur[i] - b);
+        avg[i] = uchar(cur[i] - ((a + b) >> 1));
+        pae[i] = uchar(cur[i] - paeth(a, b, c));
+    }
+    for (int f = 0; f < 5; ++f) {
+        const uchar* row = candidates[f];
+        quint32 sum = 0;
+        for (qsizetype i = 0; i < n; ++i)
+            sum += cost(row[i]);
+        sums[f] = sum;
+    }
+    int best = 0;
+    for (int f = 1; f < 5; ++f)
+        if (sums[f] < sums[best])
+            best = f;
+    out[0] = uchar(best);
+    std::memcpy(out + 1, candidates[best], size_t(n));
+}
+
+void filterUp(const uchar* cur, const uchar* prev, qsizetype n, uchar* out)
+{
+    out[0] = 2;
+    for (qsizetype i = 0; i < n; ++i)
+        out[i + 1] = uchar(cur[i] - prev[i]);
+}
+
+// ---- Encoding ------------------------------------------------------------------
+
+enum class Filtering { Adaptive, Up };
+
+struct EncodeJob {
+    int width = 0;
+    int height = 0;
+    int colourType = kColourRgba;
+    int bytesPerPixel = 4;
+    Filtering filtering = Filtering::Adaptive;
+    int level = 6;
+    // Writes row y, unfiltered, as PNG pixel bytes.
+    std::function<void(int y, uchar* out)> rawRow;
+};
+
+struct Piece {
+    std::unique_ptr<uchar[]> data;
+    size_t size = 0;
+    quint32 crc = 0;     // of the compressed bytes
+    quint32 adler = 1;   // of the filtered bytes
+    qsizetype inputBytes = 0;
+    bool ok = false;
+};
+
+void encodePiece(const EncodeJob& job, int y0, int y1, bool last, Piece& piece)
+{
+    const qsizetype rowBytes = qsizetype(job.width) * job.bytesPerPixel;
+    std::vector<uchar> rows(size_t(rowBytes) * 2 + size_t(rowBytes + 1) +
+                            (job.filtering == Filtering::Adaptive ? size_t(rowBytes) * 5 : 0));
+    uchar* prev = rows.data();
+    uchar* cur = prev + rowBytes;
+    uchar* filtered = cur + rowBytes;
+    uchar* scratch = filtered + rowBytes + 1;
+    if (y0 > 0)
+        job.rawRow(y0 - 1, prev);
+
+    z_stream stream{};
+    if (deflateInit2(&stream, job.level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+        return;
+    piece.inputBytes = qsizetype(y1 - y0) * (rowBytes + 1);
+    const size_t capacity = deflateBound(&stream, uLong(piece.inputBytes)) + 64;
+    piece.data.reset(new uchar[capacity]);
+    stream.next_out = piece.data.get();
+    stream.avail_out = uInt(capacity);
+
+    bool ok = true;
+    for (int y = y0; y < y1 && ok; ++y) {
+        job.rawRow(y, cur);
+        if (job.filtering == Filtering::Adaptive)
+            filterAdaptive(cur, prev, rowBytes, job.bytesPerPixel, filtered, scratch);
+        else
+            filterUp(cur, prev, rowBytes, filtered);
+        piece.adler = adler32(piece.adler, filtered, uInt(rowBytes + 1));
+        stream.next_in = filtered;
+        stream.avail_in = uInt(rowBytes + 1);
+        const bool lastRow = y + 1 == y1;
+        const int flush = !lastRow ? Z_NO_FLUSH : (last ? Z_FINISH : Z_SYNC_FLUSH);
+        const int result = deflate(&stream, flush);
+        ok = result == (flush == Z_FINISH ? Z_STREAM_END : Z_OK) && stream.avail_in == 0;
+        std::swap(prev, cur);
+    }
+    piece.size = capacity - stream.avail_out;
+    deflateEnd(&stream);
+    if (!ok)
+        return;
+    piece.crc = crc32(0, piece.data.get(), uInt(piece.size));
+    piece.ok = true;
+}
+
+QByteArray encodeRows(const EncodeJob& job)
+{
+    if (job.width <= 0 || job.height <= 0)
+        return {};
+    const qsizetype rowBytes = qsizetype(job.width) * job.bytesPerPixel + 1;
+    const qsizetype total = rowBytes * job.height;
+    int rowsPerPiece = job.height;
+    if (total > kParallelBytes)
+        rowsPerPiece = int(std::clamp<qsizetype>(kPieceBytes / rowBytes, 1, job.height));
+    const int pieceCount = (job.height + rowsPerPiece - 1) / rowsPerPiece;
+    std::vector<Piece> pieces(static_cast<size_t>(pieceCount));
+    ParallelFor::run(pieceCount, [&](int i) {
+        const int y0 = i * rowsPerPiece;
+        const int y1 = std::min(job.height, y0 + rowsPerPiece);
+        encodePiece(job, y0, y1, i + 1 == pieceCount, pieces[size_t(i)]);
+    });
+
+    quint32 adler = 1;
+    size_t size = 8 + 25 + (12 + 2) + (12 + 4) + 12;
+    for (const Piece& piece : pieces) {
+        if (!piece.ok)
+            return {};
+        adler = adler32_combine(adler, piece.adler, z_off_t(piece.inputBytes));
+        size += 12 + piece.size;
+    }
+
+    QByteArray file(qsizetype(size), Qt::Uninitialized);
+    uchar* out = reinterpret_cast<uchar*>(file.data());
+    std::memcpy(out, kSignature, 8);
+    out += 8;
+    uchar header[13];
+    putU32(header, quint32(job.width));
+    putU32(header + 4, quint32(job.height));
+    header[8] = 8;
+    header[9] = uchar(job.colourType);
+    header[10] = header[11] = header[12] = 0;
+    appendChunk(out, "IHDR", header, sizeof header);
+    // The zlib header: 32 KB window, and a level hint that decoders ignore.
+    const uchar zlibHeader[2] = {0x78, uchar(job.level <= 1 ? 0x01 : job.level < 6 ? 0x5e : 0x9c)};
+    appendChunk(out, "IDAT", zlibHeader, 2);
+    for (const Piece& piece : pieces)
+        appendChunk(out, "IDAT", piece.data.get(), piece.size, &piece.crc);
+    uchar trailer[4];
+    putU32(trailer, adler);
+    appendChunk(out, "IDAT", trailer, 4);
+    appendChunk(out, "IEND", nullptr, 0);
+    Q_ASSERT(out == reinterpret_cast<uchar*>(file.data()) + file.size());
+    return file;
+}
+
+// ---- Decoding ------------------------------------------------------------------
+
+struct SpngDeleter {
+    void operator()(spng_ctx* ctx) const { spng_ctx_free(ctx); }
+};
+
+QString spngReason(int code)
+{
+    return QStringLiteral("The PNG file could not be read: %1.").arg(QString::fromUtf8(spng_strerror(code)));
+}
+
+// Decodes to straight RGBA bytes in a Format_ARGB32_Premultiplied-sized image;
+// the caller converts the rows.
+QImage decodeStraightRgba(const QByteArray& data, QString* error)
+{
+    std::unique_ptr<spng_ctx, SpngDeleter> ctx(spng_ctx_new(0));
+    if (!ctx) {
+        *error = QStringLiteral("The PNG decoder could not start.");
+        return {};
+    }
+    spng_set_png_buffer(ctx.get(), data.constData(), size_t(data.size()));
+    spng_ihdr ihdr{};
+    if (int code = spng_get_ihdr(ctx.get(), &ihdr)) {
+        *error = spngReason(code);
+        return {};
+    }
+    if (!ImageLimits::fits(ihdr.width, ihdr.height)) {
+        *error = ImageLimits::tooLarge(ihdr.width, ihdr.height);
+        return {};
+    }
+    size_t length = 0;
+    if (int code = spng_decoded_image_size(ctx.get(), SPNG_FMT_RGBA8, &length)) {
+        *error = spngReason(code);
+        return {};
+    }
+    QImage image(int(ihdr.width), int(ihdr.height), QImage::Format_ARGB32_Premultiplied);
+    if (image.isNull() || size_t(image.sizeInBytes()) != length) {
+        *error = QStringLiteral("There is not enough memory for a %1 x %2 picture.")
+                     .arg(ihdr.width)
+                     .arg(ihdr.height);
+        return {};
+    }
+    if (int code = spng_decode_image(ctx.get(), image.bits(), length, SPNG_FMT_RGBA8,
+                                     SPNG_DECODE_TRNS)) {
+        *error = spngReason(code);
+        return {};
+    }
+    return image;
+}
+
+// Runs `rowFn(y)` over every row, on both cores when the image is large.
+void forEachRow(int height, qsizetype rowBytes, const std::function<void(int)>& rowFn)
+{
+    if (qsizetype(height) * rowBytes <= kParallelBytes) {
+        for (int y = 0; y < height; ++y)
+            rowFn(y);
+        return;
+    }
+    const int rowsPerBand = int(std::clamp<qsizetype>(kPieceBytes / rowBytes, 1, height));
+    const int bands = (height + rowsPerBand - 1) / rowsPerBand;
+    ParallelFor::run(bands, [&](int band) {
+        const int end = std::min(height, (band + 1) * rowsPerBand);
+        for (int y = band * rowsPerBand; y < end; ++y)
+            rowFn(y);
+    });
+}
+
+// The fast path for the grey-plus-alpha files that encodeAlpha writes (and any
+// 8-bit, non-interlaced grey-plus-alpha PNG): the chunks are walked here and
+// the stream inflated with libdeflate in one call. Returns false when the file
+// is of another kind, so that the general decoder takes it.
+bool decodeGreyAlphaFast(const QByteArray& data, QImage* alpha, QString* error)
+{
+    const auto* bytes = reinterpret_cast<const uchar*>(data.constData());
+    const size_t size = size_t(data.size());
+    if (size < 8 + 25 || getU32(bytes + 8) != 13 || std::memcmp(bytes + 12, "IHDR", 4) != 0)
+        return false;
+    const uchar* ihdr = bytes + 16;
+    const quint32 width = getU32(ihdr), height = getU32(ihdr + 4);
+    if (ihdr[8] != 8 || ihdr[9] != kColourGreyAlpha || ihdr[10] != 0 || ihdr[11] != 0 ||
+        ihdr[12] != 0)
+        return false;
+    if (!ImageLimits::fits(width, height)) {
+        *error = ImageLimits::tooLarge(width, height);
+        return true;
+    }
+
+    // Collect the compressed stream; one IDAT is used in place.
+    std::vector<std::pair<const uchar*, size_t>> parts;
+    size_t compressed = 0;
+    bool ended = false;
+    for (size_t at = 8 + 25; at + 12 <= size;) {
+        const size_t length = getU32(bytes + at);
+        if (length > size - at - 12)
+            break;
+        const uchar* type = bytes + at + 4;
+        if (std::memcmp(type, "IDAT", 4) == 0) {
+            parts.emplace_back(bytes + at + 8, length);
+            compressed += length;
+        } else if (std::memcmp(type, "IEND", 4) == 0) {
+            ended = true;
+            break;
+        }
+        at += 12 + length;
+    }
+    if (!ended || parts.empty()) {
+        *error = QStringLiteral("The PNG file is truncated.");
+        return true;
+    }
+    std::vector<uchar> joined;
+    const uchar* stream = parts.front().first;
+    if (parts.size() > 1) {
+        joined.resize(compressed);
+        size_t at = 0;
+        for (const auto& [part, length] : parts) {
+            std::memcpy(joined.data() + at, part, length);
+            at += length;
+        }
+        stream = joined.data();
+    }
+
+    const qsizetype rowBytes = qsizetype(width) * 2;
+    const size_t rawSize = size_t(rowBytes + 1) * height;
+    std::unique_ptr<uchar[]> raw(new (std::nothrow) uchar[rawSize]);
+    QImage result(int(width), int(height), QImage::Format_Alpha8);
+    if (!raw || result.isNull()) {
+        *error = QStringLiteral("There is not enough memory for the picture.");
+        return true;
+    }
+    struct DecompressorDeleter {
+        void operator()(libdeflate_decompressor* d) const { libdeflate_free_decompressor(d); }
+    };
+    thread_local std::unique_ptr<libdeflate_decompressor, DecompressorDeleter> decompressor(
+        libdeflate_alloc_decompressor());
+    size_t produced = 0;
+    if (!decompressor ||
+        libdeflate_zlib_decompress(decompressor.get(), stream, compressed, raw.get(), rawSize,
+                                   &produced) != LIBDEFLATE_SUCCESS ||
+        produced != rawSize) {
+        *error = QStringLiteral("The PNG file's image data is damaged.");
+        return true;
+    }
+
+    // Undo the filters in place, row after row, then keep every second byte.
+    const uchar* prev = nullptr;
+    for (quint32 y = 0; y < height; ++y) {
+        uchar* line = raw.get() + size_t(y) * (rowBytes + 1);
+        const uchar type = line[0];
+        uchar* cur = line + 1;
+        const int bpp = 2;
+        switch (type) {
+        case 0:
+            break;
+        case 1:
+            for (qsizetype i = bpp; i < rowBytes; ++i)
+                cur[i] = uchar(cur[i] + cur[i - bpp]);
+            break;
+        case 2:
+            if (prev)
+                for (qsizetype i = 0; i < rowBytes; ++i)
+                    cur[i] = uchar(cur[i] + prev[i]);
+            break;
+        case 3:
+            for (qsizetype i = 0; i < rowBytes; ++i) {
+                const int a = i >= bpp ? cur[i - bpp] : 0, b = prev ? prev[i] : 0;
+                cur[i] = uchar(cur[i] + ((a + b) >> 1));
+            }
+            break;
+        case 4:
+            for (qsizetype i = 0; i < rowBytes; ++i) {
+                const int a = i >= bpp ? cur[i - bpp] : 0, b = prev ? prev[i] : 0,
+                          c = prev && i >= bpp ? prev[i - bpp] : 0;
+                cur[i] = uchar(cur[i] + paeth(a, b, c));
+            }
+            break;
+        default:
+            *error = QStringLiteral("The PNG file uses an unknown filter.");
+            return true;
+        }
+        uchar* out = result.scanLine(int(y));
+        for (quint32 x = 0; x < width; ++x)
+            out[x] = cur[2 * x + 1];
+        prev = cur;
+    }
+    *alpha = std::move(result);
+    return true;
+}
+
+} // namespace
+
+bool hasSignature(const QByteArray& data)
+{
+    return data.size() >= 8 && std::memcmp(data.constData(), kSignature, 8) == 0;
+}
+
+QByteArray encode(const QImage& source)
+{
+    if (source.isNull())
+        return {};
+    QImage image = source;
+    const QImage::Format format = image.format();
+    if (format != QImage::Format_ARGB32_Premultiplied && format != QImage::Format_ARGB32 &&
+        format != QImage::Format_RGB32)
+        image = image.convertToFormat(image.hasAlphaChannel() ? QImage::Format_ARGB32
+                                                              : QImage::Format_RGB32);
+    if (image.isNull())
+        return {};
+
+    EncodeJob job;
+    job.width = image.width();
+    job.height = image.height();
+    job.filtering = Filtering::Adaptive;
+    job.level = 6;
+    const int width = job.width;
+    if (isOpaque(image)) {
+        job.colourType = kColourRgb;
+        job.bytesPerPixel = 3;
+        job.rawRow = [&image, width](int y, uchar* out) {
+            rgbRow(reinterpret_cast<const quint32*>(image.constScanLine(y)), out, width);
+        };
+    } else if (image.format() == QImage::Format_ARGB32_Premultiplied) {
+        job.rawRow = [&image, width](int y, uchar* out) {
+            unpremultiplyRow(reinterpret_cast<const quint32*>(image.constScanLine(y)), out,
+                             width);
+        };
+    } else {
+        job.rawRow = [&image, width](int y, uchar* out) {
+            straightRow(reinterpret_cast<const quint32*>(image.constScanLine(y)), out, width);
+        };
+    }
+    return encodeRows(job);
+}
+
+QByteArray encodeAlpha(const uchar* alpha, int width, int height, qsizetype stride)
+{
+    if (!alpha || width <= 0 || height <= 0 || stride < width)
+        return {};
+    EncodeJob job;
+    job.width = width;
+    job.height = height;
+    job.colourType = kColourGreyAlpha;
+    job.bytesPerPixel = 2;
+    job.filtering = Filtering::Up;
+    job.level = 1;
+    job.rawRow = [=](int y, uchar* out) {
+        const uchar* in = alpha + stride * y;
+        for (int x = 0; x < width; ++x) {
+            out[2 * x] = 0;
+            out[2 * x + 1] = in[x];
+        }
+    };
+    return encodeRows(job);
+}
+
+QImage decode(const QByteArray& data, QString* error)
+{
+    QString reason;
+    QImage image = decodeStraightRgba(data, &reason);
+    if (image.isNull()) {
+        if (error)
+            *error = reason;
+        return {};
+    }
+    const int width = image.width();
+    forEachRow(image.height(), image.bytesPerLine(),
+               [&](int y) { premultiplyRowInPlace(image.scanLine(y), width); });
+    return image;
+}
+
+QImage decode(const QByteArray& data)
+{
+    return decode(data, nullptr);
+}
+
+QImage decodeAlpha(const QByteArray& data)
+{
+    if (!hasSignature(data))
+        return {};
+    QImage alpha;
+    QString error;
+    if (decodeGreyAlphaFast(data, &alpha, &error))
+        return alpha;
+    const QImage rgba = decodeStraightRgba(data, &error);
+    if (rgba.isNull())
+        return {};
+    QImage result(rgba.size(), QImage::Format_Alpha8);
+    if (result.isNull())
+        return {};
+    const int width = rgba.width();
+    forEachRow(rgba.height(), rgba.bytesPerLine(), [&](int y) {
+        const uchar* in = rgba.constScanLine(y);
+        uchar* out = result.scanLine(y);
+        for (int x = 0; x < width; ++x)
+            out[x] = in[4 * x + 3];
+    });
+    return result;
+}
+
+} // namespace PngCodec

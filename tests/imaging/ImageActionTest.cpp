@@ -1,0 +1,268 @@
+#include "ImagingTestSupport.h"
+
+#include "imaging/ImageAction.h"
+#include "platform/SystemLog.h"
+
+#include <gtest/gtest.h>
+
+#include <QStringList>
+
+using namespace imagingtest;
+
+namespace {
+
+// Collects the log lines written while it lives.
+class LogCapture {
+public:
+    LogCapture()
+    {
+        SystemLog::setSink([this](const QString& line) { lines.append(line); });
+    }
+    ~LogCapture() { SystemLog::setSink({}); }
+    QStringList lines;
+};
+
+QImage onlyBitmap(const Picture& picture)
+{
+    EXPECT_EQ(picture.representations().size(), 1);
+    return picture.bestRepresentation();
+}
+
+} // namespace
+
+TEST(ImageActionResize, HalvingShowsTheWholePictureAveragedInBlocks)
+{
+    // Every 2 x 2 block has one colour, so a high-quality halving must give
+    // back exactly the block colours, in place and the right way up.
+    QImage source(400, 300, QImage::Format_ARGB32_Premultiplied);
+    for (int y = 0; y < 300; ++y)
+        for (int x = 0; x < 400; ++x)
+            source.setPixel(x, y, qRgb(x / 2, y / 2, 40));
+    const Picture picture = Picture::fromImage(source);
+
+    const Picture half = ImageAction::resize(picture, QSizeF(200, 150));
+
+    ASSERT_TRUE(half.isValid());
+    EXPECT_EQ(half.size(), QSizeF(200, 150));
+    const QImage bitmap = onlyBitmap(half);
+    ASSERT_EQ(bitmap.size(), QSize(200, 150));
+    for (int y = 0; y < 150; ++y)
+        for (int x = 0; x < 200; ++x)
+            ASSERT_EQ(bitmap.pixel(x, y), qRgb(x, y, 40)) << x << "," << y;
+    // The receiver is untouched.
+    EXPECT_EQ(picture.size(), QSizeF(400, 300));
+    EXPECT_EQ(picture.bestRepresentation().pixel(399, 299), qRgb(199, 149, 40));
+}
+
+struct StripCase {
+    QSizeF size;
+    QSize bitmap;
+    int drawnColumns; // from the left
+    int drawnRows;    // from the bottom
+};
+
+class ImageActionStrip : public testing::TestWithParam<StripCase> {};
+
+TEST_P(ImageActionStrip, FractionalSizesLeaveTheRightAndTopStripsTransparent)
+{
+    const StripCase c = GetParam();
+    const Picture picture = Picture::fromImage(filled(203, 101, qRgb(200, 10, 10)));
+
+    const Picture resized = ImageAction::resize(picture, c.size);
+
+    ASSERT_TRUE(resized.isValid());
+    EXPECT_EQ(resized.size(), c.size);
+    const QImage bitmap = onlyBitmap(resized);
+    ASSERT_EQ(bitmap.size(), c.bitmap);
+    for (int up = 0; up < bitmap.height(); ++up)
+        for (int x = 0; x < bitmap.width(); ++x) {
+            const bool drawn = x < c.drawnColumns && up < c.drawnRows;
+            ASSERT_EQ(atUp(bitmap, x, up), drawn ? qRgb(200, 10, 10) : 0u) << x << "," << up;
+        }
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, ImageActionStrip,
+                         testing::Values(StripCase{{100.5, 50.2}, {101, 51}, 101, 50},
+                                         StripCase{{100.4, 50.6}, {101, 51}, 100, 51},
+                                         StripCase{{100.0, 50.0}, {100, 50}, 100, 50},
+                                         StripCase{{0.4, 3.0}, {1, 3}, 0, 3}));
+
+TEST(ImageActionResize, SameSizeSharesTheBitmapInANewPicture)
+{
+    const Picture picture = Picture::fromImage(coordinateImage(64, 48));
+
+    const Picture redrawn = ImageAction::resize(picture, picture.size());
+
+    ASSERT_TRUE(redrawn.isValid());
+    EXPECT_FALSE(redrawn.isSameObject(picture));
+    EXPECT_EQ(redrawn.bestRepresentation().constBits(),
+              picture.bestRepresentation().constBits());
+}
+
+TEST(ImageActionResize, RedrawsTheLargestBitmapOfAMultiBitmapPicture)
+{
+    const Picture picture(QSizeF(40, 30),
+                          {filled(20, 15, qRgb(0, 0, 255)), filled(40, 30, qRgb(0, 255, 0))});
+
+    const QImage bitmap = onlyBitmap(ImageAction::resize(picture, QSizeF(40, 30)));
+
+    ASSERT_EQ(bitmap.size(), QSize(40, 30));
+    EXPECT_EQ(bitmap.pixel(0, 0), qRgb(0, 255, 0));
+    EXPECT_EQ(bitmap.pixel(39, 29), qRgb(0, 255, 0));
+}
+
+TEST(ImageActionResize, InvalidPicturesLogOnceAndGiveNothing)
+{
+    const Picture cases[] = {Picture(), Picture(QSizeF(10, 10), {}),
+                             Picture(QSizeF(10, 10), {QImage()})};
+    for (const Picture& picture : cases) {
+        LogCapture log;
+        EXPECT_TRUE(ImageAction::resize(picture, QSizeF(5, 5)).isNull());
+        EXPECT_EQ(log.lines, QStringList{"Invalid Image"});
+    }
+}
+
+TEST(ImageActionResize, OtherOperationsRefuseInvalidPicturesTheSameWay)
+{
+    LogCapture log;
+    EXPECT_TRUE(ImageAction::crop(Picture(), QRectF(0, 0, 5, 5)).isNull());
+    EXPECT_TRUE(ImageAction::cropToFill(Picture(), QSizeF(5, 5)).isNull());
+    EXPECT_TRUE(ImageAction::flipHorisontal(Picture(), true).isNull());
+    EXPECT_EQ(log.lines.size(), 3);
+    EXPECT_TRUE(ImageAction::compressedPNGData(Picture()).isEmpty());
+    EXPECT_TRUE(ImageAction::compressedJPEGData(Picture(), 0.8f).isEmpty());
+    EXPECT_EQ(log.lines.size(), 3);
+}
+
+struct CropCase {
+    QRectF rect;
+    QSize bitmap;
+};
+
+class ImageActionCrop : public testing::TestWithParam<CropCase> {};
+
+TEST_P(ImageActionCrop, CopiesTheRoundedSourceRectangleUnscaled)
+{
+    const CropCase c = GetParam();
+    const QImage source = coordinateImage(40, 30);
+    const Picture cropped = ImageAction::crop(Picture::fromImage(source), c.rect);
+
+    ASSERT_TRUE(cropped.isValid());
+    EXPECT_EQ(cropped.size(), c.rect.size());
+    const QImage bitmap = onlyBitmap(cropped);
+    ASSERT_EQ(bitmap.size(), c.bitmap);
+    const int x0 = qRound(c.rect.x()), y0 = qRound(c.rect.y());
+    const int w = std::min(qRound(c.rect.width()), bitmap.width());
+    const int h = std::min(qRound(c.rect.height()), bitmap.height());
+    for (int up = 0; up < bitmap.height(); ++up)
+        for (int x = 0; x < bitmap.width(); ++x) {
+            const int sx = x0 + x, sup = y0 + up;
+            const bool inside = x < w && up < h && sx >= 0 && sx < 40 && sup >= 0 && sup < 30;
+            ASSERT_EQ(atUp(bitmap, x, up), inside ? atUp(source, sx, sup) : 0u)
+                << x << "," << up;
+        }
+}
+
+INSTANTIATE_TEST_SUITE_P(Rects, ImageActionCrop,
+                         testing::Values(CropCase{{5, 10, 20, 8}, {20, 8}},
+                                         CropCase{{0, 0, 40, 30}, {40, 30}},
+                                         CropCase{{-5, -4, 10, 10}, {10, 10}},
+                                         CropCase{{35, 25, 10, 10}, {10, 10}},
+                                         CropCase{{4.6, 2.4, 10.5, 6.2}, {11, 7}}));
+
+TEST(ImageActionCrop, EmptyRectangleGivesNothing)
+{
+    EXPECT_TRUE(ImageAction::crop(Picture::fromImage(coordinateImage(4, 4)), QRectF(1, 1, 0, 3))
+                    .isNull());
+}
+
+TEST(ImageActionCropToFill, CoversTheTargetWithTheCentreKept)
+{
+    // A 40 x 20 picture: left quarter red, middle half green, right quarter
+    // blue. Filling a square keeps the middle half, that is all green.
+    QImage source = filled(40, 20, qRgb(0, 255, 0));
+    for (int y = 0; y < 20; ++y)
+        for (int x = 0; x < 10; ++x) {
+            source.setPixel(x, y, qRgb(255, 0, 0));
+            source.setPixel(39 - x, y, qRgb(0, 0, 255));
+        }
+
+    const Picture square = ImageAction::cropToFill(Picture::fromImage(source), QSizeF(10, 10));
+    const Picture wide = ImageAction::cropToFill(Picture::fromImage(source), QSizeF(80, 20));
+
+    ASSERT_TRUE(square.isValid());
+    const QImage bitmap = onlyBitmap(square);
+    ASSERT_EQ(bitmap.size(), QSize(10, 10));
+    for (int y = 0; y < 10; ++y)
+        for (int x = 0; x < 10; ++x)
+            ASSERT_EQ(bitmap.pixel(x, y), qRgb(0, 255, 0)) << x << "," << y;
+    // A wider target scales by two and crops top and bottom: all three bands stay.
+    const QImage wideBitmap = onlyBitmap(wide);
+    ASSERT_EQ(wideBitmap.size(), QSize(80, 20));
+    EXPECT_EQ(wideBitmap.pixel(2, 10), qRgb(255, 0, 0));
+    EXPECT_EQ(wideBitmap.pixel(40, 10), qRgb(0, 255, 0));
+    EXPECT_EQ(wideBitmap.pixel(77, 10), qRgb(0, 0, 255));
+}
+
+TEST(ImageActionFlip, MirrorsLeftRightOrTopBottom)
+{
+    const QImage source = coordinateImage(5, 3);
+    const Picture picture = Picture::fromImage(source);
+
+    const QImage horizontal = onlyBitmap(ImageAction::flipHorisontal(picture, true));
+    const QImage vertical = onlyBitmap(ImageAction::flipHorisontal(picture, false));
+
+    ASSERT_EQ(horizontal.size(), source.size());
+    ASSERT_EQ(vertical.size(), source.size());
+    for (int y = 0; y < 3; ++y)
+        for (int x = 0; x < 5; ++x) {
+            EXPECT_EQ(horizontal.pixel(x, y), source.pixel(4 - x, y));
+            EXPECT_EQ(vertical.pixel(x, y), source.pixel(x, 2 - y));
+        }
+}
+
+TEST(ImageActionConversions, BitmapBecomesAPictureOfItsPixelSize)
+{
+    const QImage bitmap = coordinateImage(640, 480);
+    const Picture picture = ImageAction::imageFromCGImageRef(bitmap);
+
+    ASSERT_TRUE(picture.isValid());
+    EXPECT_EQ(picture.size(), QSizeF(640, 480));
+    EXPECT_EQ(picture.bestRepresentation(), bitmap);
+    EXPECT_EQ(ImageAction::CGImage(picture), bitmap);
+    EXPECT_TRUE(ImageAction::imageFromCGImageRef(QImage()).isNull());
+}
+
+TEST(ImageActionConversions, StraightAlphaBitmapsArePremultiplied)
+{
+    QImage straight(2, 1, QImage::Format_ARGB32);
+    straight.setPixel(0, 0, qRgba(200, 100, 50, 128));
+    straight.setPixel(1, 0, qRgba(0, 0, 0, 0));
+
+    const QImage bitmap = ImageAction::imageFromCGImageRef(straight).bestRepresentation();
+
+    ASSERT_EQ(bitmap.format(), QImage::Format_ARGB32_Premultiplied);
+    EXPECT_EQ(bitmap, straight.convertToFormat(QImage::Format_ARGB32_Premultiplied));
+    EXPECT_EQ(reinterpret_cast<const quint32*>(bitmap.constScanLine(0))[0],
+              qPremultiply(qRgba(200, 100, 50, 128)));
+}
+
+TEST(ImageActionConversions, FilterImagesBecomePicturesOfTheirExtentSize)
+{
+    const QImage pixels = coordinateImage(100, 80);
+    const Picture atOrigin = ImageAction::imageWithCIImage(FilterImage(pixels, QPoint(0, 0)));
+    const Picture offOrigin = ImageAction::imageWithCIImage(FilterImage(pixels, QPoint(-20, 15)));
+    const Picture none = ImageAction::imageWithCIImage(FilterImage());
+
+    EXPECT_EQ(atOrigin.size(), QSizeF(100, 80));
+    EXPECT_EQ(atOrigin.bestRepresentation(), pixels);
+    EXPECT_EQ(offOrigin.size(), QSizeF(100, 80));
+    EXPECT_EQ(offOrigin.bestRepresentation(), pixels);
+    EXPECT_FALSE(none.isNull());
+    EXPECT_FALSE(none.isValid());
+    EXPECT_EQ(none.size(), QSizeF(0, 0));
+
+    const FilterImage back = ImageAction::CIImage(atOrigin);
+    EXPECT_EQ(back.extent(), QRect(0, 0, 100, 80));
+    EXPECT_EQ(back.pixels(), pixels);
+}

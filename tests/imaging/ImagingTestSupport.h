@@ -1,0 +1,156 @@
+#pragma once
+
+#include <QByteArray>
+#include <QFile>
+#include <QImage>
+#include <QString>
+#include <QtEndian>
+
+#include <zlib.h>
+
+#include <vector>
+
+namespace imagingtest {
+
+// An opaque picture whose pixel at column x and y-up coordinate `up` names
+// its own place: red = x, green = up, blue = 7. Checks can then tell exactly
+// which source pixel landed where.
+inline QImage coordinateImage(int width, int height)
+{
+    QImage image(width, height, QImage::Format_ARGB32_Premultiplied);
+    for (int row = 0; row < height; ++row) {
+        auto* line = reinterpret_cast<quint32*>(image.scanLine(row));
+        const int up = height - 1 - row;
+        for (int x = 0; x < width; ++x)
+            line[x] = qRgb(x & 255, up & 255, 7);
+    }
+    return image;
+}
+
+// The pixel at column x, y-up coordinate `up` of `image`.
+inline QRgb atUp(const QImage& image, int x, int up)
+{
+    return reinterpret_cast<const QRgb*>(image.constScanLine(image.height() - 1 - up))[x];
+}
+
+inline QImage filled(int width, int height, QRgb colour)
+{
+    QImage image(width, height, QImage::Format_ARGB32_Premultiplied);
+    image.fill(colour);
+    return image;
+}
+
+inline void writeFile(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    if (file.open(QIODevice::WriteOnly))
+        file.write(bytes);
+}
+
+// A little-endian TIFF of uncompressed 8-bit RGB pages, one per image, so that
+// tests can make multi-page files without a TIFF writer.
+// `claimed`, when given, replaces every page's width and height in its header.
+inline QByteArray multiPageTiff(const std::vector<QImage>& pages, QSize claimed = {})
+{
+    QByteArray out("II*\0", 4);
+    auto put16 = [&](quint16 v) { out.append(char(v & 0xff)).append(char(v >> 8)); };
+    auto put32 = [&](quint32 v) { put16(quint16(v & 0xffff)); put16(quint16(v >> 16)); };
+    auto patch32 = [&](qsizetype at, quint32 v) { qToLittleEndian(v, out.data() + at); };
+    qsizetype nextIfdLink = out.size();
+    put32(0);
+    for (const QImage& page : pages) {
+        const QImage rgb = page.convertToFormat(QImage::Format_RGB888);
+        const qsizetype pixels = out.size();
+        for (int y = 0; y < rgb.height(); ++y)
+            out.append(reinterpret_cast<const char*>(rgb.constScanLine(y)), rgb.width() * 3);
+        if (out.size() % 2)
+            out.append('\0');
+        const qsizetype bits = out.size();
+        put16(8);
+        put16(8);
+        put16(8);
+        const qsizetype ifd = out.size();
+        patch32(nextIfdLink, quint32(ifd));
+        struct Entry {
+            quint16 tag, type;
+            quint32 count, value;
+        };
+        const Entry entries[] = {
+            {256, 4, 1, quint32(claimed.isValid() ? claimed.width() : rgb.width())},
+            {257, 4, 1, quint32(claimed.isValid() ? claimed.height() : rgb.height())},
+            {258, 3, 3, quint32(bits)},
+            {259, 3, 1, 1},
+            {262, 3, 1, 2},
+            {273, 4, 1, quint32(pixels)},
+            {277, 3, 1, 3},
+            {278, 4, 1, quint32(rgb.height())},
+            {279, 4, 1, quint32(rgb.width() * rgb.height() * 3)},
+        };
+        put16(quint16(std::size(entries)));
+        for (const Entry& e : entries) {
+            put16(e.tag);
+            put16(e.type);
+            put32(e.count);
+            if (e.type == 3 && e.count == 1) {
+                put16(quint16(e.value));
+                put16(0);
+            } else {
+                put32(e.value);
+            }
+        }
+        nextIfdLink = out.size();
+        put32(0);
+    }
+    return out;
+}
+
+// One PNG chunk with its length and CRC.
+inline QByteArray pngChunk(const char* type, const QByteArray& data)
+{
+    QByteArray chunk(4, '\0');
+    qToBigEndian(quint32(data.size()), chunk.data());
+    chunk.append(type, 4).append(data);
+    const quint32 crc = crc32(crc32(0, reinterpret_cast<const Bytef*>(type), 4),
+                              reinterpret_cast<const Bytef*>(data.constData()), uInt(data.size()));
+    QByteArray tail(4, '\0');
+    qToBigEndian(crc, tail.data());
+    return chunk.append(tail);
+}
+
+// An 8-bit grey PNG of the given size whose pixels are all `value`, written
+// row by row so that even a 100-megapixel file costs little memory; with
+// `rowsWritten` below the height, the header claims more rows than the data
+// holds (a decompression bomb's shape).
+inline QByteArray greyPng(quint32 width, quint32 height, uchar value, quint32 rowsWritten)
+{
+    QByteArray header(13, '\0');
+    qToBigEndian(width, header.data());
+    qToBigEndian(height, header.data() + 4);
+    header[8] = 8;
+    QByteArray png("\x89PNG\r\n\x1a\n", 8);
+    png.append(pngChunk("IHDR", header));
+    z_stream stream{};
+    deflateInit(&stream, 1);
+    std::vector<uchar> row(width + 1, value);
+    row[0] = 0;
+    QByteArray compressed;
+    std::vector<uchar> out(1 << 20);
+    for (quint32 y = 0; y < rowsWritten; ++y) {
+        stream.next_in = row.data();
+        stream.avail_in = uInt(row.size());
+        const bool last = y + 1 == rowsWritten;
+        do {
+            stream.next_out = out.data();
+            stream.avail_out = uInt(out.size());
+            deflate(&stream, last ? Z_FINISH : Z_NO_FLUSH);
+            compressed.append(reinterpret_cast<const char*>(out.data()),
+                              qsizetype(out.size() - stream.avail_out));
+        } while (stream.avail_out == 0 || (last && stream.avail_in > 0));
+    }
+    deflateEnd(&stream);
+    png.append(pngChunk("IDAT", compressed));
+    png.append(pngChunk("IEND", QByteArray()));
+    return png;
+}
+
+} // namespace imagingtest

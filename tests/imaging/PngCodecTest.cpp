@@ -1,0 +1,178 @@
+#include "ImagingTestSupport.h"
+
+#include "imaging/ImageAction.h"
+#include "imaging/PngCodec.h"
+
+#include <gtest/gtest.h>
+
+#include <QBuffer>
+#include <QImageWriter>
+
+#include <random>
+
+using namespace imagingtest;
+
+namespace {
+
+// Premultiplied pixels with every alpha, soft and hard edges and noise.
+QImage transparentPicture(int width, int height)
+{
+    QImage image(width, height, QImage::Format_ARGB32_Premultiplied);
+    std::mt19937 rng(7);
+    for (int y = 0; y < height; ++y) {
+        auto* line = reinterpret_cast<quint32*>(image.scanLine(y));
+        for (int x = 0; x < width; ++x) {
+            const int a = (x + 3 * y) % 256;
+            const int r = int(rng() % 256), g = (x * 7) % 256, b = (y * 5) % 256;
+            line[x] = qPremultiply(qRgba(r, g, b, a));
+        }
+    }
+    return image;
+}
+
+QImage readWithQt(const QByteArray& png)
+{
+    QImage image;
+    image.loadFromData(png, "png");
+    return image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+}
+
+int colourTypeOf(const QByteArray& png)
+{
+    return png.size() > 25 ? uchar(png[25]) : -1;
+}
+
+} // namespace
+
+TEST(PngCodec, TransparencySurvivesARoundTripExactly)
+{
+    for (const QSize size : {QSize(1, 1), QSize(37, 23), QSize(1500, 1100)}) {
+        const QImage image = transparentPicture(size.width(), size.height());
+
+        const QByteArray png = PngCodec::encode(image);
+
+        ASSERT_FALSE(png.isEmpty());
+        EXPECT_EQ(colourTypeOf(png), 6);
+        EXPECT_EQ(PngCodec::decode(png), image) << size.width();
+        // Another decoder (which checks every CRC and the stream checksum)
+        // reads the same pixels: the parallel pieces form one valid stream.
+        EXPECT_EQ(readWithQt(png), image) << size.width();
+    }
+}
+
+TEST(PngCodec, EveryPremultipliedValueComesBackUnchanged)
+{
+    // Column c, row a holds colour c at alpha a, for every c <= a.
+    QImage image(256, 256, QImage::Format_ARGB32_Premultiplied);
+    for (int a = 0; a < 256; ++a) {
+        auto* line = reinterpret_cast<quint32*>(image.scanLine(a));
+        for (int c = 0; c < 256; ++c)
+            line[c] = c <= a ? qRgba(c, a - c, c / 2, a) : 0;
+    }
+    EXPECT_EQ(PngCodec::decode(PngCodec::encode(image)), image);
+}
+
+TEST(PngCodec, OpaquePicturesAreWrittenAsRgb)
+{
+    const QImage image = coordinateImage(300, 200);
+
+    const QByteArray png = ImageAction::compressedPNGData(Picture::fromImage(image));
+
+    EXPECT_EQ(colourTypeOf(png), 2);
+    EXPECT_EQ(readWithQt(png), image);
+}
+
+TEST(PngCodec, OtherFormatsAreConverted)
+{
+    QImage straight(3, 1, QImage::Format_ARGB32);
+    straight.setPixel(0, 0, qRgba(255, 0, 0, 255));
+    straight.setPixel(1, 0, qRgba(0, 255, 0, 100));
+    straight.setPixel(2, 0, qRgba(0, 0, 0, 0));
+    const QImage grey = QImage(4, 2, QImage::Format_Grayscale8);
+
+    const QImage back = PngCodec::decode(PngCodec::encode(straight));
+
+    EXPECT_EQ(back, straight.convertToFormat(QImage::Format_ARGB32_Premultiplied));
+    QImage filledGrey = grey;
+    filledGrey.fill(90);
+    EXPECT_EQ(PngCodec::decode(PngCodec::encode(filledGrey)).pixel(3, 1), qRgb(90, 90, 90));
+}
+
+TEST(PngCodec, ReadsFilesFromOtherWriters)
+{
+    const QImage image = transparentPicture(64, 40);
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    ASSERT_TRUE(image.save(&buffer, "png"));
+
+    EXPECT_EQ(PngCodec::decode(bytes), image);
+}
+
+TEST(PngCodec, DamagedDataGivesNothing)
+{
+    const QByteArray png = PngCodec::encode(transparentPicture(50, 50));
+    const QByteArray cases[] = {QByteArray(), QByteArray("not a picture at all"),
+                                png.left(png.size() / 2), png.left(40)};
+    for (const QByteArray& data : cases) {
+        EXPECT_TRUE(PngCodec::decode(data).isNull());
+        EXPECT_TRUE(PngCodec::decodeAlpha(data).isNull());
+    }
+}
+
+TEST(PngCodecAlpha, MaskSurvivesARoundTripFromStridedRows)
+{
+    for (const QSize size : {QSize(1, 1), QSize(33, 17), QSize(2000, 1500)}) {
+        const int stride = size.width() + 13;
+        std::vector<uchar> mask(size_t(stride) * size.height(), 0xee);
+        for (int y = 0; y < size.height(); ++y)
+            for (int x = 0; x < size.width(); ++x)
+                mask[size_t(y) * stride + x] = uchar((x * 3 + y * 11) % 256);
+
+        const QByteArray png =
+            PngCodec::encodeAlpha(mask.data(), size.width(), size.height(), stride);
+
+        EXPECT_EQ(colourTypeOf(png), 4);
+        const QImage alpha = PngCodec::decodeAlpha(png);
+        ASSERT_EQ(alpha.size(), size);
+        ASSERT_EQ(alpha.format(), QImage::Format_Alpha8);
+        for (int y = 0; y < size.height(); ++y)
+            ASSERT_EQ(std::memcmp(alpha.constScanLine(y), mask.data() + size_t(y) * stride,
+                                  size_t(size.width())),
+                      0)
+                << y;
+        // The file is an ordinary PNG: grey 0 with the mask as alpha.
+        const QImage asRgba = readWithQt(png);
+        EXPECT_EQ(asRgba.pixel(size.width() - 1, size.height() - 1),
+                  qPremultiply(qRgba(0, 0, 0, alpha.constScanLine(size.height() - 1)
+                                                      [size.width() - 1])));
+    }
+}
+
+TEST(PngCodecAlpha, AlphaOfOtherPngFiles)
+{
+    QImage opaque = coordinateImage(20, 10);
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    ASSERT_TRUE(opaque.save(&buffer, "png"));
+    const QImage image = transparentPicture(30, 12);
+
+    const QImage opaqueAlpha = PngCodec::decodeAlpha(bytes);
+    const QImage alpha = PngCodec::decodeAlpha(PngCodec::encode(image));
+
+    ASSERT_EQ(opaqueAlpha.size(), QSize(20, 10));
+    EXPECT_EQ(opaqueAlpha.pixelColor(5, 5).alpha(), 255);
+    ASSERT_EQ(alpha.size(), image.size());
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            ASSERT_EQ(alpha.constScanLine(y)[x], qAlpha(image.pixel(x, y)));
+}
+
+TEST(PngCodecAlpha, NothingForEmptyInput)
+{
+    const uchar byte = 0;
+    EXPECT_TRUE(PngCodec::encodeAlpha(nullptr, 4, 4, 4).isEmpty());
+    EXPECT_TRUE(PngCodec::encodeAlpha(&byte, 0, 1, 1).isEmpty());
+    EXPECT_TRUE(PngCodec::encode(QImage()).isEmpty());
+}
