@@ -105,6 +105,9 @@ void lockMouse(QWidget* view)
 {
     if (!view || !(QGuiApplication::mouseButtons() & Qt::LeftButton))
         return;
+    // Without a native window no event would ever reach the loop.
+    if (!view->window()->windowHandle())
+        return;
     QPointer<QWidget> guard(view); // a drag handler may close the view
     QEventLoop loop;
     MouseLock lock(view, &loop);

@@ -247,15 +247,6 @@ TEST(ColorEffects, ToneCurvesPassThroughTheirPointsWithoutOvershoot)
     EXPECT_EQ(flat[255], 128);
 }
 
-TEST(FilterPresets, FilterKeepsTheImageItWasLastGiven)
-{
-    auto filter = Autofilter::filterIndexed(5);
-    const FilterImage image = solid(qRgb(1, 2, 3), {2, 2}, {4, 4});
-    ImageResize::imageWithCIFilter(image, *filter);
-    EXPECT_EQ(filter->inputImage().extent(), image.extent());
-    EXPECT_EQ(filter->inputImage().pixels(), image.pixels());
-}
-
 TEST(FilterPresets, ComposingWithAnOpaqueImageOfTheSameExtentGivesThatImage)
 {
     const FilterImage below = solid(qRgba(10, 200, 30, 90), {5, 4}, {2, -3});
