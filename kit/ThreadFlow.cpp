@@ -48,18 +48,18 @@ ThreadFlow* ThreadFlow::flowNamed(const QString& name, float delay,
     if (found != registry.flows.constEnd())
         return found->get();
     auto flow = std::make_shared<ThreadFlow>();
-    flow->m_delay = delay;
-    flow->m_name = name;
+    flow->_delay = delay;
+    flow->_name = name;
     flow->setCompletionBlock(std::move(completion));
     registry.flows.insert(name, flow);
     return flow.get();
 }
 
 ThreadFlow::ThreadFlow()
-    : m_serialQueue(std::make_unique<SerialQueue>(std::string())),
+    : _serialQueue(std::make_unique<SerialQueue>(std::string())),
       m_mainHop(std::make_shared<MainHop>()),
-      m_operQueue(std::make_unique<OperationQueue>(maxConcurrentOperationCount(),
-                                                   OperationQueue::QualityOfService::Utility))
+      _operQueue(std::make_unique<OperationQueue>(maxConcurrentOperationCount(),
+                                                  OperationQueue::QualityOfService::Utility))
 {
 }
 
@@ -72,8 +72,8 @@ ThreadFlow::~ThreadFlow()
     m_mainHop->done.notify_all();
     // A running operation may still reach the serial queue and the operation
     // queue's count, so both stay alive until the workers are joined.
-    m_operQueue->shutdown();
-    QueueSync::sync(*m_serialQueue, [this] { cancelIdleTimer(); });
+    _operQueue->shutdown();
+    QueueSync::sync(*_serialQueue, [this] { cancelIdleTimer(); });
 }
 
 int ThreadFlow::maxConcurrentOperationCount()
@@ -95,16 +95,16 @@ ThreadFlow::IdleTimerSchedule ThreadFlow::idleTimerSchedule(float delay)
 void ThreadFlow::setCompletionBlock(std::function<void()> completion)
 {
     std::lock_guard lock(m_completionMutex);
-    m_completion = std::move(completion);
+    _completion = std::move(completion);
 }
 
 ThreadFlow::State ThreadFlow::state() const
 {
     State state = State::Idle;
-    QueueSync::sync(*m_serialQueue, [&] {
-        if (m_timer)
+    QueueSync::sync(*_serialQueue, [&] {
+        if (_timer)
             state = State::Waiting;
-        else if (m_operQueue->operationCount() > 0)
+        else if (_operQueue->operationCount() > 0)
             state = State::Busy;
     });
     return state;
@@ -112,11 +112,11 @@ ThreadFlow::State ThreadFlow::state() const
 
 void ThreadFlow::execute(std::function<void()> block)
 {
-    QueueSync::sync(*m_serialQueue, [this] { cancelIdleTimer(); });
-    m_operQueue->addOperation([this, block = std::move(block)] {
+    QueueSync::sync(*_serialQueue, [this] { cancelIdleTimer(); });
+    _operQueue->addOperation([this, block = std::move(block)] {
         if (block)
             runOnMainThread(block);
-        QueueSync::sync(*m_serialQueue, [this] { operationFinished(); });
+        QueueSync::sync(*_serialQueue, [this] { operationFinished(); });
     });
 }
 
@@ -142,9 +142,9 @@ void ThreadFlow::runOnMainThread(const std::function<void()>& block)
 // On the serial queue, at the end of every operation.
 void ThreadFlow::operationFinished()
 {
-    if (m_operQueue->operationCount() <= 1) {
-        m_lastDate = std::chrono::steady_clock::now();
-        if (!m_timer)
+    if (_operQueue->operationCount() <= 1) {
+        _lastDate = std::chrono::steady_clock::now();
+        if (!_timer)
             startIdleTimer();
     } else {
         cancelIdleTimer();
@@ -153,25 +153,25 @@ void ThreadFlow::operationFinished()
 
 void ThreadFlow::startIdleTimer()
 {
-    const IdleTimerSchedule schedule = idleTimerSchedule(m_delay);
-    m_timer = std::make_unique<QueueTimer>(*m_serialQueue, schedule.start, schedule.interval,
-                                           schedule.leeway, [this] { idleTimerFired(); });
+    const IdleTimerSchedule schedule = idleTimerSchedule(_delay);
+    _timer = std::make_unique<QueueTimer>(*_serialQueue, schedule.start, schedule.interval,
+                                          schedule.leeway, [this] { idleTimerFired(); });
 }
 
 // On the serial queue.
 void ThreadFlow::idleTimerFired()
 {
-    if (m_operQueue->operationCount() != 0)
+    if (_operQueue->operationCount() != 0)
         return;
     const auto sinceLast =
-        std::chrono::duration<double>(m_lastDate - std::chrono::steady_clock::now());
-    if (static_cast<double>(m_delay) + sinceLast.count() >= 0)
+        std::chrono::duration<double>(_lastDate - std::chrono::steady_clock::now());
+    if (static_cast<double>(_delay) + sinceLast.count() >= 0)
         return;
     cancelIdleTimer();
     std::function<void()> completion;
     {
         std::lock_guard lock(m_completionMutex);
-        completion = m_completion;
+        completion = _completion;
     }
     if (completion)
         MainThread::async(std::move(completion));
@@ -180,8 +180,8 @@ void ThreadFlow::idleTimerFired()
 // On the serial queue.
 void ThreadFlow::cancelIdleTimer()
 {
-    if (!m_timer)
+    if (!_timer)
         return;
-    m_timer->cancel();
-    m_timer.reset();
+    _timer->cancel();
+    _timer.reset();
 }

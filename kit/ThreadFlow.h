@@ -49,8 +49,8 @@ public:
     // idle timer is cancelled; the last block to finish starts a new one.
     void execute(std::function<void()> block = {});
 
-    const QString& name() const { return m_name; }
-    float delay() const { return m_delay; }
+    const QString& name() const { return _name; }
+    float delay() const { return _delay; }
     State state() const;
 
     // The operation queue's bound: processors online less one, at least 1.
@@ -75,15 +75,15 @@ private:
     void idleTimerFired();
     void cancelIdleTimer();
 
-    QString m_name;
-    float m_delay = 1.0f;
+    QString _name;
+    float _delay = 1.0f;
     std::mutex m_completionMutex;
-    std::function<void()> m_completion;
-    // Guards m_timer and m_lastDate, which no other thread touches; the timer
+    std::function<void()> _completion;
+    // Guards _timer and _lastDate, which no other thread touches; the timer
     // fires on it.
-    std::unique_ptr<SerialQueue> m_serialQueue;
-    std::unique_ptr<QueueTimer> m_timer;
-    std::chrono::steady_clock::time_point m_lastDate;
+    std::unique_ptr<SerialQueue> _serialQueue;
+    std::unique_ptr<QueueTimer> _timer;
+    std::chrono::steady_clock::time_point _lastDate;
     std::shared_ptr<MainHop> m_mainHop;
-    std::unique_ptr<OperationQueue> m_operQueue;
+    std::unique_ptr<OperationQueue> _operQueue;
 };

@@ -2,6 +2,7 @@
 #include "kit/Autofilter.h"
 #include "kit/ColorEffects.h"
 #include "kit/ColorFilter.h"
+#include "kit/PicturePresets.h"
 
 #include <gtest/gtest.h>
 
@@ -246,15 +247,6 @@ TEST(ColorEffects, ToneCurvesPassThroughTheirPointsWithoutOvershoot)
     EXPECT_EQ(flat[255], 128);
 }
 
-TEST(FilterPresets, FilterKeepsTheImageItWasLastGiven)
-{
-    auto filter = Autofilter::filterIndexed(5);
-    const FilterImage image = solid(qRgb(1, 2, 3), {2, 2}, {4, 4});
-    ImageResize::imageWithCIFilter(image, *filter);
-    EXPECT_EQ(filter->inputImage().extent(), image.extent());
-    EXPECT_EQ(filter->inputImage().pixels(), image.pixels());
-}
-
 TEST(FilterPresets, ComposingWithAnOpaqueImageOfTheSameExtentGivesThatImage)
 {
     const FilterImage below = solid(qRgba(10, 200, 30, 90), {5, 4}, {2, -3});
@@ -285,4 +277,29 @@ TEST(FilterPresets, ComposingDifferentExtentsCoversTheirUnionUpsideUp)
 
     EXPECT_EQ(ImageResize::composeWith(below, FilterImage()).pixels(), below.pixels());
     EXPECT_EQ(ImageResize::composeWith(FilterImage(), above).extent(), above.extent());
+}
+
+TEST(PicturePresets, PresetsAndFiltersApplyToPictures)
+{
+    QImage bitmap(6, 4, QImage::Format_ARGB32_Premultiplied);
+    bitmap.fill(qRgb(10, 20, 30));
+    const Picture picture = Picture::fromImage(bitmap);
+
+    const Picture inverted = ImageAction::filterNumber(picture, 5);
+    ASSERT_TRUE(inverted.isValid());
+    EXPECT_FALSE(inverted.isSameObject(picture));
+    EXPECT_EQ(inverted.size(), QSizeF(6, 4));
+    EXPECT_EQ(inverted.bestRepresentation().pixel(2, 1), qRgb(245, 235, 225));
+    EXPECT_EQ(picture.bestRepresentation().pixel(2, 1), qRgb(10, 20, 30)); // source unchanged
+
+    const Picture original = ImageAction::filterNumber(picture, 0);
+    EXPECT_EQ(original.bestRepresentation().pixel(0, 0), qRgb(10, 20, 30));
+
+    auto sepia = ColorFilter::filterWithName("CISepiaTone");
+    sepia->setIntensity(0);
+    const Picture unchanged = ImageAction::imageWithCIFilter(picture, *sepia);
+    EXPECT_EQ(unchanged.bestRepresentation().pixel(5, 3), qRgb(10, 20, 30));
+    EXPECT_EQ(sepia->inputImage().extent(), QRect(0, 0, 6, 4));
+
+    EXPECT_FALSE(ImageAction::filterNumber(Picture(), 5).isValid());
 }

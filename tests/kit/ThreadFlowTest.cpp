@@ -137,12 +137,6 @@ TEST(ThreadFlow, IdleTimerFiresFromNinetyFivePercentOfTheDelayEveryHundredth)
     EXPECT_EQ(ThreadFlow::idleTimerSchedule(-1.0f).start.count(), 0);
 }
 
-TEST(ThreadFlow, OperationBoundIsTheProcessorsLessOneButAtLeastOne)
-{
-    EXPECT_EQ(ThreadFlow::maxConcurrentOperationCount(),
-              std::max(1, OperationQueue::activeProcessorCount() - 1));
-}
-
 TEST(ThreadFlow, TenSubmissionsInABurstGiveOneCompletionADelayAfterTheLast)
 {
     int completions = 0;
