@@ -1,10 +1,51 @@
+#include "app/AppDelegate.h"
+#include "app/Application.h"
+#include "app/ViewController.h"
+#include "app/WindowController.h"
 #include "platform/Allocator.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
+#include <QIcon>
+#include <QTimer>
+#include <QUrl>
+
+#include <cstdio>
 
 int main(int argc, char** argv)
 {
+    QElapsedTimer startTimer;
+    startTimer.start();
     Allocator::tuneForPictures();
     QApplication app(argc, argv);
-    return 0;
+    QApplication::setApplicationName(QStringLiteral("Veltrane"));
+    QApplication::setOrganizationName(QStringLiteral("Veltrane"));
+    QApplication::setDesktopFileName(QStringLiteral("veltrane"));
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/veltrane.png")));
+    QApplication::setQuitOnLastWindowClosed(true);
+    Application::applyStyle(app);
+
+    AppDelegate delegate;
+    WindowController window;
+    delegate.setMainWindow(&window);
+    window.show();
+    delegate.applicationDidFinishLaunching();
+    if (qEnvironmentVariableIsSet("VELTRANE_REPORT_STARTUP"))
+        std::fprintf(stderr, "window shown after %lld ms\n", static_cast<long long>(startTimer.elapsed()));
+
+    // Pictures named on the command line open as if dropped: the first that
+    // reads wins.
+    const QStringList paths = Application::picturePaths(QApplication::arguments());
+    if (!paths.isEmpty()) {
+        QList<QUrl> urls;
+        for (const QString& path : paths)
+            urls << QUrl::fromLocalFile(path);
+        QTimer::singleShot(0, &window, [&window, urls] {
+            if (ViewController* controller = window.viewController())
+                controller->draggingFilesComplete(urls, false);
+        });
+    }
+    const int status = app.exec();
+    delegate.applicationWillTerminate();
+    return status;
 }

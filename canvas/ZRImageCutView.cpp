@@ -15,6 +15,7 @@
 #include "platform/MainThread.h"
 #include "platform/NotificationCenter.h"
 #include "platform/ParallelFor.h"
+#include "platform/Resources.h"
 #include "platform/SerialQueue.h"
 #include "platform/SystemLog.h"
 
@@ -74,6 +75,7 @@ QImage drawableBitmap(const Picture& picture)
 
 QImage makeTile()
 {
+    Resources::load();
     QImage tile(QStringLiteral(":/tile.png"));
     if (tile.isNull()) {
         // A plain checkerboard keeps the canvas usable without the resource.

@@ -114,6 +114,9 @@ void GradientButton::paintEvent(QPaintEvent*)
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setRenderHint(QPainter::TextAntialiasing);
+    // A button that cannot be pressed must not look as if it could.
+    if (!isEnabled())
+        painter.setOpacity(0.35);
 
     QPainterPath outline;
     outline.addRoundedRect(QRectF(1, 1, w - 2, h - 2), 4.0, 4.0);

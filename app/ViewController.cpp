@@ -1,0 +1,358 @@
+#include "app/ViewController.h"
+
+#include "app/AppDelegate.h"
+#include "app/DragView.h"
+#include "canvas/ZRImageCutView.h"
+#include "imaging/ImageAction.h"
+#include "platform/BackgroundPool.h"
+#include "platform/MainThread.h"
+#include "platform/Resources.h"
+#include "ui_ViewController.h"
+
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMainWindow>
+#include <QMessageBox>
+#include <QSaveFile>
+#include <QStandardPaths>
+#include <QStatusBar>
+
+ViewController::ViewController(QWidget* parent)
+    : QWidget(parent), m_ui(std::make_unique<Ui::ViewControllerForm>())
+{
+    Resources::load();
+    m_ui->setupUi(this);
+    // What the interface description wires in the first design.
+    m_ui->viCut->setDelegate(this);
+    connect(m_ui->sldSize, &QSlider::valueChanged, this, &ViewController::sldSize_changed);
+    connect(m_ui->sldIntensivity, &QSlider::valueChanged, this, &ViewController::sldIntensivity_changed);
+    connect(m_ui->sldSmooth, &QSlider::valueChanged, this, &ViewController::sldSmooth_changed);
+    connect(m_ui->btnUndo, &QPushButton::clicked, this, &ViewController::btnBack);
+    connect(m_ui->btnRedo, &QPushButton::clicked, this, &ViewController::btnRedo);
+    connect(m_ui->btnOpen, &QPushButton::clicked, this, &ViewController::openPicture);
+    connect(m_ui->btnSave, &QPushButton::clicked, this, &ViewController::btnSavePressed);
+    connect(m_ui->btnMoreApps, &QPushButton::clicked, this, &ViewController::getMoreApps);
+    connect(m_ui->chkBlur, &QCheckBox::toggled, this, [this](bool on) { m_ui->viCut->setBlurOn(on); });
+    m_ui->lblBrush->setStyleSheet(QStringLiteral("font-weight: 600; font-size: 15px; color: #e8ecf2;"));
+    m_ui->lblHint->setStyleSheet(QStringLiteral("color: #8a94a3; font-size: 11px;"));
+    m_ui->ivBrushPreview->setStyleSheet(
+        QStringLiteral("background: #232934; border: 1px solid #313948; border-radius: 6px;"));
+    m_ui->btnMoreApps->setStyleSheet(
+        QStringLiteral("QPushButton { color: #7fb2ee; border: none; padding: 4px; }"
+                       "QPushButton:hover { color: #a9cdf6; text-decoration: underline; }"));
+    viewDidLoad();
+}
+
+ViewController::~ViewController()
+{
+    m_ui->viCut->setDelegate(nullptr);
+    m_ui->viDrag->setDelegate(nullptr);
+}
+
+ZRImageCutView* ViewController::viCut() const { return m_ui->viCut; }
+QSlider* ViewController::sldSize() const { return m_ui->sldSize; }
+QSlider* ViewController::sldIntensivity() const { return m_ui->sldIntensivity; }
+QSlider* ViewController::sldSmooth() const { return m_ui->sldSmooth; }
+QLabel* ViewController::ivBrushPreview() const { return m_ui->ivBrushPreview; }
+DragView* ViewController::viDrag() const { return m_ui->viDrag; }
+QPushButton* ViewController::btnUndoButton() const { return m_ui->btnUndo; }
+QPushButton* ViewController::btnRedoButton() const { return m_ui->btnRedo; }
+QPushButton* ViewController::btnSaveButton() const { return m_ui->btnSave; }
+
+// ---------------------------------------------------------------- life cycle
+
+void ViewController::viewDidLoad()
+{
+    m_ui->viCut->setHidden(true);
+    m_ui->viDrag->setDelegate(this);
+}
+
+void ViewController::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    if (m_appeared)
+        return;
+    m_appeared = true;
+    viewWillAppear();
+    // Once the layout has given the preview its size.
+    QMetaObject::invokeMethod(this, [this] { viewDidAppear(); }, Qt::QueuedConnection);
+}
+
+void ViewController::viewWillAppear()
+{
+    auto* window = qobject_cast<QMainWindow*>(this->window());
+    if (AppDelegate* delegate = AppDelegate::shared(); delegate && window)
+        delegate->setMainWindow(window);
+    this->window()->setWindowTitle(QStringLiteral("Veltrane PRO"));
+}
+
+void ViewController::viewDidAppear()
+{
+    sldSize_changed();
+    sldIntensivity_changed();
+    sldSmooth_changed();
+}
+
+// ---------------------------------------------------------------- brush
+
+void ViewController::sldSize_changed()
+{
+    const float v = float(m_ui->sldSize->value());
+    m_ui->viCut->setBrushDiameter(v);
+    updateValueLabels();
+    updateBrushPreview();
+}
+
+void ViewController::sldIntensivity_changed()
+{
+    const float v = float(m_ui->sldIntensivity->value());
+    m_ui->viCut->setBrushAlphaValue(v / 100.0f);
+    updateValueLabels();
+    updateBrushPreview();
+}
+
+void ViewController::sldSmooth_changed()
+{
+    const float v = float(m_ui->sldSmooth->value());
+    m_ui->viCut->setBrushHardness(float(1.0 - double(v) / 100.0));
+    updateValueLabels();
+    updateBrushPreview();
+}
+
+void ViewController::updateValueLabels()
+{
+    m_ui->lblSizeValue->setText(QStringLiteral("%1 pt").arg(m_ui->sldSize->value()));
+    m_ui->lblIntensityValue->setText(QStringLiteral("%1 %").arg(m_ui->sldIntensivity->value()));
+    m_ui->lblSoftnessValue->setText(QStringLiteral("%1 %").arg(m_ui->sldSmooth->value()));
+}
+
+void ViewController::updateBrushPreview()
+{
+    const QRectF bounds = m_ui->ivBrushPreview->rect();
+    const QSizeF size(bounds.width() - 20, bounds.height() - 20);
+    const Picture preview = m_ui->viCut->getBrushPreviewWithSize(size);
+    m_ui->ivBrushPreview->setPixmap(preview ? QPixmap::fromImage(preview.bestRepresentation())
+                                            : QPixmap());
+}
+
+// ---------------------------------------------------------------- history
+
+void ViewController::btnBack()
+{
+    m_ui->viCut->prevHistoryState();
+}
+
+void ViewController::btnRedo()
+{
+    m_ui->viCut->nextHistoryState();
+}
+
+void ViewController::cutViewDidChangeHistoryState(ZRImageCutView* view)
+{
+    m_ui->btnUndo->setEnabled(view->historyCurrentState() != 0);
+    m_ui->btnRedo->setEnabled(view->historyCurrentState() < view->historyLength() - 1);
+    emit commandsChanged();
+}
+
+bool ViewController::canUndo() const
+{
+    return m_ui->btnUndo->isEnabled();
+}
+
+bool ViewController::canRedo() const
+{
+    return m_ui->btnRedo->isEnabled();
+}
+
+// ---------------------------------------------------------------- open
+
+void ViewController::openPicture()
+{
+    if (!MainThread::isCurrent()) {
+        MainThread::sync([this] { openPicture(); });
+        return;
+    }
+    auto* dialog = new QFileDialog(window(), tr("Open a picture"),
+                                   QStandardPaths::writableLocation(QStandardPaths::PicturesLocation));
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setFileMode(QFileDialog::ExistingFile);
+    dialog->setAcceptMode(QFileDialog::AcceptOpen);
+    QStringList patterns;
+    for (const char* type : {"png", "tiff", "jpg", "gif", "jpeg"})
+        patterns << QStringLiteral("*.%1").arg(QLatin1String(type))
+                 << QStringLiteral("*.%1").arg(QLatin1String(type).toString().toUpper());
+    dialog->setNameFilter(tr("Pictures (%1)").arg(patterns.join(QLatin1Char(' '))));
+    connect(dialog, &QFileDialog::accepted, this, [this, dialog] {
+        draggingFilesComplete(dialog->selectedUrls(), false);
+    });
+    dialog->open(); // not modal: the method returns at once
+}
+
+void ViewController::draggingFilesComplete(const QList<QUrl>& urls, bool needsWait)
+{
+    QStringList paths;
+    for (const QUrl& url : urls)
+        if (url.isLocalFile())
+            paths << url.toLocalFile();
+    const int generation = ++m_intakeGeneration;
+    if (paths.isEmpty()) {
+        emit intakeFinished(false);
+        return;
+    }
+    // Reading and redrawing a large photograph takes a few hundred
+    // milliseconds (more with retries for files still being written): off the
+    // main thread, and only the newest intake is taken.
+    ++m_loadsInFlight;
+    showStatus(tr("Opening %1…").arg(QFileInfo(paths.first()).fileName()));
+    QPointer<ViewController> self(this);
+    BackgroundPool::run([self, paths, needsWait, generation] {
+        Picture picture;
+        QString failed;
+        for (const QString& path : paths) {
+            picture = ImageAction::imageFromURL(path, needsWait);
+            if (picture)
+                break;
+            if (failed.isEmpty())
+                failed = QFileInfo(path).fileName();
+        }
+        const Picture redrawn = picture ? ImageAction::resize(picture, picture.size()) : Picture();
+        MainThread::async([self, redrawn, generation, failed] {
+            if (!self)
+                return;
+            --self->m_loadsInFlight;
+            if (generation != self->m_intakeGeneration)
+                return; // a newer drop or open replaced this one
+            if (redrawn.isValid()) {
+                self->takePicture(redrawn);
+                self->showStatus(QString());
+                emit self->intakeFinished(true);
+            } else {
+                self->showStatus(tr("%1 is not a picture Veltrane can open.").arg(failed));
+                emit self->intakeFinished(false);
+            }
+        });
+    });
+}
+
+void ViewController::takePicture(const Picture& picture)
+{
+    m_ui->viCut->setImage(picture);
+    m_ui->viCut->setHidden(false);
+    m_ui->viDrag->setHideAll(true);
+    m_ui->btnSave->setEnabled(true);
+    if (m_ui->chkBlur->isChecked())
+        m_ui->viCut->setBlurOn(true); // a new picture's blurred copy starts hidden
+    m_ui->viCut->setFocus();
+    emit commandsChanged();
+}
+
+bool ViewController::canSave() const
+{
+    return !m_ui->viCut->image().isNull();
+}
+
+// ---------------------------------------------------------------- save
+
+QString ViewController::proposedFileName(const QDateTime& when)
+{
+    return QStringLiteral("%1 - %2.png")
+        .arg(QStringLiteral("Veltrane"), when.toString(QStringLiteral("dd-MM-yyyy HH:mm:ss")));
+}
+
+void ViewController::btnSavePressed()
+{
+    // With no picture there is nothing to write: an empty file would only
+    // pretend to be a save.
+    if (!canSave())
+        return;
+    const QString name = proposedFileName(QDateTime::currentDateTime());
+    QString path = m_savePathForTesting;
+    if (path.isEmpty()) {
+        QString directory = m_saveDirectory;
+        if (directory.isEmpty())
+            directory = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
+        if (directory.isEmpty() || !QDir(directory).exists())
+            directory = QDir::homePath();
+        path = QFileDialog::getSaveFileName(window(), tr("Save the cut-out"),
+                                            QDir(directory).filePath(name),
+                                            tr("PNG pictures (*.png);;All files (*)"));
+        if (path.isEmpty())
+            return;
+        m_saveDirectory = QFileInfo(path).absolutePath();
+    }
+    const Picture result = m_ui->viCut->getResult();
+    if (!result.isValid()) {
+        ++m_savesInFlight;
+        finishSave(path, tr("The picture could not be composed."));
+        return;
+    }
+    writeResult(result, path);
+}
+
+void ViewController::writeResult(const Picture& result, const QString& path)
+{
+    ++m_savesInFlight;
+    showStatus(tr("Saving %1…").arg(QFileInfo(path).fileName()));
+    QPointer<ViewController> self(this);
+    BackgroundPool::run([self, result, path] {
+        QString error;
+        const QByteArray png = ImageAction::compressedPNGData(result);
+        if (png.isEmpty()) {
+            error = QObject::tr("The picture could not be encoded as PNG.");
+        } else {
+            // Written beside the target and renamed over it, so an existing
+            // file is replaced whole or not at all.
+            QSaveFile file(path);
+            if (!file.open(QIODevice::WriteOnly))
+                error = file.errorString();
+            else if (file.write(png) != png.size())
+                error = file.errorString();
+            else if (!file.commit())
+                error = file.errorString();
+        }
+        MainThread::async([self, path, error] {
+            if (self)
+                self->finishSave(path, error);
+        });
+    });
+}
+
+void ViewController::finishSave(const QString& path, const QString& error)
+{
+    --m_savesInFlight;
+    if (error.isEmpty()) {
+        showStatus(tr("Saved %1").arg(QFileInfo(path).fileName()));
+    } else {
+        showStatus(tr("Could not save %1").arg(QFileInfo(path).fileName()));
+        if (m_savePathForTesting.isEmpty()) {
+            QMessageBox::warning(window(), tr("Could not save"),
+                                 tr("The cut-out could not be saved to\n%1\n\n%2")
+                                     .arg(QDir::toNativeSeparators(path), error));
+        }
+    }
+    emit saveFinished(path, error);
+}
+
+void ViewController::showStatus(const QString& text)
+{
+    if (!m_statusBar)
+        return;
+    if (text.isEmpty())
+        m_statusBar->clearMessage();
+    else
+        m_statusBar->showMessage(text, 6000);
+}
+
+// ---------------------------------------------------------------- more apps
+
+QUrl ViewController::moreAppsAddress()
+{
+    return QUrl(QStringLiteral("https://veltrane.org/apps"));
+}
+
+void ViewController::getMoreApps()
+{
+    QDesktopServices::openUrl(moreAppsAddress());
+}

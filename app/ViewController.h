@@ -1,0 +1,109 @@
+#pragma once
+
+#include "app/DragViewDelegate.h"
+#include "canvas/ZRImageCutViewDelegate.h"
+#include "imaging/Picture.h"
+
+#include <QDateTime>
+#include <QPointer>
+#include <QStatusBar>
+#include <QUrl>
+#include <QWidget>
+
+#include <memory>
+
+class DragView;
+class QLabel;
+class QPushButton;
+class QSlider;
+class ZRImageCutView;
+namespace Ui {
+class ViewControllerForm;
+}
+
+// The window's content: connects the brush sliders, the preview, the undo and
+// redo buttons and the open and save commands to the canvas, and loads the
+// pictures that the drop zone or the open dialog deliver.
+class ViewController : public QWidget, public DragViewDelegate, public ZRImageCutViewDelegate {
+    Q_OBJECT
+
+public:
+    explicit ViewController(QWidget* parent = nullptr);
+    ~ViewController() override;
+
+    // Outlets.
+    ZRImageCutView* viCut() const;
+    QSlider* sldSize() const;
+    QSlider* sldIntensivity() const;
+    QSlider* sldSmooth() const;
+    QLabel* ivBrushPreview() const;
+    DragView* viDrag() const;
+    QPushButton* btnUndoButton() const;
+    QPushButton* btnRedoButton() const;
+    QPushButton* btnSaveButton() const;
+
+    // The name the save dialog proposes for a save at `when`.
+    static QString proposedFileName(const QDateTime& when);
+    // The address "more apps" opens.
+    static QUrl moreAppsAddress();
+
+    bool canSave() const;
+    bool canUndo() const;
+    bool canRedo() const;
+    void setStatusBar(QStatusBar* bar) { m_statusBar = bar; }
+
+    // Where saves go unless the user picks another folder; tests set it.
+    void setSaveDirectory(const QString& directory) { m_saveDirectory = directory; }
+    // Tests: skip the modal dialog and save to this path.
+    void setSavePathForTesting(const QString& path) { m_savePathForTesting = path; }
+    // True while a save is being encoded and written.
+    bool isSaving() const { return m_savesInFlight > 0; }
+    // True while a picture is being read.
+    bool isLoading() const { return m_loadsInFlight > 0; }
+
+    // DragViewDelegate
+    void draggingFilesComplete(const QList<QUrl>& urls, bool needsWait) override;
+    // ZRImageCutViewDelegate
+    void cutViewDidChangeHistoryState(ZRImageCutView* view) override;
+
+public slots:
+    void sldSize_changed();
+    void sldIntensivity_changed();
+    void sldSmooth_changed();
+    void openPicture();
+    void btnSavePressed();
+    void btnBack();
+    void btnRedo();
+    void getMoreApps();
+    void updateBrushPreview();
+
+signals:
+    // Save, undo or redo may have become possible or impossible.
+    void commandsChanged();
+    // A save finished: `error` is empty on success.
+    void saveFinished(const QString& path, const QString& error);
+    // A file intake finished; `loaded` tells whether a picture was taken.
+    void intakeFinished(bool loaded);
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void viewDidLoad();
+    void viewWillAppear();
+    void viewDidAppear();
+    void takePicture(const Picture& picture);
+    void writeResult(const Picture& result, const QString& path);
+    void finishSave(const QString& path, const QString& error);
+    void showStatus(const QString& text);
+    void updateValueLabels();
+
+    std::unique_ptr<Ui::ViewControllerForm> m_ui;
+    QPointer<QStatusBar> m_statusBar;
+    QString m_saveDirectory;
+    QString m_savePathForTesting;
+    int m_intakeGeneration = 0;
+    int m_loadsInFlight = 0;
+    int m_savesInFlight = 0;
+    bool m_appeared = false;
+};

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QMainWindow>
+
+#include <memory>
+
+class ViewController;
+namespace Ui {
+class MainWindow;
+}
+
+// The main window: its menus, its toolbar and the view controller inside it.
+// The toolbar's Import and Save reach the view controller at once; the menu
+// commands go through the application delegate.
+class WindowController : public QMainWindow {
+    Q_OBJECT
+
+public:
+    explicit WindowController(QWidget* parent = nullptr);
+    ~WindowController() override;
+
+    ViewController* viewController() const;
+
+public slots:
+    void importAction();
+    void saveAction();
+
+private:
+    void windowDidLoad();
+
+    std::unique_ptr<Ui::MainWindow> m_ui;
+};
