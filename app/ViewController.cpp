@@ -19,6 +19,21 @@
 #include <QStandardPaths>
 #include <QStatusBar>
 
+#include <cstdio>
+
+namespace {
+// With VELTRANE_TRACE set, the editor notes what it opened and saved on
+// standard error, so that end-to-end tests can follow it.
+void trace(const QString& line)
+{
+    static const bool enabled = qEnvironmentVariableIsSet("VELTRANE_TRACE");
+    if (enabled) {
+        std::fprintf(stderr, "%s\n", line.toUtf8().constData());
+        std::fflush(stderr);
+    }
+}
+} // namespace
+
 ViewController::ViewController(QWidget* parent)
     : QWidget(parent), m_ui(std::make_unique<Ui::ViewControllerForm>())
 {
@@ -246,6 +261,7 @@ void ViewController::takePicture(const Picture& picture)
         m_ui->viCut->setBlurOn(true); // a new picture's blurred copy starts hidden
     m_ui->viCut->setFocus();
     emit commandsChanged();
+    trace(QStringLiteral("opened %1 %2").arg(picture.size().width()).arg(picture.size().height()));
 }
 
 bool ViewController::canSave() const
@@ -322,6 +338,8 @@ void ViewController::writeResult(const Picture& result, const QString& path)
 void ViewController::finishSave(const QString& path, const QString& error)
 {
     --m_savesInFlight;
+    trace(error.isEmpty() ? QStringLiteral("saved %1").arg(path)
+                          : QStringLiteral("save failed %1: %2").arg(path, error));
     if (error.isEmpty()) {
         showStatus(tr("Saved %1").arg(QFileInfo(path).fileName()));
     } else {

@@ -1,0 +1,163 @@
+// Starts the real editor under a virtual X display, paints a stroke and saves
+// through the dialog with xdotool, as a user would, and checks the saved file.
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QImage>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QThread>
+
+namespace {
+
+class Xvfb {
+public:
+    bool start()
+    {
+        for (int display = 140 + int(QCoreApplication::applicationPid() % 40); display < 200; ++display) {
+            if (QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(display)))
+                continue;
+            m_name = QStringLiteral(":%1").arg(display);
+            m_process.start(QStringLiteral("Xvfb"),
+                            {m_name, "-screen", "0", "1280x800x24", "-nolisten", "tcp"});
+            if (!m_process.waitForStarted(5000))
+                return false;
+            if (testsupport::waitFor(
+                    [&] { return QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(display)); },
+                    std::chrono::seconds(10)))
+                return true;
+            m_process.kill();
+            m_process.waitForFinished();
+        }
+        return false;
+    }
+    ~Xvfb()
+    {
+        m_process.terminate();
+        if (!m_process.waitForFinished(3000))
+            m_process.kill();
+        m_process.waitForFinished();
+    }
+    QString name() const { return m_name; }
+
+private:
+    QProcess m_process;
+    QString m_name;
+};
+
+// Runs xdotool with the arguments; true when it succeeded.
+bool xdotool(const QString& display, const QStringList& arguments, QString* output = nullptr)
+{
+    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("DISPLAY", display);
+    process.setProcessEnvironment(env);
+    process.start("xdotool", arguments);
+    if (!process.waitForFinished(15000))
+        return false;
+    if (output)
+        *output = QString::fromUtf8(process.readAllStandardOutput());
+    return process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+}
+
+} // namespace
+
+TEST(EndToEnd, PaintAStrokeAndSaveThroughTheDialog)
+{
+    if (QStandardPaths::findExecutable("Xvfb").isEmpty() ||
+        QStandardPaths::findExecutable("xdotool").isEmpty())
+        GTEST_SKIP() << "Xvfb and xdotool are needed (make deps installs them)";
+    const QString editor = QStringLiteral(VELTRANE_BUILD_DIR "/veltrane");
+    ASSERT_TRUE(QFile::exists(editor));
+
+    const QString home = testsupport::tempDir();
+    QImage picture(800, 600, QImage::Format_RGB32);
+    for (int y = 0; y < 600; ++y)
+        for (int x = 0; x < 800; ++x)
+            picture.setPixel(x, y, qRgb(x * 255 / 800, y * 255 / 600, 140));
+    const QString input = home + "/photo.png";
+    ASSERT_TRUE(picture.save(input));
+
+    Xvfb xvfb;
+    ASSERT_TRUE(xvfb.start());
+    QProcess app;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("DISPLAY", xvfb.name());
+    env.insert("QT_QPA_PLATFORM", "xcb");
+    env.insert("QT_QPA_PLATFORMTHEME", "");
+    env.insert("HOME", home);
+    env.insert("XDG_CACHE_HOME", home + "/cache");
+    env.insert("XDG_CONFIG_HOME", home + "/config");
+    env.insert("VELTRANE_TRACE", "1");
+    env.insert("VELTRANE_REPORT_STARTUP", "1");
+    app.setProcessEnvironment(env);
+    app.setProcessChannelMode(QProcess::SeparateChannels);
+    QString log;
+    auto readLog = [&] {
+        log += QString::fromUtf8(app.readAllStandardError());
+        return log;
+    };
+    app.start(editor, {input});
+    ASSERT_TRUE(app.waitForStarted(5000));
+
+    ASSERT_TRUE(testsupport::waitFor([&] { return readLog().contains("opened 800 600"); },
+                                     std::chrono::seconds(20)))
+        << log.toStdString();
+    const QRegularExpression shown("window shown after (\\d+) ms");
+    const auto match = shown.match(log);
+    ASSERT_TRUE(match.hasMatch());
+    std::printf("window_shown_ms %s\n", match.captured(1).toUtf8().constData());
+    EXPECT_LT(match.captured(1).toInt(), 1000);
+
+    QString windows;
+    ASSERT_TRUE(xdotool(xvfb.name(), {"search", "--sync", "--name", "Veltrane PRO"}, &windows));
+    const QString window = windows.split('\n', Qt::SkipEmptyParts).value(0);
+    ASSERT_FALSE(window.isEmpty());
+    QThread::msleep(300); // the first frame
+
+    // A stroke across the middle of the canvas, left of the brush panel.
+    QStringList stroke = {"mousemove", "--window", window, "250", "420", "mousedown", "1"};
+    for (int x = 270; x <= 650; x += 20)
+        stroke << "mousemove" << "--window" << window << QString::number(x) << "420";
+    stroke << "mouseup" << "1";
+    ASSERT_TRUE(xdotool(xvfb.name(), stroke));
+    QThread::msleep(300);
+
+    // Save through the dialog: Ctrl+S, the proposed name replaced by our path.
+    const QString output = home + "/cut-out.png";
+    ASSERT_TRUE(xdotool(xvfb.name(), {"key", "--window", window, "ctrl+s"}));
+    QThread::msleep(1200);
+    ASSERT_TRUE(xdotool(xvfb.name(), {"key", "ctrl+a"}));
+    ASSERT_TRUE(xdotool(xvfb.name(), {"type", "--delay", "2", output}));
+    ASSERT_TRUE(xdotool(xvfb.name(), {"key", "Return"}));
+    ASSERT_TRUE(testsupport::waitFor([&] { return readLog().contains("saved " + output); },
+                                     std::chrono::seconds(20)))
+        << log.toStdString();
+
+    const QImage saved(output);
+    ASSERT_EQ(saved.size(), QSize(800, 600));
+    EXPECT_TRUE(saved.hasAlphaChannel());
+    int cut = 0;
+    for (int x = 0; x < 800; x += 4)
+        if (qAlpha(saved.pixel(x, 300)) == 0)
+            ++cut;
+    EXPECT_GT(cut, 40) << "the stroke should have cut along the middle row";
+    EXPECT_EQ(qAlpha(saved.pixel(5, 5)), 255);
+    EXPECT_EQ(qAlpha(saved.pixel(795, 595)), 255);
+    EXPECT_EQ(qRed(saved.pixel(795, 595)), qRed(picture.pixel(795, 595)));
+
+    // Without a window manager nothing hands the focus back after the dialog.
+    xdotool(xvfb.name(), {"windowfocus", "--sync", window});
+    xdotool(xvfb.name(), {"key", "ctrl+q"});
+    if (!app.waitForFinished(5000)) {
+        app.kill();
+        app.waitForFinished();
+        ADD_FAILURE() << "the editor did not quit on Ctrl+Q";
+    }
+}

@@ -1,0 +1,247 @@
+#include "TestSupport.h"
+#include "app/AppDelegate.h"
+#include "app/DragView.h"
+#include "app/ViewController.h"
+#include "app/WindowController.h"
+#include "canvas/ZRImageCutView.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QFile>
+#include <QLabel>
+#include <QPushButton>
+#include <QSlider>
+#include <QUrl>
+
+#include <csignal>
+#include <sys/resource.h>
+
+using testsupport::tempDir;
+using testsupport::waitFor;
+
+namespace {
+
+struct Shell {
+    Shell()
+    {
+        delegate.setMainWindow(&window);
+        window.resize(1280, 800);
+        window.show();
+        controller = window.viewController();
+        // The sliders reach the canvas one turn after the window appears.
+        waitFor([&] { return !controller->ivBrushPreview()->pixmap().isNull(); });
+    }
+    ~Shell() { controller->viCut()->waitUntilIdle(); }
+
+    bool load(const QList<QUrl>& urls)
+    {
+        bool done = false, loaded = false;
+        auto connection = QObject::connect(controller, &ViewController::intakeFinished,
+                                           [&](bool ok) {
+                                               done = true;
+                                               loaded = ok;
+                                           });
+        controller->draggingFilesComplete(urls, false);
+        waitFor([&] { return done; });
+        QObject::disconnect(connection);
+        controller->viCut()->waitUntilIdle();
+        return loaded;
+    }
+
+    AppDelegate delegate;
+    WindowController window;
+    ViewController* controller = nullptr;
+};
+
+// Noisy content, so that its PNG is far larger than a few kilobytes.
+QString pictureFile(const QString& dir, const QString& name, QSize size)
+{
+    QImage image(size, QImage::Format_RGB32);
+    std::uint32_t seed = 12345;
+    for (int y = 0; y < size.height(); ++y)
+        for (int x = 0; x < size.width(); ++x) {
+            seed = seed * 1664525u + 1013904223u;
+            image.setPixel(x, y, qRgb(x % 256, (y + int(seed >> 28)) % 256, int(seed >> 24)));
+        }
+    const QString path = dir + "/" + name;
+    EXPECT_TRUE(image.save(path));
+    return path;
+}
+
+} // namespace
+
+TEST(ViewController, StartsWithTheDropZoneTheTitleAndTheSlidersInTheCanvas)
+{
+    Shell shell;
+    ViewController* c = shell.controller;
+    EXPECT_TRUE(c->viCut()->isHidden());
+    EXPECT_FALSE(c->viDrag()->hideAll());
+    EXPECT_TRUE(c->viDrag()->isVisible());
+    EXPECT_EQ(shell.window.windowTitle(), "Veltrane PRO");
+    EXPECT_EQ(shell.delegate.mainWindow(), &shell.window);
+    EXPECT_EQ(c->viCut()->brushDiameter(), float(c->sldSize()->value()));
+    EXPECT_FLOAT_EQ(c->viCut()->brushAlphaValue(), c->sldIntensivity()->value() / 100.0f);
+    EXPECT_FLOAT_EQ(c->viCut()->brushHardness(), 1.0f - c->sldSmooth()->value() / 100.0f);
+    // The preview is asked for the view's size less 10 points on each side.
+    const QPixmap preview = c->ivBrushPreview()->pixmap();
+    EXPECT_EQ(preview.size(), c->ivBrushPreview()->size() - QSize(20, 20));
+    EXPECT_FALSE(c->btnUndoButton()->isEnabled());
+    EXPECT_FALSE(c->btnRedoButton()->isEnabled());
+    EXPECT_FALSE(c->canSave());
+}
+
+TEST(ViewController, SlidersReadAsPercentagesAndTheSizeIsPassedOnUnclamped)
+{
+    Shell shell;
+    ViewController* c = shell.controller;
+    c->sldSmooth()->setValue(25);
+    EXPECT_FLOAT_EQ(c->viCut()->brushHardness(), 0.75f);
+    c->sldIntensivity()->setValue(40);
+    EXPECT_FLOAT_EQ(c->viCut()->brushAlphaValue(), 0.4f);
+    c->sldSize()->setMinimum(0);
+    c->sldSize()->setValue(5);
+    EXPECT_EQ(c->viCut()->brushDiameter(), 10.0f); // the canvas clamps, not the controller
+}
+
+TEST(ViewController, HistoryStatesEnableTheButtons)
+{
+    const QString dir = tempDir();
+    Shell shell;
+    ViewController* c = shell.controller;
+    ASSERT_TRUE(shell.load({QUrl::fromLocalFile(pictureFile(dir, "a.png", {300, 200}))}));
+    EXPECT_FALSE(c->btnUndoButton()->isEnabled()); // state 0 of 1
+    EXPECT_FALSE(c->btnRedoButton()->isEnabled());
+    ZRImageCutView* canvas = c->viCut();
+    for (int n = 0; n < 2; ++n) {
+        canvas->eventBuffer().append({10.0 + 50 * n, 10, 20, 20});
+        canvas->eventBuffer().append(StampRect::endOfStroke());
+        canvas->updateMap();
+    }
+    canvas->waitUntilIdle();
+    EXPECT_TRUE(c->btnUndoButton()->isEnabled()); // state 2 of 3
+    EXPECT_FALSE(c->btnRedoButton()->isEnabled());
+    c->btnBack();
+    canvas->waitUntilIdle();
+    EXPECT_TRUE(c->btnUndoButton()->isEnabled()); // state 1 of 3
+    EXPECT_TRUE(c->btnRedoButton()->isEnabled());
+    // The menu's undo reaches the same step one turn later.
+    shell.delegate.btnUndo();
+    EXPECT_EQ(canvas->historyCurrentState(), 1);
+    waitFor([&] { return canvas->historyCurrentState() == 0; });
+    canvas->waitUntilIdle();
+    EXPECT_FALSE(c->btnUndoButton()->isEnabled());
+}
+
+TEST(ViewController, IntakeTakesTheFirstPictureAndIgnoresWhatIsNotOne)
+{
+    const QString dir = tempDir();
+    Shell shell;
+    ViewController* c = shell.controller;
+    QFile text(dir + "/notes.txt");
+    ASSERT_TRUE(text.open(QIODevice::WriteOnly));
+    text.write("not a picture at all");
+    text.close();
+    EXPECT_FALSE(shell.load({QUrl::fromLocalFile(dir + "/notes.txt")}));
+    EXPECT_TRUE(c->viCut()->isHidden());
+    EXPECT_FALSE(c->viDrag()->hideAll());
+
+    const QString second = pictureFile(dir, "second.png", {320, 240});
+    const QString third = pictureFile(dir, "third.png", {100, 100});
+    EXPECT_TRUE(shell.load({QUrl::fromLocalFile(dir + "/notes.txt"), QUrl::fromLocalFile(second),
+                            QUrl::fromLocalFile(third)}));
+    EXPECT_FALSE(c->viCut()->isHidden());
+    EXPECT_TRUE(c->viDrag()->hideAll());
+    EXPECT_EQ(c->viCut()->image().size(), QSizeF(320, 240));
+    EXPECT_TRUE(c->canSave());
+
+    // A later drop replaces the picture; the drop zone stays out of sight.
+    EXPECT_TRUE(shell.load({QUrl::fromLocalFile(third)}));
+    EXPECT_EQ(c->viCut()->image().size(), QSizeF(100, 100));
+    EXPECT_TRUE(c->viDrag()->hideAll());
+    // And a drop that loads nothing changes nothing.
+    EXPECT_FALSE(shell.load({}));
+    EXPECT_EQ(c->viCut()->image().size(), QSizeF(100, 100));
+}
+
+TEST(ViewController, ProposedNameCarriesTheTimeTheDialogOpened)
+{
+    const QDateTime when(QDate(2026, 12, 5), QTime(14, 3, 27));
+    EXPECT_EQ(ViewController::proposedFileName(when), "Veltrane - 05-12-2026 14:03:27.png");
+    EXPECT_TRUE(ViewController::moreAppsAddress().isValid());
+}
+
+TEST(ViewController, SaveWithoutAPictureWritesNothing)
+{
+    const QString dir = tempDir();
+    Shell shell;
+    shell.controller->setSavePathForTesting(dir + "/nothing.png");
+    bool finished = false;
+    QObject::connect(shell.controller, &ViewController::saveFinished, [&] { finished = true; });
+    shell.controller->btnSavePressed();
+    QApplication::processEvents();
+    EXPECT_FALSE(finished);
+    EXPECT_FALSE(QFile::exists(dir + "/nothing.png"));
+}
+
+TEST(ViewController, SaveWritesTheCutOutAtFullSize)
+{
+    const QString dir = tempDir();
+    Shell shell;
+    ViewController* c = shell.controller;
+    ASSERT_TRUE(shell.load({QUrl::fromLocalFile(pictureFile(dir, "p.png", {400, 300}))}));
+    c->viCut()->setBrushAlphaValue(0);
+    c->viCut()->eventBuffer().append({0, 0, 100, 100});
+    c->viCut()->eventBuffer().append(StampRect::endOfStroke());
+    c->viCut()->updateMap();
+    c->viCut()->waitUntilIdle();
+
+    QString error = "not finished";
+    QObject::connect(c, &ViewController::saveFinished, [&](const QString&, const QString& e) { error = e; });
+    c->setSavePathForTesting(dir + "/out.png");
+    c->btnSavePressed();
+    ASSERT_TRUE(waitFor([&] { return error != "not finished"; }));
+    EXPECT_EQ(error, "");
+    const QImage saved(dir + "/out.png");
+    ASSERT_EQ(saved.size(), QSize(400, 300));
+    EXPECT_EQ(qAlpha(saved.pixel(50, 250)), 0);   // inside the cut (y up: near the bottom)
+    EXPECT_EQ(qAlpha(saved.pixel(300, 50)), 255); // untouched
+}
+
+TEST(ViewController, AFailedSaveIsReportedAndLeavesTheOldFileIntact)
+{
+    const QString dir = tempDir();
+    Shell shell;
+    ViewController* c = shell.controller;
+    ASSERT_TRUE(shell.load({QUrl::fromLocalFile(pictureFile(dir, "p.png", {600, 400}))}));
+    QString error = "not finished";
+    QObject::connect(c, &ViewController::saveFinished, [&](const QString&, const QString& e) { error = e; });
+
+    // Nowhere to write: the folder is a file.
+    c->setSavePathForTesting(dir + "/p.png/out.png");
+    c->btnSavePressed();
+    ASSERT_TRUE(waitFor([&] { return error != "not finished"; }));
+    EXPECT_FALSE(error.isEmpty());
+
+    // A disk that fills up mid-write: the file size limit stands in for it.
+    const QString target = dir + "/existing.png";
+    QFile old(target);
+    ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+    old.write("the user's earlier save");
+    old.close();
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit saved{};
+    getrlimit(RLIMIT_FSIZE, &saved);
+    rlimit small = saved;
+    small.rlim_cur = 4096;
+    setrlimit(RLIMIT_FSIZE, &small);
+    error = "not finished";
+    c->setSavePathForTesting(target);
+    c->btnSavePressed();
+    const bool finished = waitFor([&] { return error != "not finished"; });
+    setrlimit(RLIMIT_FSIZE, &saved);
+    ASSERT_TRUE(finished);
+    EXPECT_FALSE(error.isEmpty());
+    ASSERT_TRUE(old.open(QIODevice::ReadOnly));
+    EXPECT_EQ(old.readAll(), QByteArray("the user's earlier save"));
+}
