@@ -44,22 +44,25 @@ run: build
 	./build/veltrane $(ARGS)
 
 # Tests run headless, and never touch the user's own cache folder.
+# $(1): build folder, $(2): ctest arguments, $(3): more environment.
 define run_tests
 	@cache=$$(mktemp -d); \
-	QT_QPA_PLATFORM=offscreen XDG_CACHE_HOME=$$cache \
+	env QT_QPA_PLATFORM=offscreen XDG_CACHE_HOME=$$cache $(3) \
 	  ctest --test-dir $(1) --output-on-failure $(2); status=$$?; \
 	rm -rf $$cache; exit $$status
 endef
 
 test: build
-	$(call run_tests,build,)
+	$(call run_tests,build,,)
 
 build-asan/build.ninja:
 	cmake -S . -B build-asan $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DVELTRANE_SANITIZE=address,undefined
 
 test-asan: deps build-asan/build.ninja
 	cmake --build build-asan -j $(JOBS)
-	$(call run_tests,build-asan,)
+	$(call run_tests,build-asan,,ASAN_OPTIONS=detect_leaks=1 \
+	  LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp \
+	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1)
 
 build-tsan/build.ninja:
 	cmake -S . -B build-tsan $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELTRANE_SANITIZE=thread
@@ -67,7 +70,8 @@ build-tsan/build.ninja:
 # The threaded parts: the platform layer, the canvas and the kit.
 test-tsan: deps build-tsan/build.ninja
 	cmake --build build-tsan -j $(JOBS)
-	$(call run_tests,build-tsan,-R '^(platform|canvas|kit)$$')
+	$(call run_tests,build-tsan,-R '^(platform|canvas|kit)$$',\
+	  TSAN_OPTIONS="suppressions=$(CURDIR)/tests/tsan.supp second_deadlock_stack=1")
 
 bench: build
 	QT_QPA_PLATFORM=offscreen ./build/veltrane-bench $(FILTER)
