@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -54,4 +55,30 @@ VELTRANE_BENCH(save_24mp)
     }
     ctx.report("save_24mp_worst_main_thread_gap_ms", worstGap);
     ctx.report("save_24mp_result_on_main_thread_ms", worstResult);
+}
+
+// From starting build/veltrane to its window being shown, as the process
+// reports it, plus the time to start the process itself.
+VELTRANE_BENCH(window_shown)
+{
+    const QString editor = QCoreApplication::applicationDirPath() + QStringLiteral("/veltrane");
+    for (int run = 0; run < 5; ++run) {
+        QProcess process;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("VELTRANE_REPORT_STARTUP"), QStringLiteral("1"));
+        if (!env.contains(QStringLiteral("QT_QPA_PLATFORM")))
+            env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        process.setProcessEnvironment(env);
+        process.setReadChannel(QProcess::StandardError);
+        QElapsedTimer timer;
+        timer.start();
+        process.start(editor, {});
+        QByteArray log;
+        while (!log.contains("window shown") && process.waitForReadyRead(5000))
+            log += process.readAllStandardError();
+        if (log.contains("window shown"))
+            ctx.record(timer.nsecsElapsed() / 1e6);
+        process.kill();
+        process.waitForFinished();
+    }
 }
