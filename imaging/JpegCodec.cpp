@@ -229,7 +229,7 @@ QByteArray encode(const QImage& source, int quality)
     const int q = qBound(1, quality, 100);
     const int result = tjCompress2(handle.get(), image.constBits(), image.width(),
                                    int(image.bytesPerLine()), image.height(), TJPF_BGRX, &buffer,
-                                   &size, q >= 90 ? TJSAMP_444 : TJSAMP_420, q, 0);
+                                   &size, TJSAMP_420, q, 0);
     QByteArray file;
     if (result == 0)
         file = QByteArray(reinterpret_cast<const char*>(buffer), qsizetype(size));
