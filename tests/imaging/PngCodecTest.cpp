@@ -149,6 +149,45 @@ TEST(PngCodecAlpha, MaskSurvivesARoundTripFromStridedRows)
     }
 }
 
+TEST(PngCodecAlpha, RunsOfEveryLengthAndRandomRowsRoundTrip)
+{
+    // Runs of 1 to 300 equal values (every way a run can split into matches),
+    // rows that repeat, and rows of noise.
+    const int width = 700, height = 120;
+    std::vector<uchar> mask(size_t(width) * height);
+    std::mt19937 rng(3);
+    for (int y = 0; y < height; ++y) {
+        uchar* row = mask.data() + size_t(y) * width;
+        if (y % 3 == 1) {
+            std::memcpy(row, row - width, size_t(width));
+        } else if (y % 3 == 2) {
+            for (int x = 0; x < width; ++x)
+                row[x] = uchar(rng());
+        } else {
+            int run = 1 + y;
+            for (int x = 0; x < width;) {
+                const uchar value = uchar(rng());
+                for (int i = 0; i < run && x < width; ++i)
+                    row[x++] = value;
+                run = run % 300 + 1;
+            }
+        }
+    }
+
+    const QByteArray png = PngCodec::encodeAlpha(mask.data(), width, height, width);
+    const QImage alpha = PngCodec::decodeAlpha(png);
+    const QImage byQt = readWithQt(png);
+
+    ASSERT_EQ(alpha.size(), QSize(width, height));
+    ASSERT_EQ(byQt.size(), QSize(width, height));
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            ASSERT_EQ(alpha.constScanLine(y)[x], mask[size_t(y) * width + x]) << x << "," << y;
+            ASSERT_EQ(qAlpha(reinterpret_cast<const QRgb*>(byQt.constScanLine(y))[x]),
+                      mask[size_t(y) * width + x]);
+        }
+}
+
 TEST(PngCodecAlpha, AlphaOfOtherPngFiles)
 {
     QImage opaque = coordinateImage(20, 10);
