@@ -47,6 +47,17 @@ QByteArray withOrientation(const QByteArray& jpeg, int orientation)
     return jpeg.left(2) + segment + jpeg.mid(2);
 }
 
+// `jpeg` with an Exif segment that carries a whole small JPEG as its
+// thumbnail, end marker included, as camera files do.
+QByteArray withThumbnail(const QByteArray& jpeg, const QByteArray& thumbnail)
+{
+    const QByteArray body = QByteArray("Exif\0\0MM\0*\0\0\0\x08\0\0\0\0\0\0", 18) + thumbnail;
+    QByteArray segment("\xff\xe1", 2);
+    const int length = int(body.size()) + 2;
+    segment.append(char(length >> 8)).append(char(length & 0xff)).append(body);
+    return jpeg.left(2) + segment + jpeg.mid(2);
+}
+
 bool near(QRgb a, QRgb b, int tolerance)
 {
     return std::abs(qRed(a) - qRed(b)) <= tolerance && std::abs(qGreen(a) - qGreen(b)) <= tolerance &&
@@ -155,6 +166,7 @@ TEST(ImageLoading, UnreadableFilesGiveNothingWithAReason)
     const QByteArray png = PngCodec::encode(smoothPicture(200, 100));
     const QByteArray jpeg = JpegCodec::encode(smoothPicture(200, 100), 90);
     const QByteArray tiff = multiPageTiff({filled(100, 50, qRgb(255, 0, 0))});
+    const QByteArray camera = withThumbnail(jpeg, JpegCodec::encode(smoothPicture(16, 16), 80));
     const struct {
         const char* name;
         QByteArray bytes;
@@ -166,6 +178,7 @@ TEST(ImageLoading, UnreadableFilesGiveNothingWithAReason)
         {"header.png", png.left(33)},
         {"half.jpg", jpeg.left(jpeg.size() / 2)},
         {"header.jpg", jpeg.left(200)},
+        {"thumbnail-half.jpg", camera.left(camera.size() - jpeg.size() / 2)},
         {"header.tif", tiff.left(16)},
     };
     for (const auto& c : cases) {
@@ -173,6 +186,8 @@ TEST(ImageLoading, UnreadableFilesGiveNothingWithAReason)
         EXPECT_TRUE(ImageAction::imageFromURL(pathIn(dir, c.name)).isNull()) << c.name;
         EXPECT_FALSE(ImageAction::lastLoadError().isEmpty()) << c.name;
     }
+    writeFile(pathIn(dir, "camera.jpg"), camera);
+    EXPECT_EQ(ImageAction::imageFromURL(pathIn(dir, "camera.jpg")).size(), QSizeF(200, 100));
     EXPECT_TRUE(ImageAction::imageFromURL(pathIn(dir, "missing.png")).isNull());
     EXPECT_FALSE(ImageAction::lastLoadError().isEmpty());
     EXPECT_TRUE(ImageAction::imageFromURL(dir).isNull());
