@@ -51,7 +51,8 @@ qsizetype referenceCompressedSize(const QImage& picture)
         const uchar* cur = rgba.constScanLine(y);
         const uchar* prev = y ? rgba.constScanLine(y - 1) : zeros.data();
         for (qsizetype i = 0; i < n; ++i) {
-            const int a = i >= bpp ? cur[i - bpp] : 0, b = prev[i], c = i >= bpp ? prev[i - bpp] : 0;
+            const int a = i >= bpp ? cur[i - bpp] : 0, b = prev[i],
+                      c = i >= bpp ? prev[i - bpp] : 0;
             candidates[size_t(i)] = cur[i];
             candidates[size_t(n + i)] = uchar(cur[i] - a);
             candidates[size_t(2 * n + i)] = uchar(cur[i] - b);
@@ -105,8 +106,10 @@ const std::vector<uchar>& strokeMask()
         struct Stroke {
             double x0, y0, x1, y1, radius, softness;
         };
-        const Stroke strokes[] = {{200, 300, 1700, 500, 60, 30},   {400, 1500, 900, 600, 40, 40},
-                                  {1200, 1800, 1800, 1200, 90, 20}, {100, 1000, 1900, 1100, 25, 25},
+        const Stroke strokes[] = {{200, 300, 1700, 500, 60, 30},
+                                  {400, 1500, 900, 600, 40, 40},
+                                  {1200, 1800, 1800, 1200, 90, 20},
+                                  {100, 1000, 1900, 1100, 25, 25},
                                   {1000, 200, 1050, 1900, 70, 35}};
         for (const Stroke& s : strokes) {
             const double dx = s.x1 - s.x0, dy = s.y1 - s.y0, len2 = dx * dx + dy * dy;
@@ -185,8 +188,10 @@ VELTRANE_BENCH(png_alpha_encode_2000)
 VELTRANE_BENCH(png_alpha_decode_2000)
 {
     const QByteArray png = PngCodec::encodeAlpha(strokeMask().data(), 2000, 2000, 2000);
-    ctx.measure([&] {
-        if (PngCodec::decodeAlpha(png).isNull())
-            std::fprintf(stderr, "png_alpha_decode_2000: nothing\n");
-    }, 21);
+    ctx.measure(
+        [&] {
+            if (PngCodec::decodeAlpha(png).isNull())
+                std::fprintf(stderr, "png_alpha_decode_2000: nothing\n");
+        },
+        21);
 }

@@ -90,8 +90,7 @@ QImage oriented(const QImage& image, int orientation)
 // Walks the marker segments in front of the first scan, handing each one's
 // marker and body to `visit` until it returns true. Returns the offset of
 // the first scan's marker, or 0 when the file has none.
-template <typename Visit>
-size_t walkSegments(const QByteArray& data, Visit visit)
+template <typename Visit> size_t walkSegments(const QByteArray& data, Visit visit)
 {
     const auto* bytes = reinterpret_cast<const uchar*>(data.constData());
     const size_t size = size_t(data.size());
@@ -248,9 +247,9 @@ QByteArray encode(const QImage& source, int quality)
     unsigned char* buffer = nullptr;
     unsigned long size = 0;
     const int q = qBound(1, quality, 100);
-    const int result = tjCompress2(handle.get(), image.constBits(), image.width(),
-                                   int(image.bytesPerLine()), image.height(), TJPF_BGRX, &buffer,
-                                   &size, TJSAMP_420, q, 0);
+    const int result =
+        tjCompress2(handle.get(), image.constBits(), image.width(), int(image.bytesPerLine()),
+                    image.height(), TJPF_BGRX, &buffer, &size, TJSAMP_420, q, 0);
     QByteArray file;
     if (result == 0)
         file = QByteArray(reinterpret_cast<const char*>(buffer), qsizetype(size));

@@ -48,8 +48,9 @@ const Tables& tables()
         for (int v = 0; v < 256; ++v)
             made.literal[size_t(v)] = fixedCode(v);
         made.endOfBlock = fixedCode(256);
-        static const int base[29] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27,
-                                     31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
+        static const int base[29] = {3,  4,  5,  6,   7,   8,   9,   10,  11, 13,
+                                     15, 17, 19, 23,  27,  31,  35,  43,  51, 59,
+                                     67, 83, 99, 115, 131, 163, 195, 227, 258};
         static const int extra[29] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
                                       2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
         for (int length = 3; length <= 258; ++length) {
@@ -140,8 +141,7 @@ void putRepeats(BitWriter& writer, const Tables& t, int count, uchar d)
 
 } // namespace
 
-void appendZlibStream(QByteArray& out, const uchar* alpha, int width, int height,
-                      qsizetype stride)
+void appendZlibStream(QByteArray& out, const uchar* alpha, int width, int height, qsizetype stride)
 {
     const Tables& t = tables();
     const qsizetype rowBytes = 2 * qsizetype(width) + 1;

@@ -13,7 +13,6 @@ namespace MaskDeflate {
 // Appends to `out` the zlib stream of the image data of an 8-bit grey-plus-
 // alpha PNG whose grey is 0 and whose alpha is `alpha` (rows `stride` bytes
 // apart, top row first): header, one final fixed-code block, Adler-32.
-void appendZlibStream(QByteArray& out, const uchar* alpha, int width, int height,
-                      qsizetype stride);
+void appendZlibStream(QByteArray& out, const uchar* alpha, int width, int height, qsizetype stride);
 
 } // namespace MaskDeflate

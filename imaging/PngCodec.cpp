@@ -136,13 +136,12 @@ void premultiplyRowInPlace(uchar* row, int width)
 {
     auto* words = reinterpret_cast<quint32*>(row);
     for (int x = 0; x < width; ++x) {
-        const quint32 r = row[4 * x], g = row[4 * x + 1], b = row[4 * x + 2],
-                      a = row[4 * x + 3];
+        const quint32 r = row[4 * x], g = row[4 * x + 1], b = row[4 * x + 2], a = row[4 * x + 3];
         if (a == 255)
             words[x] = 0xff000000u | (r << 16) | (g << 8) | b;
         else
-            words[x] = (a << 24) | (multiplyBy(r, a) << 16) | (multiplyBy(g, a) << 8) |
-                       multiplyBy(b, a);
+            words[x] =
+                (a << 24) | (multiplyBy(r, a) << 16) | (multiplyBy(g, a) << 8) | multiplyBy(b, a);
     }
 }
 
@@ -180,8 +179,7 @@ inline quint32 magnitude(uchar v)
 
 // Each filter is its own loop over the row with a constant pixel size, so
 // that the compiler turns it into vector code; each returns its row's cost.
-template <int Bpp>
-quint32 costOfNone(const uchar* cur, qsizetype n)
+template <int Bpp> quint32 costOfNone(const uchar* cur, qsizetype n)
 {
     quint32 sum = 0;
     for (qsizetype i = 0; i < n; ++i)
@@ -189,8 +187,7 @@ quint32 costOfNone(const uchar* cur, qsizetype n)
     return sum;
 }
 
-template <int Bpp>
-quint32 filterSub(const uchar* cur, qsizetype n, uchar* out)
+template <int Bpp> quint32 filterSub(const uchar* cur, qsizetype n, uchar* out)
 {
     quint32 sum = 0;
     for (int i = 0; i < Bpp; ++i) {
@@ -233,8 +230,7 @@ quint32 filterAverage(const uchar* cur, const uchar* prev, qsizetype n, uchar* o
     return sum;
 }
 
-template <int Bpp>
-quint32 filterPaeth(const uchar* cur, const uchar* prev, qsizetype n, uchar* out)
+template <int Bpp> quint32 filterPaeth(const uchar* cur, const uchar* prev, qsizetype n, uchar* out)
 {
     quint32 sum = 0;
     for (int i = 0; i < Bpp; ++i) {
@@ -305,8 +301,8 @@ struct EncodeJob {
 struct Piece {
     std::unique_ptr<uchar[]> data;
     size_t size = 0;
-    quint32 crc = 0;     // of the compressed bytes
-    quint32 adler = 1;   // of the filtered bytes
+    quint32 crc = 0;   // of the compressed bytes
+    quint32 adler = 1; // of the filtered bytes
     qsizetype inputBytes = 0;
     bool ok = false;
 };
@@ -327,7 +323,11 @@ void encodePiece(const EncodeJob& job, int y0, int y1, bool last, Piece& piece)
         return;
     piece.inputBytes = qsizetype(y1 - y0) * (rowBytes + 1);
     const size_t capacity = deflateBound(&stream, uLong(piece.inputBytes)) + 64;
-    piece.data.reset(new uchar[capacity]);
+    piece.data.reset(new (std::nothrow) uchar[capacity]);
+    if (!piece.data) {
+        deflateEnd(&stream);
+        return;
+    }
     stream.next_out = piece.data.get();
     stream.avail_out = uInt(capacity);
 
@@ -410,7 +410,8 @@ struct SpngDeleter {
 
 QString spngReason(int code)
 {
-    return QStringLiteral("The PNG file could not be read: %1.").arg(QString::fromUtf8(spng_strerror(code)));
+    return QStringLiteral("The PNG file could not be read: %1.")
+        .arg(QString::fromUtf8(spng_strerror(code)));
 }
 
 // Decodes to straight RGBA bytes in a Format_ARGB32_Premultiplied-sized image;
@@ -444,8 +445,8 @@ QImage decodeStraightRgba(const QByteArray& data, QString* error)
                      .arg(ihdr.height);
         return {};
     }
-    if (int code = spng_decode_image(ctx.get(), image.bits(), length, SPNG_FMT_RGBA8,
-                                     SPNG_DECODE_TRNS)) {
+    if (int code =
+            spng_decode_image(ctx.get(), image.bits(), length, SPNG_FMT_RGBA8, SPNG_DECODE_TRNS)) {
         *error = spngReason(code);
         return {};
     }
@@ -625,8 +626,7 @@ QByteArray encode(const QImage& source)
         };
     } else if (image.format() == QImage::Format_ARGB32_Premultiplied) {
         job.rawRow = [&image, width](int y, uchar* out) {
-            unpremultiplyRow(reinterpret_cast<const quint32*>(image.constScanLine(y)), out,
-                             width);
+            unpremultiplyRow(reinterpret_cast<const quint32*>(image.constScanLine(y)), out, width);
         };
     } else {
         job.rawRow = [&image, width](int y, uchar* out) {

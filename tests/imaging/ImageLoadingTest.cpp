@@ -36,10 +36,10 @@ QImage smoothPicture(int width, int height)
 QByteArray withOrientation(const QByteArray& jpeg, int orientation)
 {
     QByteArray tiff("MM\0*\0\0\0\x08", 8);
-    tiff.append("\0\x01", 2);                           // one entry
-    tiff.append("\x01\x12\0\x03\0\0\0\x01", 8);         // orientation, SHORT, count 1
+    tiff.append("\0\x01", 2);                   // one entry
+    tiff.append("\x01\x12\0\x03\0\0\0\x01", 8); // orientation, SHORT, count 1
     tiff.append(char(0)).append(char(orientation)).append("\0\0", 2);
-    tiff.append("\0\0\0\0", 4);                         // no next directory
+    tiff.append("\0\0\0\0", 4); // no next directory
     const QByteArray body = QByteArray("Exif\0\0", 6) + tiff;
     QByteArray segment("\xff\xe1", 2);
     const int length = int(body.size()) + 2;
@@ -60,7 +60,8 @@ QByteArray withThumbnail(const QByteArray& jpeg, const QByteArray& thumbnail)
 
 bool near(QRgb a, QRgb b, int tolerance)
 {
-    return std::abs(qRed(a) - qRed(b)) <= tolerance && std::abs(qGreen(a) - qGreen(b)) <= tolerance &&
+    return std::abs(qRed(a) - qRed(b)) <= tolerance &&
+           std::abs(qGreen(a) - qGreen(b)) <= tolerance &&
            std::abs(qBlue(a) - qBlue(b)) <= tolerance && qAlpha(a) == qAlpha(b);
 }
 
@@ -132,21 +133,19 @@ TEST_P(ImageLoadingOrientation, JpegIsTurnedUpright)
     EXPECT_TRUE(near(bitmap.pixel(inner), qRgb(255, 0, 0), 12)) << c.orientation;
 }
 
-INSTANTIATE_TEST_SUITE_P(Exif, ImageLoadingOrientation,
-                         testing::Values(OrientationCase{1, {40, 20}, {0, 0}},
-                                         OrientationCase{2, {40, 20}, {39, 0}},
-                                         OrientationCase{3, {40, 20}, {39, 19}},
-                                         OrientationCase{4, {40, 20}, {0, 19}},
-                                         OrientationCase{5, {20, 40}, {0, 0}},
-                                         OrientationCase{6, {20, 40}, {19, 0}},
-                                         OrientationCase{7, {20, 40}, {19, 39}},
-                                         OrientationCase{8, {20, 40}, {0, 39}}));
+INSTANTIATE_TEST_SUITE_P(
+    Exif, ImageLoadingOrientation,
+    testing::Values(OrientationCase{1, {40, 20}, {0, 0}}, OrientationCase{2, {40, 20}, {39, 0}},
+                    OrientationCase{3, {40, 20}, {39, 19}}, OrientationCase{4, {40, 20}, {0, 19}},
+                    OrientationCase{5, {20, 40}, {0, 0}}, OrientationCase{6, {20, 40}, {19, 0}},
+                    OrientationCase{7, {20, 40}, {19, 39}}, OrientationCase{8, {20, 40}, {0, 39}}));
 
 TEST(ImageLoading, EveryPageOfAMultiPageFileIsKept)
 {
     const QString dir = testsupport::tempDir();
     const QString path = pathIn(dir, "pages.tif");
-    writeFile(path, multiPageTiff({filled(100, 50, qRgb(255, 0, 0)), filled(80, 60, qRgb(0, 0, 255))}));
+    writeFile(path,
+              multiPageTiff({filled(100, 50, qRgb(255, 0, 0)), filled(80, 60, qRgb(0, 0, 255))}));
 
     const Picture picture = ImageAction::imageFromURL(path);
 
@@ -215,7 +214,7 @@ TEST(ImageLoading, OverLargeHeadersAreRefusedBeforeDecoding)
         EXPECT_TRUE(ImageAction::imageFromURL(pathIn(dir, c.name)).isNull()) << c.name;
         EXPECT_FALSE(ImageAction::lastLoadError().isEmpty()) << c.name;
     }
-    EXPECT_TRUE(ImageAction::lastLoadError().contains("50000")) ;
+    EXPECT_TRUE(ImageAction::lastLoadError().contains("50000"));
 }
 
 TEST(ImageLoading, HundredMegapixelPicturesOpen)

@@ -143,9 +143,9 @@ TEST(PngCodecAlpha, MaskSurvivesARoundTripFromStridedRows)
                 << y;
         // The file is an ordinary PNG: grey 0 with the mask as alpha.
         const QImage asRgba = readWithQt(png);
-        EXPECT_EQ(asRgba.pixel(size.width() - 1, size.height() - 1),
-                  qPremultiply(qRgba(0, 0, 0, alpha.constScanLine(size.height() - 1)
-                                                      [size.width() - 1])));
+        EXPECT_EQ(
+            asRgba.pixel(size.width() - 1, size.height() - 1),
+            qPremultiply(qRgba(0, 0, 0, alpha.constScanLine(size.height() - 1)[size.width() - 1])));
     }
 }
 
