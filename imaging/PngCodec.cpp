@@ -294,6 +294,9 @@ struct EncodeJob {
     int colourType = kColourRgba;
     int bytesPerPixel = 4;
     int level = 6;
+    // When positive, the longest hash chain zlib follows for a match (with
+    // level 4's other settings); zero keeps the level's own.
+    int maxChain = 0;
     // Writes row y, unfiltered, as PNG pixel bytes.
     std::function<void(int y, uchar* out)> rawRow;
 };
@@ -321,6 +324,8 @@ void encodePiece(const EncodeJob& job, int y0, int y1, bool last, Piece& piece)
     z_stream stream{};
     if (deflateInit2(&stream, job.level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK)
         return;
+    if (job.maxChain > 0)
+        deflateTune(&stream, 4, 4, 16, job.maxChain);
     piece.inputBytes = qsizetype(y1 - y0) * (rowBytes + 1);
     const size_t capacity = deflateBound(&stream, uLong(piece.inputBytes)) + 64;
     piece.data.reset(new (std::nothrow) uchar[capacity]);
@@ -335,7 +340,7 @@ void encodePiece(const EncodeJob& job, int y0, int y1, bool last, Piece& piece)
     for (int y = y0; y < y1 && ok; ++y) {
         job.rawRow(y, cur);
         filterAdaptiveFor(job.bytesPerPixel, cur, prev, rowBytes, filtered, scratch);
-        piece.adler = adler32(piece.adler, filtered, uInt(rowBytes + 1));
+        piece.adler = quint32(libdeflate_adler32(piece.adler, filtered, size_t(rowBytes + 1)));
         stream.next_in = filtered;
         stream.avail_in = uInt(rowBytes + 1);
         const bool lastRow = y + 1 == y1;
@@ -348,7 +353,7 @@ void encodePiece(const EncodeJob& job, int y0, int y1, bool last, Piece& piece)
     deflateEnd(&stream);
     if (!ok)
         return;
-    piece.crc = crc32(0, piece.data.get(), uInt(piece.size));
+    piece.crc = quint32(libdeflate_crc32(0, piece.data.get(), piece.size));
     piece.ok = true;
 }
 
@@ -614,9 +619,11 @@ QByteArray encode(const QImage& source)
     EncodeJob job;
     job.width = image.width();
     job.height = image.height();
-    // Level 4 is the fastest zlib level whose files stay within a few per cent
-    // of level 6 on photographs (measured: 7% larger, half the time).
+    // Measured on a 24-megapixel photograph against level 6: level 4 writes 7%
+    // more in half the time; halving its match search to chains of 8 costs
+    // another 1% and saves a further fifth. Level 2 would be 10% larger.
     job.level = 4;
+    job.maxChain = 8;
     const int width = job.width;
     if (isOpaque(image)) {
         job.colourType = kColourRgb;
