@@ -428,6 +428,9 @@ QImage decodeStraightRgba(const QByteArray& data, QString* error)
         *error = QStringLiteral("The PNG decoder could not start.");
         return {};
     }
+    // Text and profile chunks are kept small so that a compressed chunk cannot
+    // ask for gigabytes before the image itself is looked at.
+    spng_set_chunk_limits(ctx.get(), 16 * 1024 * 1024, 64 * 1024 * 1024);
     spng_set_png_buffer(ctx.get(), data.constData(), size_t(data.size()));
     spng_ihdr ihdr{};
     if (int code = spng_get_ihdr(ctx.get(), &ihdr)) {

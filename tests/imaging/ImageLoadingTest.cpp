@@ -11,6 +11,8 @@
 #include <QElapsedTimer>
 #include <QImageReader>
 
+#include <turbojpeg.h>
+
 #include <thread>
 
 using namespace imagingtest;
@@ -100,6 +102,29 @@ TEST(ImageLoading, JpegDecodesAsQtsReaderDoes)
             ASSERT_TRUE(near(bitmap.pixel(x, y), byQt.pixel(x, y), 1)) << x << "," << y;
             ASSERT_TRUE(near(bitmap.pixel(x, y), image.pixel(x, y), 8)) << x << "," << y;
         }
+}
+
+TEST(ImageLoading, CmykJpegGoesThroughQtsReader)
+{
+    const QString dir = testsupport::tempDir();
+    std::vector<uchar> cmyk(size_t(48) * 32 * 4, 0);
+    for (size_t i = 0; i < cmyk.size(); i += 4)
+        cmyk[i + 1] = 200;
+    tjhandle handle = tjInitCompress();
+    unsigned char* jpeg = nullptr;
+    unsigned long size = 0;
+    ASSERT_EQ(tjCompress2(handle, cmyk.data(), 48, 48 * 4, 32, TJPF_CMYK, &jpeg, &size, TJSAMP_444,
+                          90, 0),
+              0);
+    writeFile(pathIn(dir, "cmyk.jpg"), QByteArray(reinterpret_cast<char*>(jpeg), qsizetype(size)));
+    tjFree(jpeg);
+    tjDestroy(handle);
+
+    const Picture picture = ImageAction::imageFromURL(pathIn(dir, "cmyk.jpg"));
+
+    ASSERT_TRUE(picture.isValid()) << ImageAction::lastLoadError().toStdString();
+    EXPECT_EQ(picture.size(), QSizeF(48, 32));
+    EXPECT_EQ(picture.bestRepresentation().format(), QImage::Format_ARGB32_Premultiplied);
 }
 
 struct OrientationCase {
