@@ -4,6 +4,7 @@
 #include "imaging/MaskDeflate.h"
 #include "imaging/ParallelFor.h"
 #include "imaging/PngCodec_p.h"
+#include "imaging/PngFastDecoder.h"
 
 #include <libdeflate.h>
 #include <spng.h>
@@ -35,11 +36,6 @@ void putU32(uchar* out, quint32 v)
     out[1] = uchar(v >> 16);
     out[2] = uchar(v >> 8);
     out[3] = uchar(v);
-}
-
-quint32 getU32(const uchar* in)
-{
-    return (quint32(in[0]) << 24) | (quint32(in[1]) << 16) | (quint32(in[2]) << 8) | in[3];
 }
 
 quint32 crcOfChunk(const char* type, const uchar* data, size_t length, quint32 dataCrc = 0,
@@ -478,127 +474,6 @@ void forEachRow(int height, qsizetype rowBytes, const std::function<void(int)>& 
     });
 }
 
-// The fast path for the grey-plus-alpha files that encodeAlpha writes (and any
-// 8-bit, non-interlaced grey-plus-alpha PNG): the chunks are walked here and
-// the stream inflated with libdeflate in one call. Returns false when the file
-// is of another kind, so that the general decoder takes it.
-bool decodeGreyAlphaFast(const QByteArray& data, QImage* alpha, QString* error)
-{
-    const auto* bytes = reinterpret_cast<const uchar*>(data.constData());
-    const size_t size = size_t(data.size());
-    if (size < 8 + 25 || getU32(bytes + 8) != 13 || std::memcmp(bytes + 12, "IHDR", 4) != 0)
-        return false;
-    const uchar* ihdr = bytes + 16;
-    const quint32 width = getU32(ihdr), height = getU32(ihdr + 4);
-    if (ihdr[8] != 8 || ihdr[9] != kColourGreyAlpha || ihdr[10] != 0 || ihdr[11] != 0 ||
-        ihdr[12] != 0)
-        return false;
-    if (!ImageLimits::fits(width, height)) {
-        *error = ImageLimits::tooLarge(width, height);
-        return true;
-    }
-
-    // Collect the compressed stream; one IDAT is used in place.
-    std::vector<std::pair<const uchar*, size_t>> parts;
-    size_t compressed = 0;
-    bool ended = false;
-    for (size_t at = 8 + 25; at + 12 <= size;) {
-        const size_t length = getU32(bytes + at);
-        if (length > size - at - 12)
-            break;
-        const uchar* type = bytes + at + 4;
-        if (std::memcmp(type, "IDAT", 4) == 0) {
-            parts.emplace_back(bytes + at + 8, length);
-            compressed += length;
-        } else if (std::memcmp(type, "IEND", 4) == 0) {
-            ended = true;
-            break;
-        }
-        at += 12 + length;
-    }
-    if (!ended || parts.empty()) {
-        *error = QStringLiteral("The PNG file is truncated.");
-        return true;
-    }
-    std::vector<uchar> joined;
-    const uchar* stream = parts.front().first;
-    if (parts.size() > 1) {
-        joined.resize(compressed);
-        size_t at = 0;
-        for (const auto& [part, length] : parts) {
-            std::memcpy(joined.data() + at, part, length);
-            at += length;
-        }
-        stream = joined.data();
-    }
-
-    const qsizetype rowBytes = qsizetype(width) * 2;
-    const size_t rawSize = size_t(rowBytes + 1) * height;
-    std::unique_ptr<uchar[]> raw(new (std::nothrow) uchar[rawSize]);
-    QImage result(int(width), int(height), QImage::Format_Alpha8);
-    if (!raw || result.isNull()) {
-        *error = QStringLiteral("There is not enough memory for the picture.");
-        return true;
-    }
-    struct DecompressorDeleter {
-        void operator()(libdeflate_decompressor* d) const { libdeflate_free_decompressor(d); }
-    };
-    thread_local std::unique_ptr<libdeflate_decompressor, DecompressorDeleter> decompressor(
-        libdeflate_alloc_decompressor());
-    size_t produced = 0;
-    if (!decompressor ||
-        libdeflate_zlib_decompress(decompressor.get(), stream, compressed, raw.get(), rawSize,
-                                   &produced) != LIBDEFLATE_SUCCESS ||
-        produced != rawSize) {
-        *error = QStringLiteral("The PNG file's image data is damaged.");
-        return true;
-    }
-
-    // Undo the filters in place, row after row, then keep every second byte.
-    const uchar* prev = nullptr;
-    for (quint32 y = 0; y < height; ++y) {
-        uchar* line = raw.get() + size_t(y) * (rowBytes + 1);
-        const uchar type = line[0];
-        uchar* cur = line + 1;
-        const int bpp = 2;
-        switch (type) {
-        case 0:
-            break;
-        case 1:
-            for (qsizetype i = bpp; i < rowBytes; ++i)
-                cur[i] = uchar(cur[i] + cur[i - bpp]);
-            break;
-        case 2:
-            if (prev)
-                for (qsizetype i = 0; i < rowBytes; ++i)
-                    cur[i] = uchar(cur[i] + prev[i]);
-            break;
-        case 3:
-            for (qsizetype i = 0; i < rowBytes; ++i) {
-                const int a = i >= bpp ? cur[i - bpp] : 0, b = prev ? prev[i] : 0;
-                cur[i] = uchar(cur[i] + ((a + b) >> 1));
-            }
-            break;
-        case 4:
-            for (qsizetype i = 0; i < rowBytes; ++i) {
-                const int a = i >= bpp ? cur[i - bpp] : 0, b = prev ? prev[i] : 0,
-                          c = prev && i >= bpp ? prev[i - bpp] : 0;
-                cur[i] = uchar(cur[i] + paeth(a, b, c));
-            }
-            break;
-        default:
-            *error = QStringLiteral("The PNG file uses an unknown filter.");
-            return true;
-        }
-        uchar* out = result.scanLine(int(y));
-        for (quint32 x = 0; x < width; ++x)
-            out[x] = cur[2 * x + 1];
-        prev = cur;
-    }
-    *alpha = std::move(result);
-    return true;
-}
-
 } // namespace
 
 bool hasSignature(const QByteArray& data)
@@ -681,7 +556,18 @@ QByteArray encodeAlpha(const uchar* alpha, int width, int height, qsizetype stri
 QImage decode(const QByteArray& data, QString* error)
 {
     QString reason;
-    QImage image = decodeStraightRgba(data, &reason);
+    QImage image;
+    switch (PngFastDecoder::decode(data, &image, &reason)) {
+    case PngFastDecoder::Result::Decoded:
+        return image;
+    case PngFastDecoder::Result::Failed:
+        if (error)
+            *error = reason;
+        return {};
+    case PngFastDecoder::Result::NotHandled:
+        break;
+    }
+    image = decodeStraightRgba(data, &reason);
     if (image.isNull()) {
         if (error)
             *error = reason;
@@ -704,8 +590,14 @@ QImage decodeAlpha(const QByteArray& data)
         return {};
     QImage alpha;
     QString error;
-    if (decodeGreyAlphaFast(data, &alpha, &error))
+    switch (PngFastDecoder::decodeAlpha(data, &alpha, &error)) {
+    case PngFastDecoder::Result::Decoded:
         return alpha;
+    case PngFastDecoder::Result::Failed:
+        return {};
+    case PngFastDecoder::Result::NotHandled:
+        break;
+    }
     const QImage rgba = decodeStraightRgba(data, &error);
     if (rgba.isNull())
         return {};

@@ -109,11 +109,57 @@ TEST(PngCodec, ReadsFilesFromOtherWriters)
     EXPECT_EQ(PngCodec::decode(bytes), image);
 }
 
+class PngCodecForeign : public testing::TestWithParam<QImage::Format> {};
+
+TEST_P(PngCodecForeign, EveryKindOfFileDecodesAsQtDecodesIt)
+{
+    // Grey, RGB and RGBA files take the fast path; 16-bit and palette files
+    // (with a transparent palette entry) the general one.
+    QImage image = transparentPicture(301, 77).convertToFormat(GetParam());
+    if (GetParam() == QImage::Format_Indexed8)
+        image.setColor(0, qRgba(10, 20, 30, 0));
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    ASSERT_TRUE(image.save(&buffer, "png"));
+    const QImage expected = readWithQt(bytes);
+
+    const QImage decoded = PngCodec::decode(bytes);
+    const QImage alpha = PngCodec::decodeAlpha(bytes);
+
+    // 16-bit samples are cut to 8 bits, which Qt rounds: one step apart at most.
+    const bool wide =
+        GetParam() == QImage::Format_Grayscale16 || GetParam() == QImage::Format_RGBA64;
+    const int tolerance = wide ? 1 : 0;
+    ASSERT_EQ(decoded.format(), QImage::Format_ARGB32_Premultiplied);
+    ASSERT_EQ(decoded.size(), expected.size());
+    ASSERT_EQ(alpha.size(), expected.size());
+    for (int y = 0; y < expected.height(); ++y)
+        for (int x = 0; x < expected.width(); ++x) {
+            const QRgb got = reinterpret_cast<const QRgb*>(decoded.constScanLine(y))[x];
+            const QRgb want = reinterpret_cast<const QRgb*>(expected.constScanLine(y))[x];
+            for (int shift : {0, 8, 16, 24})
+                ASSERT_LE(std::abs(int((got >> shift) & 0xff) - int((want >> shift) & 0xff)),
+                          tolerance)
+                    << x << "," << y;
+            ASSERT_LE(std::abs(alpha.constScanLine(y)[x] - int(want >> 24)), tolerance);
+        }
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, PngCodecForeign,
+                         testing::Values(QImage::Format_Grayscale8, QImage::Format_RGB888,
+                                         QImage::Format_RGB32, QImage::Format_ARGB32,
+                                         QImage::Format_Grayscale16, QImage::Format_RGBA64,
+                                         QImage::Format_Indexed8));
+
 TEST(PngCodec, DamagedDataGivesNothing)
 {
     const QByteArray png = PngCodec::encode(transparentPicture(50, 50));
+    QByteArray scrambled = png;
+    for (qsizetype i = 60; i < scrambled.size() - 40; i += 7)
+        scrambled[i] = char(scrambled[i] ^ 0x5a);
     const QByteArray cases[] = {QByteArray(), QByteArray("not a picture at all"),
-                                png.left(png.size() / 2), png.left(40)};
+                                png.left(png.size() / 2), png.left(40), scrambled};
     for (const QByteArray& data : cases) {
         EXPECT_TRUE(PngCodec::decode(data).isNull());
         EXPECT_TRUE(PngCodec::decodeAlpha(data).isNull());
