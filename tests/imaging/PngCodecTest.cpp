@@ -98,17 +98,6 @@ TEST(PngCodec, OtherFormatsAreConverted)
     EXPECT_EQ(PngCodec::decode(PngCodec::encode(filledGrey)).pixel(3, 1), qRgb(90, 90, 90));
 }
 
-TEST(PngCodec, ReadsFilesFromOtherWriters)
-{
-    const QImage image = transparentPicture(64, 40);
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    ASSERT_TRUE(image.save(&buffer, "png"));
-
-    EXPECT_EQ(PngCodec::decode(bytes), image);
-}
-
 class PngCodecForeign : public testing::TestWithParam<QImage::Format> {};
 
 TEST_P(PngCodecForeign, EveryKindOfFileDecodesAsQtDecodesIt)
@@ -232,26 +221,6 @@ TEST(PngCodecAlpha, RunsOfEveryLengthAndRandomRowsRoundTrip)
             ASSERT_EQ(qAlpha(reinterpret_cast<const QRgb*>(byQt.constScanLine(y))[x]),
                       mask[size_t(y) * width + x]);
         }
-}
-
-TEST(PngCodecAlpha, AlphaOfOtherPngFiles)
-{
-    QImage opaque = coordinateImage(20, 10);
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    ASSERT_TRUE(opaque.save(&buffer, "png"));
-    const QImage image = transparentPicture(30, 12);
-
-    const QImage opaqueAlpha = PngCodec::decodeAlpha(bytes);
-    const QImage alpha = PngCodec::decodeAlpha(PngCodec::encode(image));
-
-    ASSERT_EQ(opaqueAlpha.size(), QSize(20, 10));
-    EXPECT_EQ(opaqueAlpha.pixelColor(5, 5).alpha(), 255);
-    ASSERT_EQ(alpha.size(), image.size());
-    for (int y = 0; y < image.height(); ++y)
-        for (int x = 0; x < image.width(); ++x)
-            ASSERT_EQ(alpha.constScanLine(y)[x], qAlpha(image.pixel(x, y)));
 }
 
 TEST(PngCodecAlpha, NothingForEmptyInput)
