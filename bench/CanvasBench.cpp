@@ -7,8 +7,11 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QMouseEvent>
 #include <QWheelEvent>
 
+#include <algorithm>
+#include <cstdio>
 #include <memory>
 #include <random>
 #include <thread>
@@ -180,4 +183,96 @@ VELTRANE_BENCH(result_24mp)
     view->setBlurOn(true);
     view->waitUntilIdle();
     ctx.measure([&] { view->getResult(); }, 7);
+}
+
+namespace {
+
+void sendMouse(ZRImageCutView& view, QEvent::Type type, QPointF pos)
+{
+    const Qt::MouseButton button = type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton;
+    const Qt::MouseButtons buttons = type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton;
+    QMouseEvent event(type, pos, pos, view.mapToGlobal(pos), button, buttons, Qt::NoModifier);
+    QApplication::sendEvent(&view, &event);
+}
+
+} // namespace
+
+// A burst of 1000 drag events (press, moves, release) of a 40-point brush
+// across a 2000 x 2000 picture shown at zoom 1, from the press until the
+// mask that holds the last stamp is published. Each event's handler is timed
+// on its own as well: the main thread must stay free for the next event.
+VELTRANE_BENCH(stroke_events_2000)
+{
+    auto view = loadedCanvas(2000, 2000, QSize(2200, 600));
+    view->show();
+    view->imageLayer()->setTransform({1, 1100, 300});
+    view->bluredLayer()->setTransform({1, 1100, 300});
+    view->setImageFit(false);
+    view->setBrushDiameter(40);
+    view->setBrushAlphaValue(0);
+    QApplication::processEvents();
+    double worstHandler = 0;
+    const int events = 1000;
+    for (int run = 0; run < 8; ++run) {
+        const double y = 80 + run * 60; // widget rows, a fresh band of the mask each run
+        const double x0 = 120, x1 = 2080;
+        // Only the last stamp reaches 19 points beyond the stroke's end: its
+        // predecessor is about 2 points behind it.
+        // Picture x = widget x - 100; mask rows run from the top, widget row y
+        // is mask row 700 + y.
+        const int probeX = int(x1 - 100 + 19), probeRow = int(700 + y);
+        if (view->currentMask().constScanLine(probeRow)[probeX] != 255) {
+            std::fprintf(stderr, "stroke_events_2000: the probe is not on a fresh band\n");
+            return;
+        }
+        QElapsedTimer total;
+        total.start();
+        for (int i = 0; i < events; ++i) {
+            const QEvent::Type type = i == 0 ? QEvent::MouseButtonPress
+                                      : i == events - 1 ? QEvent::MouseButtonRelease
+                                                        : QEvent::MouseMove;
+            const QPointF pos(x0 + (x1 - x0) * i / (events - 1), y);
+            QElapsedTimer handler;
+            handler.start();
+            sendMouse(*view, type, pos);
+            if (run > 0)
+                worstHandler = std::max(worstHandler, handler.nsecsElapsed() / 1e6);
+        }
+        for (;;) {
+            const QImage mask = view->currentMask();
+            if (mask.constScanLine(probeRow)[probeX] < 128)
+                break;
+            std::this_thread::yield();
+        }
+        if (run > 0)
+            ctx.record(total.nsecsElapsed() / 1e6);
+        view->waitUntilIdle();
+        QApplication::processEvents();
+    }
+    ctx.report("stroke_events_2000_worst_handler_ms", worstHandler);
+}
+
+// One wheel notch on a 6000 x 4000 picture, from the event to the end of the
+// paint that follows it.
+VELTRANE_BENCH(zoom_frame_24mp)
+{
+    auto view = loadedCanvas(6000, 4000);
+    view->show();
+    view->waitUntilIdle();
+    QApplication::processEvents();
+    const QPointF pointer(700, 400);
+    for (int step = 0; step < 24; ++step) {
+        // In for the first half, out again for the second: the scales visited
+        // run from the fit to about 1.25 times it and back.
+        const int notches = step < 12 ? 1 : -1;
+        QElapsedTimer timer;
+        timer.start();
+        QWheelEvent event(pointer, view->mapToGlobal(pointer), QPoint(), QPoint(0, notches * 120),
+                          Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(view.get(), &event);
+        view->repaint();
+        if (step > 0)
+            ctx.record(timer.nsecsElapsed() / 1e6);
+        QApplication::processEvents();
+    }
 }

@@ -78,18 +78,18 @@ QImage scaledTo(const QImage& source, QSize size)
     const QImage image = premultiplied(source);
     if (image.size() == size)
         return image;
-    return premultiplied(
-        image.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
+    return premultiplied(image.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
 }
 
-// The picture's best bitmap at one pixel per point of the picture's size
-// (rounded), so that crops can work in points.
+// The picture's best bitmap at one pixel per point, covering a fractional
+// size with whole pixels as resize does, so that crops can work in points.
+// Null when the picture's size cannot be drawn.
 QImage atPointSize(const Picture& picture)
 {
-    const QImage best = picture.bestRepresentation();
-    const QSize points(std::max(1, qRound(picture.size().width())),
-                       std::max(1, qRound(picture.size().height())));
-    return scaledTo(best, points);
+    const QSize pixels = pixelSizeFor(picture.size());
+    if (pixels.isEmpty())
+        return {};
+    return scaledTo(picture.bestRepresentation(), pixels);
 }
 
 Picture invalid()
@@ -238,8 +238,8 @@ Picture imageFromURL(const QString& path)
         height = std::max(height, image.height());
     }
     if (frames.images.isEmpty() || width == 0 || height == 0) {
-        t_lastLoadError = frames.error.isEmpty() ? QStringLiteral("The file holds no picture.")
-                                                 : frames.error;
+        t_lastLoadError =
+            frames.error.isEmpty() ? QStringLiteral("The file holds no picture.") : frames.error;
         return {};
     }
     t_lastLoadError.clear();

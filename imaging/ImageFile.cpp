@@ -58,9 +58,8 @@ Frames readWithQt(QFile& file)
         const QSize announced = reader.size();
         if (announced.isValid() && !ImageLimits::fits(announced.width(), announced.height()))
             return failure(ImageLimits::tooLarge(announced.width(), announced.height()));
-        if (announced.isValid() &&
-            totalPixels + qint64(announced.width()) * announced.height() >
-                ImageLimits::kMaxTotalPixels)
+        if (announced.isValid() && totalPixels + qint64(announced.width()) * announced.height() >
+                                       ImageLimits::kMaxTotalPixels)
             break;
         QImage image;
         if (!reader.read(&image)) {

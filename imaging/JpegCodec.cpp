@@ -87,12 +87,49 @@ QImage oriented(const QImage& image, int orientation)
     }
 }
 
-// A finished JPEG file holds an end-of-image marker; cameras and editors may
-// append data after it, so the whole file is searched from the back.
-bool hasEndMarker(const QByteArray& data)
+// Walks the marker segments in front of the first scan, handing each one's
+// marker and body to `visit` until it returns true. Returns the offset of
+// the first scan's marker, or 0 when the file has none.
+template <typename Visit> size_t walkSegments(const QByteArray& data, Visit visit)
 {
     const auto* bytes = reinterpret_cast<const uchar*>(data.constData());
-    for (qsizetype i = data.size() - 2; i >= 2; --i)
+    const size_t size = size_t(data.size());
+    size_t at = 2;
+    while (at + 4 <= size && bytes[at] == 0xff) {
+        const uchar marker = bytes[at + 1];
+        if (marker == 0xff) {
+            ++at;
+            continue;
+        }
+        if (marker == 0xd8 || (marker >= 0xd0 && marker <= 0xd7) || marker == 0x01) {
+            at += 2;
+            continue;
+        }
+        if (marker == 0xda)
+            return at;
+        if (marker == 0xd9)
+            return 0;
+        const size_t length = (size_t(bytes[at + 2]) << 8) | bytes[at + 3];
+        if (length < 2 || at + 2 + length > size)
+            return 0;
+        if (visit(marker, bytes + at + 4, length - 2))
+            return 0;
+        at += 2 + length;
+    }
+    return 0;
+}
+
+// A finished JPEG file holds an end-of-image marker after its first scan.
+// Cameras and editors may append data after it, so everything from the scan
+// on is searched; a thumbnail in the metadata, which has its own end marker,
+// lies before the scan and does not count.
+bool hasEndMarker(const QByteArray& data)
+{
+    const size_t scan = walkSegments(data, [](uchar, const uchar*, size_t) { return false; });
+    if (scan == 0)
+        return false;
+    const auto* bytes = reinterpret_cast<const uchar*>(data.constData());
+    for (qsizetype i = data.size() - 2; i > qsizetype(scan); --i)
         if (bytes[i] == 0xff && bytes[i + 1] == 0xd9)
             return true;
     return false;
@@ -123,31 +160,14 @@ bool hasSignature(const QByteArray& data)
 
 int exifOrientation(const QByteArray& data)
 {
-    const auto* bytes = reinterpret_cast<const uchar*>(data.constData());
-    const size_t size = size_t(data.size());
-    size_t at = 2;
-    while (at + 4 <= size && bytes[at] == 0xff) {
-        const uchar marker = bytes[at + 1];
-        if (marker == 0xd8 || (marker >= 0xd0 && marker <= 0xd7) || marker == 0x01) {
-            at += 2;
-            continue;
-        }
-        if (marker == 0xff) {
-            ++at;
-            continue;
-        }
-        if (marker == 0xda || marker == 0xd9)
-            break;
-        const size_t length = (size_t(bytes[at + 2]) << 8) | bytes[at + 3];
-        if (length < 2 || at + 2 + length > size)
-            break;
-        const uchar* body = bytes + at + 4;
-        const size_t bodySize = length - 2;
-        if (marker == 0xe1 && bodySize > 6 && std::memcmp(body, "Exif\0\0", 6) == 0)
-            return orientationInTiff(body + 6, bodySize - 6);
-        at += 2 + length;
-    }
-    return 1;
+    int orientation = 1;
+    walkSegments(data, [&](uchar marker, const uchar* body, size_t size) {
+        if (marker != 0xe1 || size <= 6 || std::memcmp(body, "Exif\0\0", 6) != 0)
+            return false;
+        orientation = orientationInTiff(body + 6, size - 6);
+        return true;
+    });
+    return orientation;
 }
 
 QImage decode(const QByteArray& data, QString* error)
@@ -227,9 +247,9 @@ QByteArray encode(const QImage& source, int quality)
     unsigned char* buffer = nullptr;
     unsigned long size = 0;
     const int q = qBound(1, quality, 100);
-    const int result = tjCompress2(handle.get(), image.constBits(), image.width(),
-                                   int(image.bytesPerLine()), image.height(), TJPF_BGRX, &buffer,
-                                   &size, q >= 90 ? TJSAMP_444 : TJSAMP_420, q, 0);
+    const int result =
+        tjCompress2(handle.get(), image.constBits(), image.width(), int(image.bytesPerLine()),
+                    image.height(), TJPF_BGRX, &buffer, &size, TJSAMP_420, q, 0);
     QByteArray file;
     if (result == 0)
         file = QByteArray(reinterpret_cast<const char*>(buffer), qsizetype(size));

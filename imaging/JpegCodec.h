@@ -19,8 +19,9 @@ bool hasSignature(const QByteArray& data);
 // Null on failure, with the decoder's reason in `error`.
 QImage decode(const QByteArray& data, QString* error);
 
-// A baseline JPEG of `quality` 1..100. Transparent areas are laid over white,
-// since JPEG has no alpha channel. Empty on failure.
+// A baseline JPEG of `quality` 1..100 with the usual 4:2:0 chroma.
+// Transparent areas are laid over white, since JPEG has no alpha channel.
+// Empty on failure.
 QByteArray encode(const QImage& image, int quality);
 
 // The EXIF orientation (1..8) of a JPEG file, 1 when it has none.

@@ -1,8 +1,10 @@
 #include "imaging/PngCodec.h"
 
 #include "imaging/ImageLimits.h"
+#include "imaging/MaskDeflate.h"
 #include "imaging/ParallelFor.h"
 #include "imaging/PngCodec_p.h"
+#include "imaging/PngFastDecoder.h"
 
 #include <libdeflate.h>
 #include <spng.h>
@@ -34,11 +36,6 @@ void putU32(uchar* out, quint32 v)
     out[1] = uchar(v >> 16);
     out[2] = uchar(v >> 8);
     out[3] = uchar(v);
-}
-
-quint32 getU32(const uchar* in)
-{
-    return (quint32(in[0]) << 24) | (quint32(in[1]) << 16) | (quint32(in[2]) << 8) | in[3];
 }
 
 quint32 crcOfChunk(const char* type, const uchar* data, size_t length, quint32 dataCrc = 0,
@@ -135,13 +132,12 @@ void premultiplyRowInPlace(uchar* row, int width)
 {
     auto* words = reinterpret_cast<quint32*>(row);
     for (int x = 0; x < width; ++x) {
-        const quint32 r = row[4 * x], g = row[4 * x + 1], b = row[4 * x + 2],
-                      a = row[4 * x + 3];
+        const quint32 r = row[4 * x], g = row[4 * x + 1], b = row[4 * x + 2], a = row[4 * x + 3];
         if (a == 255)
             words[x] = 0xff000000u | (r << 16) | (g << 8) | b;
         else
-            words[x] = (a << 24) | (multiplyBy(r, a) << 16) | (multiplyBy(g, a) << 8) |
-                       multiplyBy(b, a);
+            words[x] =
+                (a << 24) | (multiplyBy(r, a) << 16) | (multiplyBy(g, a) << 8) | multiplyBy(b, a);
     }
 }
 
@@ -170,47 +166,99 @@ inline uchar paeth(int a, int b, int c)
     return uchar(pb <= pc ? b : c);
 }
 
-inline quint32 cost(uchar v)
+// A filtered byte read as signed: the usual measure of how well a filter
+// predicted the row.
+inline quint32 magnitude(uchar v)
 {
-    return v < 128 ? v : 256u - v;
+    return quint32(std::abs(int(qint8(v))));
 }
 
-// Filters one row with each of the five filters and keeps the one whose bytes,
-// read as signed, have the smallest sum of magnitudes (the usual heuristic).
-// `out` receives the filter type byte and the filtered row.
-void filterAdaptive(const uchar* cur, const uchar* prev, qsizetype n, int bpp, uchar* out,
-                    uchar* scratch)
+// Each filter is its own loop over the row with a constant pixel size, so
+// that the compiler turns it into vector code; each returns its row's cost.
+template <int Bpp> quint32 costOfNone(const uchar* cur, qsizetype n)
 {
-    uchar* const candidates[5] = {scratch, scratch + n, scratch + 2 * n, scratch + 3 * n,
-                                  scratch + 4 * n};
-    quint32 sums[5] = {0, 0, 0, 0, 0};
-    uchar* none = candidates[0];
-    uchar* sub = candidates[1];
-    uchar* up = candidates[2];
-    uchar* avg = candidates[3];
-    uchar* pae = candidates[4];
-    for (int i = 0; i < bpp; ++i) {
-        none[i] = cur[i];
-        sub[i] = cur[i];
-        up[i] = uchar(cur[i] - prev[i]);
-        avg[i] = uchar(cur[i] - (prev[i] >> 1));
-        pae[i] = uchar(cur[i] - prev[i]);
+    quint32 sum = 0;
+    for (qsizetype i = 0; i < n; ++i)
+        sum += magnitude(cur[i]);
+    return sum;
+}
+
+template <int Bpp> quint32 filterSub(const uchar* cur, qsizetype n, uchar* out)
+{
+    quint32 sum = 0;
+    for (int i = 0; i < Bpp; ++i) {
+        out[i] = cur[i];
+        sum += magnitude(out[i]);
     }
-    for (qsizetype i = bpp; i < n; ++i) {
-        const int a = cur[i - bpp], b = prev[i], c = prev[i - bpp];
-        none[i] = cur[i];
-        sub[i] = uchar(cur[i] - a);
-        up[i] = uchar(cur[i] - b);
-        avg[i] = uchar(cur[i] - ((a + b) >> 1));
-        pae[i] = uchar(cur[i] - paeth(a, b, c));
+    for (qsizetype i = Bpp; i < n; ++i) {
+        const uchar v = uchar(cur[i] - cur[i - Bpp]);
+        out[i] = v;
+        sum += magnitude(v);
     }
-    for (int f = 0; f < 5; ++f) {
-        const uchar* row = candidates[f];
-        quint32 sum = 0;
-        for (qsizetype i = 0; i < n; ++i)
-            sum += cost(row[i]);
-        sums[f] = sum;
+    return sum;
+}
+
+template <int Bpp>
+quint32 filterUpCost(const uchar* cur, const uchar* prev, qsizetype n, uchar* out)
+{
+    quint32 sum = 0;
+    for (qsizetype i = 0; i < n; ++i) {
+        const uchar v = uchar(cur[i] - prev[i]);
+        out[i] = v;
+        sum += magnitude(v);
     }
+    return sum;
+}
+
+template <int Bpp>
+quint32 filterAverage(const uchar* cur, const uchar* prev, qsizetype n, uchar* out)
+{
+    quint32 sum = 0;
+    for (int i = 0; i < Bpp; ++i) {
+        out[i] = uchar(cur[i] - (prev[i] >> 1));
+        sum += magnitude(out[i]);
+    }
+    for (qsizetype i = Bpp; i < n; ++i) {
+        const uchar v = uchar(cur[i] - ((cur[i - Bpp] + prev[i]) >> 1));
+        out[i] = v;
+        sum += magnitude(v);
+    }
+    return sum;
+}
+
+template <int Bpp> quint32 filterPaeth(const uchar* cur, const uchar* prev, qsizetype n, uchar* out)
+{
+    quint32 sum = 0;
+    for (int i = 0; i < Bpp; ++i) {
+        out[i] = uchar(cur[i] - prev[i]);
+        sum += magnitude(out[i]);
+    }
+    for (qsizetype i = Bpp; i < n; ++i) {
+        const int a = cur[i - Bpp], b = prev[i], c = prev[i - Bpp];
+        const int pa = std::abs(b - c), pb = std::abs(a - c), pc = std::abs(a + b - 2 * c);
+        const int predicted = (pa <= pb && pa <= pc) ? a : (pb <= pc ? b : c);
+        const uchar v = uchar(cur[i] - predicted);
+        out[i] = v;
+        sum += magnitude(v);
+    }
+    return sum;
+}
+
+// Filters one row with each of the five filters and keeps the one whose
+// bytes, read as signed, have the smallest sum of magnitudes (the usual
+// heuristic). `out` receives the filter type byte and the filtered row;
+// `scratch` holds 4 * n bytes.
+template <int Bpp>
+void filterAdaptive(const uchar* cur, const uchar* prev, qsizetype n, uchar* out, uchar* scratch)
+{
+    const uchar* candidates[5] = {cur, scratch, scratch + n, scratch + 2 * n, scratch + 3 * n};
+    const quint32 sums[5] = {
+        costOfNone<Bpp>(cur, n),
+        filterSub<Bpp>(cur, n, scratch),
+        filterUpCost<Bpp>(cur, prev, n, scratch + n),
+        filterAverage<Bpp>(cur, prev, n, scratch + 2 * n),
+        filterPaeth<Bpp>(cur, prev, n, scratch + 3 * n),
+    };
     int best = 0;
     for (int f = 1; f < 5; ++f)
         if (sums[f] < sums[best])
@@ -219,24 +267,32 @@ void filterAdaptive(const uchar* cur, const uchar* prev, qsizetype n, int bpp, u
     std::memcpy(out + 1, candidates[best], size_t(n));
 }
 
-void filterUp(const uchar* cur, const uchar* prev, qsizetype n, uchar* out)
+void filterAdaptiveFor(int bpp, const uchar* cur, const uchar* prev, qsizetype n, uchar* out,
+                       uchar* scratch)
 {
-    out[0] = 2;
-    for (qsizetype i = 0; i < n; ++i)
-        out[i + 1] = uchar(cur[i] - prev[i]);
+    switch (bpp) {
+    case 4:
+        return filterAdaptive<4>(cur, prev, n, out, scratch);
+    case 3:
+        return filterAdaptive<3>(cur, prev, n, out, scratch);
+    case 2:
+        return filterAdaptive<2>(cur, prev, n, out, scratch);
+    default:
+        return filterAdaptive<1>(cur, prev, n, out, scratch);
+    }
 }
 
 // ---- Encoding ------------------------------------------------------------------
-
-enum class Filtering { Adaptive, Up };
 
 struct EncodeJob {
     int width = 0;
     int height = 0;
     int colourType = kColourRgba;
     int bytesPerPixel = 4;
-    Filtering filtering = Filtering::Adaptive;
     int level = 6;
+    // When positive, the longest hash chain zlib follows for a match (with
+    // level 4's other settings); zero keeps the level's own.
+    int maxChain = 0;
     // Writes row y, unfiltered, as PNG pixel bytes.
     std::function<void(int y, uchar* out)> rawRow;
 };
@@ -244,8 +300,8 @@ struct EncodeJob {
 struct Piece {
     std::unique_ptr<uchar[]> data;
     size_t size = 0;
-    quint32 crc = 0;     // of the compressed bytes
-    quint32 adler = 1;   // of the filtered bytes
+    quint32 crc = 0;   // of the compressed bytes
+    quint32 adler = 1; // of the filtered bytes
     qsizetype inputBytes = 0;
     bool ok = false;
 };
@@ -253,8 +309,7 @@ struct Piece {
 void encodePiece(const EncodeJob& job, int y0, int y1, bool last, Piece& piece)
 {
     const qsizetype rowBytes = qsizetype(job.width) * job.bytesPerPixel;
-    std::vector<uchar> rows(size_t(rowBytes) * 2 + size_t(rowBytes + 1) +
-                            (job.filtering == Filtering::Adaptive ? size_t(rowBytes) * 5 : 0));
+    std::vector<uchar> rows(size_t(rowBytes) * 2 + size_t(rowBytes + 1) + size_t(rowBytes) * 4);
     uchar* prev = rows.data();
     uchar* cur = prev + rowBytes;
     uchar* filtered = cur + rowBytes;
@@ -265,20 +320,23 @@ void encodePiece(const EncodeJob& job, int y0, int y1, bool last, Piece& piece)
     z_stream stream{};
     if (deflateInit2(&stream, job.level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK)
         return;
+    if (job.maxChain > 0)
+        deflateTune(&stream, 4, 4, 16, job.maxChain);
     piece.inputBytes = qsizetype(y1 - y0) * (rowBytes + 1);
     const size_t capacity = deflateBound(&stream, uLong(piece.inputBytes)) + 64;
-    piece.data.reset(new uchar[capacity]);
+    piece.data.reset(new (std::nothrow) uchar[capacity]);
+    if (!piece.data) {
+        deflateEnd(&stream);
+        return;
+    }
     stream.next_out = piece.data.get();
     stream.avail_out = uInt(capacity);
 
     bool ok = true;
     for (int y = y0; y < y1 && ok; ++y) {
         job.rawRow(y, cur);
-        if (job.filtering == Filtering::Adaptive)
-            filterAdaptive(cur, prev, rowBytes, job.bytesPerPixel, filtered, scratch);
-        else
-            filterUp(cur, prev, rowBytes, filtered);
-        piece.adler = adler32(piece.adler, filtered, uInt(rowBytes + 1));
+        filterAdaptiveFor(job.bytesPerPixel, cur, prev, rowBytes, filtered, scratch);
+        piece.adler = quint32(libdeflate_adler32(piece.adler, filtered, size_t(rowBytes + 1)));
         stream.next_in = filtered;
         stream.avail_in = uInt(rowBytes + 1);
         const bool lastRow = y + 1 == y1;
@@ -291,7 +349,7 @@ void encodePiece(const EncodeJob& job, int y0, int y1, bool last, Piece& piece)
     deflateEnd(&stream);
     if (!ok)
         return;
-    piece.crc = crc32(0, piece.data.get(), uInt(piece.size));
+    piece.crc = quint32(libdeflate_crc32(0, piece.data.get(), piece.size));
     piece.ok = true;
 }
 
@@ -353,7 +411,8 @@ struct SpngDeleter {
 
 QString spngReason(int code)
 {
-    return QStringLiteral("The PNG file could not be read: %1.").arg(QString::fromUtf8(spng_strerror(code)));
+    return QStringLiteral("The PNG file could not be read: %1.")
+        .arg(QString::fromUtf8(spng_strerror(code)));
 }
 
 // Decodes to straight RGBA bytes in a Format_ARGB32_Premultiplied-sized image;
@@ -365,6 +424,9 @@ QImage decodeStraightRgba(const QByteArray& data, QString* error)
         *error = QStringLiteral("The PNG decoder could not start.");
         return {};
     }
+    // Text and profile chunks are kept small so that a compressed chunk cannot
+    // ask for gigabytes before the image itself is looked at.
+    spng_set_chunk_limits(ctx.get(), 16 * 1024 * 1024, 64 * 1024 * 1024);
     spng_set_png_buffer(ctx.get(), data.constData(), size_t(data.size()));
     spng_ihdr ihdr{};
     if (int code = spng_get_ihdr(ctx.get(), &ihdr)) {
@@ -387,8 +449,8 @@ QImage decodeStraightRgba(const QByteArray& data, QString* error)
                      .arg(ihdr.height);
         return {};
     }
-    if (int code = spng_decode_image(ctx.get(), image.bits(), length, SPNG_FMT_RGBA8,
-                                     SPNG_DECODE_TRNS)) {
+    if (int code =
+            spng_decode_image(ctx.get(), image.bits(), length, SPNG_FMT_RGBA8, SPNG_DECODE_TRNS)) {
         *error = spngReason(code);
         return {};
     }
@@ -410,127 +472,6 @@ void forEachRow(int height, qsizetype rowBytes, const std::function<void(int)>& 
         for (int y = band * rowsPerBand; y < end; ++y)
             rowFn(y);
     });
-}
-
-// The fast path for the grey-plus-alpha files that encodeAlpha writes (and any
-// 8-bit, non-interlaced grey-plus-alpha PNG): the chunks are walked here and
-// the stream inflated with libdeflate in one call. Returns false when the file
-// is of another kind, so that the general decoder takes it.
-bool decodeGreyAlphaFast(const QByteArray& data, QImage* alpha, QString* error)
-{
-    const auto* bytes = reinterpret_cast<const uchar*>(data.constData());
-    const size_t size = size_t(data.size());
-    if (size < 8 + 25 || getU32(bytes + 8) != 13 || std::memcmp(bytes + 12, "IHDR", 4) != 0)
-        return false;
-    const uchar* ihdr = bytes + 16;
-    const quint32 width = getU32(ihdr), height = getU32(ihdr + 4);
-    if (ihdr[8] != 8 || ihdr[9] != kColourGreyAlpha || ihdr[10] != 0 || ihdr[11] != 0 ||
-        ihdr[12] != 0)
-        return false;
-    if (!ImageLimits::fits(width, height)) {
-        *error = ImageLimits::tooLarge(width, height);
-        return true;
-    }
-
-    // Collect the compressed stream; one IDAT is used in place.
-    std::vector<std::pair<const uchar*, size_t>> parts;
-    size_t compressed = 0;
-    bool ended = false;
-    for (size_t at = 8 + 25; at + 12 <= size;) {
-        const size_t length = getU32(bytes + at);
-        if (length > size - at - 12)
-            break;
-        const uchar* type = bytes + at + 4;
-        if (std::memcmp(type, "IDAT", 4) == 0) {
-            parts.emplace_back(bytes + at + 8, length);
-            compressed += length;
-        } else if (std::memcmp(type, "IEND", 4) == 0) {
-            ended = true;
-            break;
-        }
-        at += 12 + length;
-    }
-    if (!ended || parts.empty()) {
-        *error = QStringLiteral("The PNG file is truncated.");
-        return true;
-    }
-    std::vector<uchar> joined;
-    const uchar* stream = parts.front().first;
-    if (parts.size() > 1) {
-        joined.resize(compressed);
-        size_t at = 0;
-        for (const auto& [part, length] : parts) {
-            std::memcpy(joined.data() + at, part, length);
-            at += length;
-        }
-        stream = joined.data();
-    }
-
-    const qsizetype rowBytes = qsizetype(width) * 2;
-    const size_t rawSize = size_t(rowBytes + 1) * height;
-    std::unique_ptr<uchar[]> raw(new (std::nothrow) uchar[rawSize]);
-    QImage result(int(width), int(height), QImage::Format_Alpha8);
-    if (!raw || result.isNull()) {
-        *error = QStringLiteral("There is not enough memory for the picture.");
-        return true;
-    }
-    struct DecompressorDeleter {
-        void operator()(libdeflate_decompressor* d) const { libdeflate_free_decompressor(d); }
-    };
-    thread_local std::unique_ptr<libdeflate_decompressor, DecompressorDeleter> decompressor(
-        libdeflate_alloc_decompressor());
-    size_t produced = 0;
-    if (!decompressor ||
-        libdeflate_zlib_decompress(decompressor.get(), stream, compressed, raw.get(), rawSize,
-                                   &produced) != LIBDEFLATE_SUCCESS ||
-        produced != rawSize) {
-        *error = QStringLiteral("The PNG file's image data is damaged.");
-        return true;
-    }
-
-    // Undo the filters in place, row after row, then keep every second byte.
-    const uchar* prev = nullptr;
-    for (quint32 y = 0; y < height; ++y) {
-        uchar* line = raw.get() + size_t(y) * (rowBytes + 1);
-        const uchar type = line[0];
-        uchar* cur = line + 1;
-        const int bpp = 2;
-        switch (type) {
-        case 0:
-            break;
-        case 1:
-            for (qsizetype i = bpp; i < rowBytes; ++i)
-                cur[i] = uchar(cur[i] + cur[i - bpp]);
-            break;
-        case 2:
-            if (prev)
-                for (qsizetype i = 0; i < rowBytes; ++i)
-                    cur[i] = uchar(cur[i] + prev[i]);
-            break;
-        case 3:
-            for (qsizetype i = 0; i < rowBytes; ++i) {
-                const int a = i >= bpp ? cur[i - bpp] : 0, b = prev ? prev[i] : 0;
-                cur[i] = uchar(cur[i] + ((a + b) >> 1));
-            }
-            break;
-        case 4:
-            for (qsizetype i = 0; i < rowBytes; ++i) {
-                const int a = i >= bpp ? cur[i - bpp] : 0, b = prev ? prev[i] : 0,
-                          c = prev && i >= bpp ? prev[i - bpp] : 0;
-                cur[i] = uchar(cur[i] + paeth(a, b, c));
-            }
-            break;
-        default:
-            *error = QStringLiteral("The PNG file uses an unknown filter.");
-            return true;
-        }
-        uchar* out = result.scanLine(int(y));
-        for (quint32 x = 0; x < width; ++x)
-            out[x] = cur[2 * x + 1];
-        prev = cur;
-    }
-    *alpha = std::move(result);
-    return true;
 }
 
 } // namespace
@@ -556,8 +497,11 @@ QByteArray encode(const QImage& source)
     EncodeJob job;
     job.width = image.width();
     job.height = image.height();
-    job.filtering = Filtering::Adaptive;
-    job.level = 6;
+    // Measured on a 24-megapixel photograph against level 6: level 4 writes 7%
+    // more in half the time; halving its match search to chains of 8 costs
+    // another 1% and saves a further fifth. Level 2 would be 10% larger.
+    job.level = 4;
+    job.maxChain = 8;
     const int width = job.width;
     if (isOpaque(image)) {
         job.colourType = kColourRgb;
@@ -567,8 +511,7 @@ QByteArray encode(const QImage& source)
         };
     } else if (image.format() == QImage::Format_ARGB32_Premultiplied) {
         job.rawRow = [&image, width](int y, uchar* out) {
-            unpremultiplyRow(reinterpret_cast<const quint32*>(image.constScanLine(y)), out,
-                             width);
+            unpremultiplyRow(reinterpret_cast<const quint32*>(image.constScanLine(y)), out, width);
         };
     } else {
         job.rawRow = [&image, width](int y, uchar* out) {
@@ -582,27 +525,49 @@ QByteArray encodeAlpha(const uchar* alpha, int width, int height, qsizetype stri
 {
     if (!alpha || width <= 0 || height <= 0 || stride < width)
         return {};
-    EncodeJob job;
-    job.width = width;
-    job.height = height;
-    job.colourType = kColourGreyAlpha;
-    job.bytesPerPixel = 2;
-    job.filtering = Filtering::Up;
-    job.level = 1;
-    job.rawRow = [=](int y, uchar* out) {
-        const uchar* in = alpha + stride * y;
-        for (int x = 0; x < width; ++x) {
-            out[2 * x] = 0;
-            out[2 * x + 1] = in[x];
-        }
-    };
-    return encodeRows(job);
+    QByteArray file(8, Qt::Uninitialized);
+    std::memcpy(file.data(), kSignature, 8);
+    uchar header[13];
+    putU32(header, quint32(width));
+    putU32(header + 4, quint32(height));
+    header[8] = 8;
+    header[9] = kColourGreyAlpha;
+    header[10] = header[11] = header[12] = 0;
+    file.resize(8 + 25 + 8);
+    uchar* out = reinterpret_cast<uchar*>(file.data()) + 8;
+    appendChunk(out, "IHDR", header, sizeof header);
+    // The IDAT's length and type go in front of the stream once its size is known.
+    const qsizetype dataStart = file.size();
+    MaskDeflate::appendZlibStream(file, alpha, width, height, stride);
+    const size_t length = size_t(file.size() - dataStart);
+    uchar* chunk = reinterpret_cast<uchar*>(file.data()) + dataStart - 8;
+    putU32(chunk, quint32(length));
+    std::memcpy(chunk + 4, "IDAT", 4);
+    const quint32 crc = quint32(libdeflate_crc32(0, chunk + 4, length + 4));
+    file.resize(file.size() + 12 + 12);
+    uchar* tail = reinterpret_cast<uchar*>(file.data()) + dataStart + qsizetype(length);
+    putU32(tail, crc);
+    tail += 4;
+    appendChunk(tail, "IEND", nullptr, 0);
+    file.resize(dataStart + qsizetype(length) + 4 + 12);
+    return file;
 }
 
 QImage decode(const QByteArray& data, QString* error)
 {
     QString reason;
-    QImage image = decodeStraightRgba(data, &reason);
+    QImage image;
+    switch (PngFastDecoder::decode(data, &image, &reason)) {
+    case PngFastDecoder::Result::Decoded:
+        return image;
+    case PngFastDecoder::Result::Failed:
+        if (error)
+            *error = reason;
+        return {};
+    case PngFastDecoder::Result::NotHandled:
+        break;
+    }
+    image = decodeStraightRgba(data, &reason);
     if (image.isNull()) {
         if (error)
             *error = reason;
@@ -625,8 +590,14 @@ QImage decodeAlpha(const QByteArray& data)
         return {};
     QImage alpha;
     QString error;
-    if (decodeGreyAlphaFast(data, &alpha, &error))
+    switch (PngFastDecoder::decodeAlpha(data, &alpha, &error)) {
+    case PngFastDecoder::Result::Decoded:
         return alpha;
+    case PngFastDecoder::Result::Failed:
+        return {};
+    case PngFastDecoder::Result::NotHandled:
+        break;
+    }
     const QImage rgba = decodeStraightRgba(data, &error);
     if (rgba.isNull())
         return {};

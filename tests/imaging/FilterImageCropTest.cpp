@@ -57,16 +57,15 @@ TEST_P(FilterImageCrop, KeepsThePartInsideMovedToTheOrigin)
     EXPECT_EQ(image.extent(), c.extent);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Rects, FilterImageCrop,
-    testing::Values(
-        // A blurred image grown by 20 on every side, cut back to its source.
-        CropCase{{-20, -20, 140, 140}, {0, 0, 100, 100}, {0, 0, 100, 100}},
-        CropCase{{-20, -20, 140, 140}, {10, 10, 50, 50}, {0, 0, 50, 50}},
-        // Rectangles reaching past the extent keep only the intersection.
-        CropCase{{0, 0, 100, 80}, {50, 40, 100, 100}, {0, 0, 50, 40}},
-        CropCase{{-20, -20, 140, 140}, {-30, -30, 40, 40}, {10, 10, 30, 30}},
-        CropCase{{5, 7, 10, 10}, {0, 0, 20, 20}, {5, 7, 10, 10}}));
+INSTANTIATE_TEST_SUITE_P(Rects, FilterImageCrop,
+                         testing::Values(
+                             // A blurred image grown by 20 on every side, cut back to its source.
+                             CropCase{{-20, -20, 140, 140}, {0, 0, 100, 100}, {0, 0, 100, 100}},
+                             CropCase{{-20, -20, 140, 140}, {10, 10, 50, 50}, {0, 0, 50, 50}},
+                             // Rectangles reaching past the extent keep only the intersection.
+                             CropCase{{0, 0, 100, 80}, {50, 40, 100, 100}, {0, 0, 50, 40}},
+                             CropCase{{-20, -20, 140, 140}, {-30, -30, 40, 40}, {10, 10, 30, 30}},
+                             CropCase{{5, 7, 10, 10}, {0, 0, 20, 20}, {5, 7, 10, 10}}));
 
 TEST(FilterImageCropEdges, DisjointOrEmptyGivesNothing)
 {

@@ -95,8 +95,7 @@ TEST(ImageActionResize, SameSizeSharesTheBitmapInANewPicture)
 
     ASSERT_TRUE(redrawn.isValid());
     EXPECT_FALSE(redrawn.isSameObject(picture));
-    EXPECT_EQ(redrawn.bestRepresentation().constBits(),
-              picture.bestRepresentation().constBits());
+    EXPECT_EQ(redrawn.bestRepresentation().constBits(), picture.bestRepresentation().constBits());
 }
 
 TEST(ImageActionResize, RedrawsTheLargestBitmapOfAMultiBitmapPicture)
@@ -158,8 +157,7 @@ TEST_P(ImageActionCrop, CopiesTheRoundedSourceRectangleUnscaled)
         for (int x = 0; x < bitmap.width(); ++x) {
             const int sx = x0 + x, sup = y0 + up;
             const bool inside = x < w && up < h && sx >= 0 && sx < 40 && sup >= 0 && sup < 30;
-            ASSERT_EQ(atUp(bitmap, x, up), inside ? atUp(source, sx, sup) : 0u)
-                << x << "," << up;
+            ASSERT_EQ(atUp(bitmap, x, up), inside ? atUp(source, sx, sup) : 0u) << x << "," << up;
         }
 }
 
@@ -170,10 +168,25 @@ INSTANTIATE_TEST_SUITE_P(Rects, ImageActionCrop,
                                          CropCase{{35, 25, 10, 10}, {10, 10}},
                                          CropCase{{4.6, 2.4, 10.5, 6.2}, {11, 7}}));
 
+TEST(ImageActionCrop, WorksInPointsOfAFractionalPicture)
+{
+    // A resize to 10.5 x 6.2 draws 11 x 6 pixels with a transparent top row;
+    // cropping its lower-left 11 x 6 gives those pixels back unscaled.
+    const Picture resized =
+        ImageAction::resize(Picture::fromImage(filled(21, 12, qRgb(9, 99, 199))), {10.5, 6.2});
+
+    const QImage bitmap = onlyBitmap(ImageAction::crop(resized, QRectF(0, 0, 11, 6)));
+
+    ASSERT_EQ(bitmap.size(), QSize(11, 6));
+    for (int y = 0; y < 6; ++y)
+        for (int x = 0; x < 11; ++x)
+            ASSERT_EQ(bitmap.pixel(x, y), qRgb(9, 99, 199)) << x << "," << y;
+}
+
 TEST(ImageActionCrop, EmptyRectangleGivesNothing)
 {
-    EXPECT_TRUE(ImageAction::crop(Picture::fromImage(coordinateImage(4, 4)), QRectF(1, 1, 0, 3))
-                    .isNull());
+    EXPECT_TRUE(
+        ImageAction::crop(Picture::fromImage(coordinateImage(4, 4)), QRectF(1, 1, 0, 3)).isNull());
 }
 
 TEST(ImageActionCropToFill, CoversTheTargetWithTheCentreKept)

@@ -11,6 +11,8 @@
 #include <QElapsedTimer>
 #include <QImageReader>
 
+#include <turbojpeg.h>
+
 #include <thread>
 
 using namespace imagingtest;
@@ -36,11 +38,22 @@ QImage smoothPicture(int width, int height)
 QByteArray withOrientation(const QByteArray& jpeg, int orientation)
 {
     QByteArray tiff("MM\0*\0\0\0\x08", 8);
-    tiff.append("\0\x01", 2);                           // one entry
-    tiff.append("\x01\x12\0\x03\0\0\0\x01", 8);         // orientation, SHORT, count 1
+    tiff.append("\0\x01", 2);                   // one entry
+    tiff.append("\x01\x12\0\x03\0\0\0\x01", 8); // orientation, SHORT, count 1
     tiff.append(char(0)).append(char(orientation)).append("\0\0", 2);
-    tiff.append("\0\0\0\0", 4);                         // no next directory
+    tiff.append("\0\0\0\0", 4); // no next directory
     const QByteArray body = QByteArray("Exif\0\0", 6) + tiff;
+    QByteArray segment("\xff\xe1", 2);
+    const int length = int(body.size()) + 2;
+    segment.append(char(length >> 8)).append(char(length & 0xff)).append(body);
+    return jpeg.left(2) + segment + jpeg.mid(2);
+}
+
+// `jpeg` with an Exif segment that carries a whole small JPEG as its
+// thumbnail, end marker included, as camera files do.
+QByteArray withThumbnail(const QByteArray& jpeg, const QByteArray& thumbnail)
+{
+    const QByteArray body = QByteArray("Exif\0\0MM\0*\0\0\0\x08\0\0\0\0\0\0", 18) + thumbnail;
     QByteArray segment("\xff\xe1", 2);
     const int length = int(body.size()) + 2;
     segment.append(char(length >> 8)).append(char(length & 0xff)).append(body);
@@ -49,7 +62,8 @@ QByteArray withOrientation(const QByteArray& jpeg, int orientation)
 
 bool near(QRgb a, QRgb b, int tolerance)
 {
-    return std::abs(qRed(a) - qRed(b)) <= tolerance && std::abs(qGreen(a) - qGreen(b)) <= tolerance &&
+    return std::abs(qRed(a) - qRed(b)) <= tolerance &&
+           std::abs(qGreen(a) - qGreen(b)) <= tolerance &&
            std::abs(qBlue(a) - qBlue(b)) <= tolerance && qAlpha(a) == qAlpha(b);
 }
 
@@ -90,6 +104,29 @@ TEST(ImageLoading, JpegDecodesAsQtsReaderDoes)
         }
 }
 
+TEST(ImageLoading, CmykJpegGoesThroughQtsReader)
+{
+    const QString dir = testsupport::tempDir();
+    std::vector<uchar> cmyk(size_t(48) * 32 * 4, 0);
+    for (size_t i = 0; i < cmyk.size(); i += 4)
+        cmyk[i + 1] = 200;
+    tjhandle handle = tjInitCompress();
+    unsigned char* jpeg = nullptr;
+    unsigned long size = 0;
+    ASSERT_EQ(tjCompress2(handle, cmyk.data(), 48, 48 * 4, 32, TJPF_CMYK, &jpeg, &size, TJSAMP_444,
+                          90, 0),
+              0);
+    writeFile(pathIn(dir, "cmyk.jpg"), QByteArray(reinterpret_cast<char*>(jpeg), qsizetype(size)));
+    tjFree(jpeg);
+    tjDestroy(handle);
+
+    const Picture picture = ImageAction::imageFromURL(pathIn(dir, "cmyk.jpg"));
+
+    ASSERT_TRUE(picture.isValid()) << ImageAction::lastLoadError().toStdString();
+    EXPECT_EQ(picture.size(), QSizeF(48, 32));
+    EXPECT_EQ(picture.bestRepresentation().format(), QImage::Format_ARGB32_Premultiplied);
+}
+
 struct OrientationCase {
     int orientation;
     QSize size;
@@ -121,21 +158,19 @@ TEST_P(ImageLoadingOrientation, JpegIsTurnedUpright)
     EXPECT_TRUE(near(bitmap.pixel(inner), qRgb(255, 0, 0), 12)) << c.orientation;
 }
 
-INSTANTIATE_TEST_SUITE_P(Exif, ImageLoadingOrientation,
-                         testing::Values(OrientationCase{1, {40, 20}, {0, 0}},
-                                         OrientationCase{2, {40, 20}, {39, 0}},
-                                         OrientationCase{3, {40, 20}, {39, 19}},
-                                         OrientationCase{4, {40, 20}, {0, 19}},
-                                         OrientationCase{5, {20, 40}, {0, 0}},
-                                         OrientationCase{6, {20, 40}, {19, 0}},
-                                         OrientationCase{7, {20, 40}, {19, 39}},
-                                         OrientationCase{8, {20, 40}, {0, 39}}));
+INSTANTIATE_TEST_SUITE_P(
+    Exif, ImageLoadingOrientation,
+    testing::Values(OrientationCase{1, {40, 20}, {0, 0}}, OrientationCase{2, {40, 20}, {39, 0}},
+                    OrientationCase{3, {40, 20}, {39, 19}}, OrientationCase{4, {40, 20}, {0, 19}},
+                    OrientationCase{5, {20, 40}, {0, 0}}, OrientationCase{6, {20, 40}, {19, 0}},
+                    OrientationCase{7, {20, 40}, {19, 39}}, OrientationCase{8, {20, 40}, {0, 39}}));
 
 TEST(ImageLoading, EveryPageOfAMultiPageFileIsKept)
 {
     const QString dir = testsupport::tempDir();
     const QString path = pathIn(dir, "pages.tif");
-    writeFile(path, multiPageTiff({filled(100, 50, qRgb(255, 0, 0)), filled(80, 60, qRgb(0, 0, 255))}));
+    writeFile(path,
+              multiPageTiff({filled(100, 50, qRgb(255, 0, 0)), filled(80, 60, qRgb(0, 0, 255))}));
 
     const Picture picture = ImageAction::imageFromURL(path);
 
@@ -155,6 +190,7 @@ TEST(ImageLoading, UnreadableFilesGiveNothingWithAReason)
     const QByteArray png = PngCodec::encode(smoothPicture(200, 100));
     const QByteArray jpeg = JpegCodec::encode(smoothPicture(200, 100), 90);
     const QByteArray tiff = multiPageTiff({filled(100, 50, qRgb(255, 0, 0))});
+    const QByteArray camera = withThumbnail(jpeg, JpegCodec::encode(smoothPicture(16, 16), 80));
     const struct {
         const char* name;
         QByteArray bytes;
@@ -166,6 +202,7 @@ TEST(ImageLoading, UnreadableFilesGiveNothingWithAReason)
         {"header.png", png.left(33)},
         {"half.jpg", jpeg.left(jpeg.size() / 2)},
         {"header.jpg", jpeg.left(200)},
+        {"thumbnail-half.jpg", camera.left(camera.size() - jpeg.size() / 2)},
         {"header.tif", tiff.left(16)},
     };
     for (const auto& c : cases) {
@@ -173,6 +210,8 @@ TEST(ImageLoading, UnreadableFilesGiveNothingWithAReason)
         EXPECT_TRUE(ImageAction::imageFromURL(pathIn(dir, c.name)).isNull()) << c.name;
         EXPECT_FALSE(ImageAction::lastLoadError().isEmpty()) << c.name;
     }
+    writeFile(pathIn(dir, "camera.jpg"), camera);
+    EXPECT_EQ(ImageAction::imageFromURL(pathIn(dir, "camera.jpg")).size(), QSizeF(200, 100));
     EXPECT_TRUE(ImageAction::imageFromURL(pathIn(dir, "missing.png")).isNull());
     EXPECT_FALSE(ImageAction::lastLoadError().isEmpty());
     EXPECT_TRUE(ImageAction::imageFromURL(dir).isNull());
@@ -200,7 +239,7 @@ TEST(ImageLoading, OverLargeHeadersAreRefusedBeforeDecoding)
         EXPECT_TRUE(ImageAction::imageFromURL(pathIn(dir, c.name)).isNull()) << c.name;
         EXPECT_FALSE(ImageAction::lastLoadError().isEmpty()) << c.name;
     }
-    EXPECT_TRUE(ImageAction::lastLoadError().contains("50000")) ;
+    EXPECT_TRUE(ImageAction::lastLoadError().contains("50000"));
 }
 
 TEST(ImageLoading, HundredMegapixelPicturesOpen)

@@ -54,7 +54,10 @@ inline QByteArray multiPageTiff(const std::vector<QImage>& pages, QSize claimed 
 {
     QByteArray out("II*\0", 4);
     auto put16 = [&](quint16 v) { out.append(char(v & 0xff)).append(char(v >> 8)); };
-    auto put32 = [&](quint32 v) { put16(quint16(v & 0xffff)); put16(quint16(v >> 16)); };
+    auto put32 = [&](quint32 v) {
+        put16(quint16(v & 0xffff));
+        put16(quint16(v >> 16));
+    };
     auto patch32 = [&](qsizetype at, quint32 v) { qToLittleEndian(v, out.data() + at); };
     qsizetype nextIfdLink = out.size();
     put32(0);

@@ -1,6 +1,7 @@
 // veltrane-drive: runs a scenario script against a real canvas, headless or in
 // a window. Usage: veltrane-drive [SCRIPT]; without a script, standard input.
 #include "Driver.h"
+#include "LineReader.h"
 #include "platform/Allocator.h"
 
 #include <QApplication>
@@ -20,21 +21,26 @@ int main(int argc, char** argv)
         }
     }
     Driver driver;
-    char* buffer = nullptr;
-    size_t capacity = 0;
     int number = 0;
     // Each line runs as soon as it arrives, so another program can drive the
-    // canvas line by line through a pipe.
-    while (getline(&buffer, &capacity, input) >= 0) {
-        ++number;
-        QString error;
-        if (!driver.run(QString::fromUtf8(buffer), &error)) {
-            std::fprintf(stderr, "error: %d: %s\n", number, error.toUtf8().constData());
-            std::free(buffer);
-            return 2;
-        }
-        std::fflush(stdout);
-    }
-    std::free(buffer);
-    return 0;
+    // canvas line by line through a pipe; between lines the event loop runs,
+    // so a window on a real display takes real input meanwhile.
+    LineReader reader(
+        input,
+        [&](const QString& line) {
+            ++number;
+            QString error;
+            if (!driver.run(line, &error)) {
+                std::fflush(stdout);
+                std::fprintf(stderr, "error: %d: %s\n", number, error.toUtf8().constData());
+                std::fflush(stderr);
+                app.exit(2);
+                return false;
+            }
+            std::fflush(stdout);
+            return true;
+        },
+        [&] { app.quit(); });
+    reader.start();
+    return app.exec();
 }

@@ -1,0 +1,286 @@
+// Scenarios run through build/veltrane-drive as a user of the tool would: a
+// script on standard input, answers on standard output.
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QStringList>
+
+#include <cmath>
+
+namespace {
+
+struct DriveRun {
+    int exitCode = -1;
+    QStringList out;
+    QString err;
+};
+
+QProcessEnvironment driverEnvironment()
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    env.insert(QStringLiteral("XDG_CACHE_HOME"), testsupport::tempDir());
+    return env;
+}
+
+DriveRun drive(const QString& script)
+{
+    QProcess process;
+    process.setProcessEnvironment(driverEnvironment());
+    process.start(QStringLiteral(VELTRANE_BUILD_DIR "/veltrane-drive"), {});
+    DriveRun run;
+    if (!process.waitForStarted(10000)) {
+        run.err = process.errorString();
+        return run;
+    }
+    process.write(script.toUtf8());
+    process.closeWriteChannel();
+    if (!process.waitForFinished(60000)) {
+        process.kill();
+        process.waitForFinished();
+        run.err = QStringLiteral("timed out");
+        return run;
+    }
+    run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    run.out = QString::fromUtf8(process.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+    run.err = QString::fromUtf8(process.readAllStandardError());
+    return run;
+}
+
+// The state lines of a run, parsed; a line that is not an object fails the test.
+std::vector<QJsonObject> states(const DriveRun& run)
+{
+    std::vector<QJsonObject> all;
+    for (const QString& line : run.out) {
+        if (!line.startsWith('{'))
+            continue;
+        QJsonParseError error;
+        const QJsonDocument doc = QJsonDocument::fromJson(line.toUtf8(), &error);
+        EXPECT_EQ(error.error, QJsonParseError::NoError) << line.toStdString();
+        all.push_back(doc.object());
+    }
+    return all;
+}
+
+// A gradient picture saved as PNG, opaque, in a fresh folder.
+QString pictureFile(int width, int height)
+{
+    QImage image(width, height, QImage::Format_RGB32);
+    for (int y = 0; y < height; ++y) {
+        auto* row = reinterpret_cast<QRgb*>(image.scanLine(y));
+        for (int x = 0; x < width; ++x)
+            row[x] = qRgb(x * 255 / width, y * 255 / height, 120);
+    }
+    const QString path = testsupport::tempDir() + QStringLiteral("/picture.png");
+    EXPECT_TRUE(image.save(path));
+    return path;
+}
+
+} // namespace
+
+TEST(Driver, OpensPicturesAndReportsTheFreshState)
+{
+    const QString picture = pictureFile(400, 300);
+    const QString text = testsupport::tempDir() + QStringLiteral("/notes.png");
+    QFile file(text);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("not pixels at all");
+    file.close();
+
+    const DriveRun run = drive(QStringLiteral("# comment and blank line first\n\nopen %1\nwait\nstate\nopen %2\n")
+                              .arg(picture, text));
+    ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
+    ASSERT_EQ(run.out.size(), 3) << run.out.join('|').toStdString();
+    EXPECT_EQ(run.out[0], QStringLiteral("opened 400 300"));
+    EXPECT_EQ(run.out[2], QStringLiteral("not a picture"));
+    const QJsonObject s = states(run).at(0);
+    EXPECT_EQ(s["brushDiameter"].toDouble(), 20);
+    EXPECT_EQ(s["brushHardness"].toDouble(), 1);
+    EXPECT_EQ(s["dragMode"].toInt(), 0);
+    EXPECT_FALSE(s["blurOn"].toBool());
+    EXPECT_EQ(s["maskWidth"].toInt(), 400);
+    EXPECT_EQ(s["maskHeight"].toInt(), 300);
+    EXPECT_EQ(s["historyLength"].toInt(), 1);
+    EXPECT_EQ(s["historyCurrentState"].toInt(), 0);
+    EXPECT_TRUE(s["imageFit"].toBool());
+    EXPECT_EQ(s["scale"].toDouble(), 2); // 400 x 300 fitted into 800 x 600
+    EXPECT_EQ(s["tx"].toDouble(), 400);
+    EXPECT_EQ(s["ty"].toDouble(), 300);
+}
+
+TEST(Driver, AStrokeCutsAndUndoRedoByKeysWalkTheHistory)
+{
+    const QString picture = pictureFile(400, 300);
+    const QString dir = testsupport::tempDir();
+    // At scale 2 the stroke runs along picture row 150 (y up) from x 50 to 350.
+    const DriveRun run = drive(QStringLiteral("open %1\nwait\n"
+                                         "stroke 100 300 700 300 30\nwait\nstate\nmask %2/cut.png\n"
+                                         "result %2/result.png\n"
+                                         "key ctrl+z\nwait\nstate\nmask %2/undone.png\n"
+                                         "key ctrl+shift+z\nwait\nstate\nmask %2/redone.png\n"
+                                         "undo\nwait\nredo\nwait\nstate\n")
+                              .arg(picture, dir));
+    ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
+    const auto s = states(run);
+    ASSERT_EQ(s.size(), 4u);
+    EXPECT_EQ(s[0]["historyLength"].toInt(), 2);
+    EXPECT_EQ(s[0]["historyCurrentState"].toInt(), 1);
+    EXPECT_EQ(s[1]["historyCurrentState"].toInt(), 0);
+    EXPECT_EQ(s[1]["historyLength"].toInt(), 2);
+    EXPECT_EQ(s[2]["historyCurrentState"].toInt(), 1);
+    EXPECT_EQ(s[3]["historyCurrentState"].toInt(), 1);
+
+    const QImage cut(dir + "/cut.png"), undone(dir + "/undone.png"), redone(dir + "/redone.png");
+    ASSERT_EQ(cut.size(), QSize(400, 300));
+    // Mask files keep rows top first: picture row 150 (y up) is file row 149.
+    auto alpha = [](const QImage& mask, int x, int yUp) { return qAlpha(mask.pixel(x, mask.height() - 1 - yUp)); };
+    EXPECT_EQ(alpha(cut, 200, 150), 0);
+    EXPECT_EQ(alpha(cut, 50, 150), 0);
+    EXPECT_EQ(alpha(cut, 200, 170), 255); // beyond the 10-point brush
+    EXPECT_EQ(alpha(cut, 380, 150), 255); // beyond the stroke's end
+    EXPECT_EQ(alpha(undone, 200, 150), 255);
+    EXPECT_EQ(redone.convertToFormat(QImage::Format_ARGB32), cut.convertToFormat(QImage::Format_ARGB32));
+
+    const QImage result(dir + "/result.png");
+    ASSERT_EQ(result.size(), QSize(400, 300));
+    EXPECT_EQ(qAlpha(result.pixel(200, 149)), 0);
+    EXPECT_EQ(result.pixel(10, 10), qRgb(10 * 255 / 400, 10 * 255 / 300, 120));
+}
+
+TEST(Driver, ACtrlPanMovesThePictureAndRecordsNoHistory)
+{
+    const QString picture = pictureFile(1600, 1200); // fitted at scale 0.5
+    const DriveRun run = drive(QStringLiteral("open %1\nwait\nenter 400 300\n"
+                                         "hold ctrl\nstate\npress 400 300\nstate\nmove 370 280\n"
+                                         "release 370 280\nstate\nlet ctrl\nwait\nstate\n"
+                                         "hold ctrl\nstroke 400 300 100 100 4\nwait\nstate\n")
+                              .arg(picture));
+    ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
+    const auto s = states(run);
+    ASSERT_EQ(s.size(), 5u);
+    EXPECT_EQ(s[0]["cursor"].toString(), QStringLiteral("openhand"));
+    EXPECT_EQ(s[1]["cursor"].toString(), QStringLiteral("closedhand"));
+    EXPECT_EQ(s[2]["cursor"].toString(), QStringLiteral("openhand"));
+    EXPECT_EQ(s[3]["cursor"].toString(), QStringLiteral("brush"));
+    EXPECT_FALSE(s[3]["imageFit"].toBool());
+    // The picture follows the pointer: 30 left, 20 up (y up in the model).
+    EXPECT_EQ(s[3]["tx"].toDouble(), 370);
+    EXPECT_EQ(s[3]["ty"].toDouble(), 320);
+    EXPECT_EQ(s[3]["historyLength"].toInt(), 1);
+    // A pan beyond the 80-point margins is held at them.
+    EXPECT_EQ(s[4]["tx"].toDouble(), 320);
+    EXPECT_EQ(s[4]["ty"].toDouble(), 380);
+    EXPECT_EQ(s[4]["historyLength"].toInt(), 1);
+}
+
+TEST(Driver, WheelZoomsAboutThePointerAndZoomingOutReturnsToFit)
+{
+    const QString picture = pictureFile(1600, 1200);
+    const DriveRun run = drive(QStringLiteral("open %1\nwait\nwheel 200 150 5\nstate\n"
+                                         "wheel 200 150 20\nwheel 200 150 20\nwait\nstate\n"
+                                         "wheel 200 150 -20\nwheel 200 150 -20\nwheel 200 150 -20\n"
+                                         "wheel 200 150 -20\nwait\nstate\n")
+                              .arg(picture));
+    ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
+    const auto s = states(run);
+    ASSERT_EQ(s.size(), 3u);
+    EXPECT_FALSE(s[0]["imageFit"].toBool());
+    EXPECT_NEAR(s[0]["scale"].toDouble(), 0.55, 1e-6);
+    // The picture point under the pointer (200, 150 from the top: 200, 450 y up)
+    // stays under it: from the centre 400, 300 at scale 0.5 it is (-400, 300)
+    // picture points away.
+    EXPECT_NEAR(s[0]["tx"].toDouble(), 200 + 400 * 0.55, 1e-3);
+    EXPECT_NEAR(s[0]["ty"].toDouble(), 450 - 300 * 0.55, 1e-3);
+    EXPECT_NEAR(s[1]["scale"].toDouble(), 0.5 * 1.1 * 1.3 * 1.3, 1e-6);
+    EXPECT_TRUE(s[2]["imageFit"].toBool());
+    EXPECT_EQ(s[2]["scale"].toDouble(), 0.5);
+    EXPECT_EQ(s[2]["tx"].toDouble(), 400);
+    EXPECT_EQ(s[2]["ty"].toDouble(), 300);
+}
+
+TEST(Driver, AltWheelResizesTheBrushAndKeysInvertTheIntensity)
+{
+    const QString picture = pictureFile(400, 300);
+    const DriveRun run = drive(QStringLiteral("open %1\nwait\nenter 10 10\nintensity 0.25\n"
+                                         "hold alt\nwheel 400 300 3\nstate\nwheel 400 300 -100\n"
+                                         "key alt+i\nlet alt\nstate\nkey ctrl+i\nkey i\nstate\n")
+                              .arg(picture));
+    ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
+    const auto s = states(run);
+    ASSERT_EQ(s.size(), 3u);
+    EXPECT_EQ(s[0]["brushDiameter"].toDouble(), 23);
+    EXPECT_EQ(s[0]["cursorSize"].toInt(), 28); // 22 + 2 * 3
+    EXPECT_EQ(s[0]["scale"].toDouble(), 2);
+    EXPECT_TRUE(s[0]["imageFit"].toBool());
+    EXPECT_EQ(s[1]["brushDiameter"].toDouble(), 10);
+    EXPECT_EQ(s[1]["brushAlphaValue"].toDouble(), 0.75);
+    EXPECT_EQ(s[2]["brushAlphaValue"].toDouble(), 0.25); // plain I does nothing
+}
+
+TEST(Driver, CursorFollowsPointerModeAndModifiers)
+{
+    const QString picture = pictureFile(400, 300);
+    const DriveRun run = drive(QStringLiteral("state\nopen %1\nleave\nstate\nenter 10 10\nstate\n"
+                                         "dragmode 1\nhold shift\nstate\nhold ctrl\nstate\n"
+                                         "let ctrl\ndiameter 42\ndragmode 0\nlet shift\nstate\n"
+                                         "leave\nstate\n")
+                              .arg(picture));
+    ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
+    const auto s = states(run);
+    ASSERT_EQ(s.size(), 7u);
+    const char* expected[] = {"arrow", "arrow", "brush", "openhand", "brush", "brush", "arrow"};
+    for (int i = 0; i < 7; ++i)
+        EXPECT_EQ(s[i]["cursor"].toString(), QLatin1String(expected[i])) << i;
+    EXPECT_EQ(s[0]["maskWidth"].toInt(), 0); // no picture yet
+    EXPECT_EQ(s[2]["cursorSize"].toInt(), 26);
+    EXPECT_EQ(s[5]["cursorSize"].toInt(), 48);
+}
+
+TEST(Driver, UnknownCommandsAndBadArgumentsStopWithStatusTwo)
+{
+    struct Case {
+        const char* script;
+        const char* error;
+    };
+    const Case cases[] = {
+        {"state\nfrobnicate 1 2\nstate\n", "error: 2: unknown command: frobnicate"},
+        {"diameter big\nstate\n", "error: 1: not a number: big"},
+        {"\n# two lines skipped\nwheel 1 2\n", "error: 3: wheel takes 3 argument(s)"},
+        {"hold super\n", "error: 1: unknown modifier: super"},
+        {"blur maybe\n", "error: 1: blur takes on or off"},
+        {"stroke 0 0 10 10 2.5\n", "error: 1: the move count must be a whole number, 0 or more"},
+    };
+    for (const Case& c : cases) {
+        const DriveRun run = drive(QString::fromLatin1(c.script));
+        EXPECT_EQ(run.exitCode, 2) << c.script;
+        EXPECT_TRUE(run.err.contains(QLatin1String(c.error))) << run.err.toStdString();
+        // Nothing after the bad line runs.
+        EXPECT_LE(run.out.size(), 1) << c.script;
+    }
+}
+
+TEST(Driver, AnswersEachLineBeforeTheNextArrives)
+{
+    QProcess process;
+    process.setProcessEnvironment(driverEnvironment());
+    process.start(QStringLiteral(VELTRANE_BUILD_DIR "/veltrane-drive"), {});
+    ASSERT_TRUE(process.waitForStarted(10000));
+    process.write(QStringLiteral("open %1\n").arg(pictureFile(40, 30)).toUtf8());
+    ASSERT_TRUE(testsupport::waitFor([&] { return process.canReadLine(); }));
+    EXPECT_EQ(process.readLine().trimmed(), QByteArray("opened 40 30"));
+    process.write("state\n");
+    ASSERT_TRUE(testsupport::waitFor([&] { return process.canReadLine(); }));
+    const QJsonObject s = QJsonDocument::fromJson(process.readLine()).object();
+    EXPECT_EQ(s["scale"].toDouble(), 10); // the fit is capped at 10
+    process.closeWriteChannel();
+    ASSERT_TRUE(process.waitForFinished(20000));
+    EXPECT_EQ(process.exitCode(), 0);
+}
