@@ -8,22 +8,9 @@
 #include <QImageReader>
 
 #include <algorithm>
-#include <mutex>
 
 namespace ImageFile {
 namespace {
-
-// Qt refuses images above 128 MB by default, which a 50-megapixel photograph
-// exceeds. Our own pixel limit is checked before Qt allocates; Qt's byte limit
-// stays as a second guard, loose enough for our limit at eight bytes a pixel
-// (16-bit TIFF files decode to 64-bit pixels).
-void raiseQtAllocationLimit()
-{
-    static std::once_flag once;
-    std::call_once(once, [] {
-        QImageReader::setAllocationLimit(int(ImageLimits::kMaxPixels * 8 / (1024 * 1024)));
-    });
-}
 
 Frames failure(QString reason)
 {
@@ -41,7 +28,7 @@ QImage premultiplied(const QImage& image)
 
 Frames readWithQt(QFile& file)
 {
-    raiseQtAllocationLimit();
+    ImageLimits::raiseQtAllocationLimit();
     QImageReader reader(&file);
     // TIFF files carry an orientation as JPEG files do.
     reader.setAutoTransform(true);

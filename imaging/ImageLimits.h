@@ -1,7 +1,10 @@
 #pragma once
 
+#include <QImageReader>
 #include <QString>
 #include <QtGlobal>
+
+#include <mutex>
 
 // The largest pictures Veltrane decodes. A 100-megapixel photograph must
 // open; a file whose header claims more than this (a decompression bomb, or a
@@ -30,6 +33,18 @@ inline QString tooLarge(qint64 width, qint64 height)
         .arg(width)
         .arg(height)
         .arg(kMaxPixels / 1000000);
+}
+
+// Qt refuses images above 128 MB by default, which a 50-megapixel photograph
+// exceeds. Our own pixel limit is checked before Qt allocates where the size
+// is known; Qt's byte limit stays as a second guard, loose enough for our
+// limit at eight bytes a pixel (16-bit files decode to 64-bit pixels).
+// Called before any use of QImageReader.
+inline void raiseQtAllocationLimit()
+{
+    static std::once_flag once;
+    std::call_once(once,
+                   [] { QImageReader::setAllocationLimit(int(kMaxPixels * 8 / (1024 * 1024))); });
 }
 
 } // namespace ImageLimits

@@ -140,6 +140,7 @@ QImage decodeWithQt(const QByteArray& data, QString* error)
     QByteArray copy = data;
     QBuffer buffer(&copy);
     buffer.open(QIODevice::ReadOnly);
+    ImageLimits::raiseQtAllocationLimit();
     QImageReader reader(&buffer, "jpeg");
     reader.setAutoTransform(true);
     QImage image;

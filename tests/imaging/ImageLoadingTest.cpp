@@ -254,6 +254,19 @@ TEST(ImageLoading, HundredMegapixelPicturesOpen)
     EXPECT_EQ(picture.bestRepresentation().pixel(9999, 9999), qRgb(77, 77, 77));
 }
 
+TEST(ImageLoading, LargePicturesOpenThroughQtsReadersToo)
+{
+    // 8000 x 6000 pixels are 192 MB, above Qt's default allocation limit.
+    const QString dir = testsupport::tempDir();
+    writeFile(pathIn(dir, "big.tif"), greyTiff(8000, 6000, 90));
+
+    const Picture picture = ImageAction::imageFromURL(pathIn(dir, "big.tif"));
+
+    ASSERT_TRUE(picture.isValid()) << ImageAction::lastLoadError().toStdString();
+    EXPECT_EQ(picture.size(), QSizeF(8000, 6000));
+    EXPECT_EQ(picture.bestRepresentation().pixel(7999, 5999), qRgb(90, 90, 90));
+}
+
 TEST(ImageLoadingRetry, MissingFileIsRetriedForHalfToOneAndAHalfSeconds)
 {
     const QString path = pathIn(testsupport::tempDir(), "never.png");

@@ -8,6 +8,7 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <vector>
 
 namespace imagingtest {
@@ -107,6 +108,49 @@ inline QByteArray multiPageTiff(const std::vector<QImage>& pages, QSize claimed 
     return out;
 }
 
+// A one-page RGB TIFF of one grey value, PackBits-compressed so that even a
+// 50-megapixel page is a small file; Qt reads TIFF through its own plugin.
+inline QByteArray greyTiff(quint32 width, quint32 height, uchar value)
+{
+    QByteArray row;
+    for (quint32 left = width * 3; left > 0;) {
+        const quint32 run = std::min<quint32>(left, 128);
+        row.append(char(1 - int(run))).append(char(value));
+        left -= run;
+    }
+    QByteArray out("II*\0\0\0\0\0", 8);
+    const quint32 pixels = quint32(out.size());
+    for (quint32 y = 0; y < height; ++y)
+        out.append(row);
+    const quint32 bits = quint32(out.size());
+    out.append("\x08\0\x08\0\x08\0", 6);
+    const quint32 ifd = quint32(out.size());
+    qToLittleEndian(ifd, out.data() + 4);
+    auto put16 = [&](quint16 v) { out.append(char(v & 0xff)).append(char(v >> 8)); };
+    auto put32 = [&](quint32 v) {
+        put16(quint16(v & 0xffff));
+        put16(quint16(v >> 16));
+    };
+    const quint32 entries[][4] = {
+        {256, 4, 1, width}, {257, 4, 1, height}, {258, 3, 3, bits},
+        {259, 3, 1, 32773}, {262, 3, 1, 2},      {273, 4, 1, pixels},
+        {277, 3, 1, 3},     {278, 4, 1, height}, {279, 4, 1, bits - pixels}};
+    put16(quint16(std::size(entries)));
+    for (const auto& e : entries) {
+        put16(quint16(e[0]));
+        put16(quint16(e[1]));
+        put32(e[2]);
+        if (e[1] == 3 && e[2] == 1) {
+            put16(quint16(e[3]));
+            put16(0);
+        } else {
+            put32(e[3]);
+        }
+    }
+    put32(0);
+    return out;
+}
+
 // One PNG chunk with its length and CRC.
 inline QByteArray pngChunk(const char* type, const QByteArray& data)
 {
@@ -134,7 +178,7 @@ inline QByteArray greyPng(quint32 width, quint32 height, uchar value, quint32 ro
     png.append(pngChunk("IHDR", header));
     z_stream stream{};
     deflateInit(&stream, 1);
-    std::vector<uchar> row(width + 1, value);
+    std::vector<uchar> row(rowsWritten ? width + 1 : 1, value);
     row[0] = 0;
     QByteArray compressed;
     std::vector<uchar> out(1 << 20);
