@@ -67,10 +67,10 @@ test-asan: deps build-asan/build.ninja
 build-tsan/build.ninja:
 	cmake -S . -B build-tsan $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELTRANE_SANITIZE=thread
 
-# The threaded parts: the platform layer, the canvas and the kit.
+# The threaded parts: the platform layer, the imaging codecs, the canvas and the kit.
 test-tsan: deps build-tsan/build.ninja
 	cmake --build build-tsan -j $(JOBS)
-	$(call run_tests,build-tsan,-R '^(platform|canvas|kit)$$',\
+	$(call run_tests,build-tsan,-R '^(platform|imaging|canvas|kit)$$',\
 	  TSAN_OPTIONS="suppressions=$(CURDIR)/tests/tsan.supp second_deadlock_stack=1")
 
 bench: build

@@ -18,6 +18,7 @@
 #include "platform/Resources.h"
 #include "platform/SerialQueue.h"
 #include "platform/SystemLog.h"
+#include "ui/AspectFit.h"
 
 #include <QApplication>
 #include <QDir>
@@ -48,14 +49,6 @@ const char* const cursorNotification = "zr.cutView.needsCursorUpdate";
 // X11 keycodes of the keys labelled Z and I on a US keyboard.
 constexpr quint32 scanCodeZ = 52;
 constexpr quint32 scanCodeI = 31;
-
-QSizeF aspectFit(QSizeF size, QSizeF box)
-{
-    const double w = size.width(), h = size.height();
-    if (w / box.width() > h / box.height())
-        return {box.width(), h * box.width() / w};
-    return {w * box.height() / h, box.height()};
-}
 
 // The bitmap the canvas paints and composites: premultiplied, or opaque RGB32.
 QImage drawableBitmap(const Picture& picture)
@@ -527,7 +520,7 @@ void ZRImageCutView::createNewMaskContext()
     m_bitmapContext->clear();
     if (!(size.width() > 0) || !(size.height() > 0))
         return;
-    const QSizeF fitted = aspectFit(size, QSizeF(maskSide, maskSide));
+    const QSizeF fitted = AspectFitSize(size, QSizeF(maskSide, maskSide));
     if (size.width() > fitted.width()) {
         m_maskScale = float(fitted.width() / size.width());
         size = fitted;

@@ -2,7 +2,7 @@
 
 #include "imaging/ImageLimits.h"
 #include "imaging/MaskDeflate.h"
-#include "imaging/ParallelFor.h"
+#include "platform/ParallelFor.h"
 #include "imaging/PngCodec_p.h"
 #include "imaging/PngFastDecoder.h"
 

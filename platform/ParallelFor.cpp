@@ -1,10 +1,47 @@
 #include "platform/ParallelFor.h"
 
+#include "platform/BackgroundPool.h"
+
 #include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
 #include <thread>
-#include <vector>
 
 namespace ParallelFor {
+namespace {
+
+// Shared with the helpers by reference count: a helper that starts after the
+// caller has returned finds no index left and touches nothing else.
+struct State {
+    explicit State(int n, const std::function<void(int)>& fn) : count(n), body(&fn) {}
+
+    const int count;
+    const std::function<void(int)>* body;
+    std::atomic<int> next{0};
+    std::mutex mutex;
+    std::condition_variable allDone;
+    int done = 0;
+
+    void work()
+    {
+        int finished = 0;
+        for (int i = next.fetch_add(1); i < count; i = next.fetch_add(1)) {
+            (*body)(i);
+            ++finished;
+        }
+        if (finished == 0)
+            return;
+        std::lock_guard lock(mutex);
+        done += finished;
+        if (done == count)
+            allDone.notify_all();
+    }
+};
+
+} // namespace
 
 int cores()
 {
@@ -12,23 +49,35 @@ int cores()
     return count;
 }
 
+void run(int count, const std::function<void(int)>& body)
+{
+    if (count <= 0)
+        return;
+    const int helpers = std::min(count, std::max(1, BackgroundPool::threadCount())) - 1;
+    if (helpers <= 0) {
+        for (int i = 0; i < count; ++i)
+            body(i);
+        return;
+    }
+    auto state = std::make_shared<State>(count, body);
+    for (int h = 0; h < helpers; ++h)
+        BackgroundPool::run([state] { state->work(); });
+    state->work();
+    std::unique_lock lock(state->mutex);
+    state->allDone.wait(lock, [&] { return state->done == state->count; });
+}
+
 void run(int count, int minPerThread, const std::function<void(int, int)>& body)
 {
     if (count <= 0)
         return;
-    const int threads = std::clamp(count / std::max(1, minPerThread), 1, cores());
-    if (threads == 1) {
+    const int chunks = std::clamp(count / std::max(1, minPerThread), 1, cores());
+    if (chunks == 1) {
         body(0, count);
         return;
     }
-    std::vector<std::thread> helpers;
-    helpers.reserve(threads - 1);
-    auto chunkStart = [&](int i) { return int(std::int64_t(count) * i / threads); };
-    for (int i = 1; i < threads; ++i)
-        helpers.emplace_back(body, chunkStart(i), chunkStart(i + 1));
-    body(0, chunkStart(1));
-    for (auto& helper : helpers)
-        helper.join();
+    auto start = [&](int i) { return int(std::int64_t(count) * i / chunks); };
+    run(chunks, [&](int i) { body(start(i), start(i + 1)); });
 }
 
 } // namespace ParallelFor

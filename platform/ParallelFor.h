@@ -2,12 +2,21 @@
 
 #include <functional>
 
-// Splits the range [0, count) into contiguous chunks, one per core, and runs
-// `body(begin, end)` for each: the calling thread takes the first chunk, fresh
-// threads the others (never the shared pool, so a pool task may call this
-// without waiting on itself). Returns when every chunk is done. Ranges smaller
-// than `minPerThread` per core run on the calling thread alone.
+// Splits one large job over the background pool's workers and the calling
+// thread. The caller takes part in the work and never waits for a helper that
+// has not started, so it is safe to call from a pool thread even when every
+// other worker is busy (a save encoding while the blur runs).
 namespace ParallelFor {
+
+// Calls `body(i)` once for every i in [0, count), in no particular order and
+// possibly on several threads at once; returns when all calls have returned.
+void run(int count, const std::function<void(int)>& body);
+
+// Splits [0, count) into contiguous chunks, one per core, and calls
+// `body(begin, end)` for each. Ranges smaller than `minPerThread` per core run
+// on the calling thread alone.
 void run(int count, int minPerThread, const std::function<void(int begin, int end)>& body);
+
 int cores();
+
 } // namespace ParallelFor
