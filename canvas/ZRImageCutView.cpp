@@ -782,6 +782,8 @@ void ZRImageCutView::resizeEvent(QResizeEvent* event)
 void ZRImageCutView::wheelEvent(QWheelEvent* event)
 {
     event->accept();
+    if (m_pressActive && !(event->buttons() & Qt::LeftButton))
+        endPress(); // the release never came
     if (m_pressActive)
         return; // the press owns the pointer until the release
     QPoint angle = event->angleDelta();
@@ -873,6 +875,8 @@ void ZRImageCutView::mousePressEvent(QMouseEvent* event)
         QWidget::mousePressEvent(event);
         return;
     }
+    if (m_pressActive)
+        endPress(); // the release of the previous press was lost
     m_dragging = (m_dragMode.load() == 1) != m_commandPressed;
     m_cutting = !m_dragging;
     updateCursor();
@@ -887,8 +891,12 @@ void ZRImageCutView::mousePressEvent(QMouseEvent* event)
 
 void ZRImageCutView::mouseMoveEvent(QMouseEvent* event)
 {
-    if (!m_pressActive || !(event->buttons() & Qt::LeftButton))
+    if (!m_pressActive)
         return;
+    if (!(event->buttons() & Qt::LeftButton)) {
+        endPress(); // the release never came
+        return;
+    }
     const QPointF delta = event->position() - m_lastMousePos;
     m_lastMousePos = event->position();
     mouseDragged(event->position(), delta);
@@ -903,6 +911,11 @@ void ZRImageCutView::mouseReleaseEvent(QMouseEvent* event)
         m_lastMousePos = event->position();
         mouseDragged(event->position(), delta);
     }
+    endPress();
+}
+
+void ZRImageCutView::endPress()
+{
     mouseUp();
     m_pressActive = false;
     m_cutting = false;

@@ -147,6 +147,11 @@ private:
 
     void mouseDragged(QPointF widgetPos, QPointF delta);
     void mouseUp();
+    // Ends the press in progress as its release does. Also used when a
+    // release was lost (a grab taken by another client, a window hidden
+    // mid-press): the next event without the button held ends the stroke, so
+    // that it still becomes one undo step and the wheel works again.
+    void endPress();
     void paintStamp(QPointF widgetPos);
     void setTransformOnLayers(const ViewTransform& t, double duration);
     void removeAllAnimations();
