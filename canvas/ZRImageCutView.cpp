@@ -10,7 +10,6 @@
 #include "imaging/DiscBlur.h"
 #include "imaging/ImageAction.h"
 #include "imaging/PngCodec.h"
-#include "platform/BackgroundPool.h"
 #include "platform/CachesFolder.h"
 #include "platform/MainThread.h"
 #include "platform/NotificationCenter.h"
@@ -29,6 +28,7 @@
 #include <QPointer>
 #include <QRadialGradient>
 #include <QThread>
+#include <QThreadPool>
 #include <QTimer>
 #include <QWheelEvent>
 
@@ -85,6 +85,20 @@ QImage makeTile()
     return tile.convertToFormat(QImage::Format_ARGB32_Premultiplied);
 }
 
+// The canvas's long background tasks (the blurred copy, the reduced levels)
+// run on a pool of their own. Qt splits large fills and conversions over the
+// global pool and waits for the pieces on the calling thread; with a blur of
+// a big picture holding every global worker, each paint would wait for it.
+QThreadPool& canvasPool()
+{
+    static QThreadPool* pool = [] {
+        auto* made = new QThreadPool; // lives to the end of the process
+        made->setMaxThreadCount(std::max(1, QThread::idealThreadCount()));
+        return made;
+    }();
+    return *pool;
+}
+
 bool writeFileWhole(const QString& path, const QByteArray& bytes)
 {
     // Written beside the target and renamed over it, so a slot is never half
@@ -137,6 +151,7 @@ ZRImageCutView::ZRImageCutView(QWidget* parent)
 
 ZRImageCutView::~ZRImageCutView()
 {
+    ++m_tasks->generation;
     qApp->removeEventFilter(this);
     NotificationCenter::defaultCenter().removeObserver(m_cursorObserver);
     // Runs what is still queued (it may touch the mask and the history) and
@@ -342,6 +357,7 @@ void ZRImageCutView::setImage(const Picture& picture)
     correctImagePositionWithFiting(true);
     removeAllAnimations(); // a new picture appears fitted, not eased in from nowhere
 
+    ++m_tasks->generation;
     *m_levels = Levels{picture, {bitmap}, {}};
     buildLevels(picture, bitmap);
     startBlurTask(picture);
@@ -356,7 +372,12 @@ void ZRImageCutView::buildLevels(const Picture& picture, const QImage& base)
     auto tasks = m_tasks;
     QPointer<ZRImageCutView> self(this);
     ++tasks->levels;
-    BackgroundPool::run([tasks, self, picture, base] {
+    const std::uint64_t generation = tasks->generation.load();
+    canvasPool().start([tasks, self, picture, base, generation] {
+        if (tasks->generation.load() != generation) {
+            --tasks->levels; // a newer picture, or no canvas any more
+            return;
+        }
         std::vector<QImage> levels;
         QImage level = base;
         while (level.width() > 256 && level.height() > 256) {
@@ -380,7 +401,12 @@ void ZRImageCutView::startBlurTask(const Picture& picture)
     auto tasks = m_tasks;
     QPointer<ZRImageCutView> self(this);
     ++tasks->blur;
-    BackgroundPool::run([tasks, self, picture] {
+    const std::uint64_t generation = tasks->generation.load();
+    canvasPool().start([tasks, self, picture, generation] {
+        if (tasks->generation.load() != generation) {
+            --tasks->blur; // a newer picture, or no canvas any more
+            return;
+        }
         const QImage source = drawableBitmap(picture);
         const QRect extent(QPoint(0, 0), source.size());
         const double radius = (extent.width() + extent.height()) / 200.0;

@@ -214,6 +214,9 @@ private:
     struct TaskCounters {
         std::atomic<int> blur{0};
         std::atomic<int> levels{0};
+        // Bumped by each new picture and by the canvas's end: a task that has
+        // not started yet for an older picture skips its work.
+        std::atomic<std::uint64_t> generation{0};
     };
     // Shared with background tasks, which may outlive the canvas.
     std::shared_ptr<TaskCounters> m_tasks;
