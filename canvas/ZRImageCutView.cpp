@@ -10,7 +10,6 @@
 #include "imaging/DiscBlur.h"
 #include "imaging/ImageAction.h"
 #include "imaging/PngCodec.h"
-#include "platform/BackgroundPool.h"
 #include "platform/CachesFolder.h"
 #include "platform/MainThread.h"
 #include "platform/NotificationCenter.h"
@@ -31,6 +30,7 @@
 #include <QPointer>
 #include <QRadialGradient>
 #include <QThread>
+#include <QThreadPool>
 #include <QTimer>
 #include <QWheelEvent>
 
@@ -78,6 +78,20 @@ QImage makeTile()
                 tile.setPixel(x, y, ((x / 10 + y / 10) % 2) ? 0xffd6d6d6 : 0xffffffff);
     }
     return tile.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+}
+
+// The canvas's long background tasks (the blurred copy, the reduced levels)
+// run on a pool of their own. Qt splits large fills and conversions over the
+// global pool and waits for the pieces on the calling thread; with a blur of
+// a big picture holding every global worker, each paint would wait for it.
+QThreadPool& canvasPool()
+{
+    static QThreadPool* pool = [] {
+        auto* made = new QThreadPool; // lives to the end of the process
+        made->setMaxThreadCount(std::max(1, QThread::idealThreadCount()));
+        return made;
+    }();
+    return *pool;
 }
 
 bool writeFileWhole(const QString& path, const QByteArray& bytes)
@@ -132,6 +146,7 @@ ZRImageCutView::ZRImageCutView(QWidget* parent)
 
 ZRImageCutView::~ZRImageCutView()
 {
+    ++m_tasks->generation;
     qApp->removeEventFilter(this);
     NotificationCenter::defaultCenter().removeObserver(m_cursorObserver);
     // Runs what is still queued (it may touch the mask and the history) and
@@ -337,6 +352,7 @@ void ZRImageCutView::setImage(const Picture& picture)
     correctImagePositionWithFiting(true);
     removeAllAnimations(); // a new picture appears fitted, not eased in from nowhere
 
+    ++m_tasks->generation;
     *m_levels = Levels{picture, {bitmap}, {}};
     buildLevels(picture, bitmap);
     startBlurTask(picture);
@@ -351,7 +367,12 @@ void ZRImageCutView::buildLevels(const Picture& picture, const QImage& base)
     auto tasks = m_tasks;
     QPointer<ZRImageCutView> self(this);
     ++tasks->levels;
-    BackgroundPool::run([tasks, self, picture, base] {
+    const std::uint64_t generation = tasks->generation.load();
+    canvasPool().start([tasks, self, picture, base, generation] {
+        if (tasks->generation.load() != generation) {
+            --tasks->levels; // a newer picture, or no canvas any more
+            return;
+        }
         std::vector<QImage> levels;
         QImage level = base;
         while (level.width() > 256 && level.height() > 256) {
@@ -375,7 +396,12 @@ void ZRImageCutView::startBlurTask(const Picture& picture)
     auto tasks = m_tasks;
     QPointer<ZRImageCutView> self(this);
     ++tasks->blur;
-    BackgroundPool::run([tasks, self, picture] {
+    const std::uint64_t generation = tasks->generation.load();
+    canvasPool().start([tasks, self, picture, generation] {
+        if (tasks->generation.load() != generation) {
+            --tasks->blur; // a newer picture, or no canvas any more
+            return;
+        }
         const QImage source = drawableBitmap(picture);
         const QRect extent(QPoint(0, 0), source.size());
         const double radius = (extent.width() + extent.height()) / 200.0;
@@ -777,6 +803,8 @@ void ZRImageCutView::resizeEvent(QResizeEvent* event)
 void ZRImageCutView::wheelEvent(QWheelEvent* event)
 {
     event->accept();
+    if (m_pressActive && !(event->buttons() & Qt::LeftButton))
+        endPress(); // the release never came
     if (m_pressActive)
         return; // the press owns the pointer until the release
     QPoint angle = event->angleDelta();
@@ -868,6 +896,8 @@ void ZRImageCutView::mousePressEvent(QMouseEvent* event)
         QWidget::mousePressEvent(event);
         return;
     }
+    if (m_pressActive)
+        endPress(); // the release of the previous press was lost
     m_dragging = (m_dragMode.load() == 1) != m_commandPressed;
     m_cutting = !m_dragging;
     updateCursor();
@@ -882,8 +912,12 @@ void ZRImageCutView::mousePressEvent(QMouseEvent* event)
 
 void ZRImageCutView::mouseMoveEvent(QMouseEvent* event)
 {
-    if (!m_pressActive || !(event->buttons() & Qt::LeftButton))
+    if (!m_pressActive)
         return;
+    if (!(event->buttons() & Qt::LeftButton)) {
+        endPress(); // the release never came
+        return;
+    }
     const QPointF delta = event->position() - m_lastMousePos;
     m_lastMousePos = event->position();
     mouseDragged(event->position(), delta);
@@ -898,6 +932,11 @@ void ZRImageCutView::mouseReleaseEvent(QMouseEvent* event)
         m_lastMousePos = event->position();
         mouseDragged(event->position(), delta);
     }
+    endPress();
+}
+
+void ZRImageCutView::endPress()
+{
     mouseUp();
     m_pressActive = false;
     m_cutting = false;

@@ -147,6 +147,11 @@ private:
 
     void mouseDragged(QPointF widgetPos, QPointF delta);
     void mouseUp();
+    // Ends the press in progress as its release does. Also used when a
+    // release was lost (a grab taken by another client, a window hidden
+    // mid-press): the next event without the button held ends the stroke, so
+    // that it still becomes one undo step and the wheel works again.
+    void endPress();
     void paintStamp(QPointF widgetPos);
     void setTransformOnLayers(const ViewTransform& t, double duration);
     void removeAllAnimations();
@@ -209,6 +214,9 @@ private:
     struct TaskCounters {
         std::atomic<int> blur{0};
         std::atomic<int> levels{0};
+        // Bumped by each new picture and by the canvas's end: a task that has
+        // not started yet for an older picture skips its work.
+        std::atomic<std::uint64_t> generation{0};
     };
     // Shared with background tasks, which may outlive the canvas.
     std::shared_ptr<TaskCounters> m_tasks;

@@ -68,30 +68,35 @@ inline int maskAt(const ZRImageCutView& view, int x, int yUp)
     return mask.constScanLine(mask.height() - 1 - yUp)[x];
 }
 
-// Holds the canvas's queue so that appended stamps can be read before a drain takes them.
+// Holds the canvas's queue so that appended stamps can be read before a drain
+// takes them. The waiting task shares the gate with the pause, so the pause
+// may go away while the task is still waking up.
 class QueuePause {
 public:
-    explicit QueuePause(ZRImageCutView& view)
+    explicit QueuePause(ZRImageCutView& view) : m_gate(std::make_shared<Gate>())
     {
-        view.serialQueue().async([this] {
-            std::unique_lock lock(m_mutex);
-            m_wake.wait(lock, [this] { return m_released; });
+        view.serialQueue().async([gate = m_gate] {
+            std::unique_lock lock(gate->mutex);
+            gate->wake.wait(lock, [&] { return gate->released; });
         });
     }
     ~QueuePause() { release(); }
     void release()
     {
         {
-            std::lock_guard lock(m_mutex);
-            m_released = true;
+            std::lock_guard lock(m_gate->mutex);
+            m_gate->released = true;
         }
-        m_wake.notify_all();
+        m_gate->wake.notify_all();
     }
 
 private:
-    std::mutex m_mutex;
-    std::condition_variable m_wake;
-    bool m_released = false;
+    struct Gate {
+        std::mutex mutex;
+        std::condition_variable wake;
+        bool released = false;
+    };
+    std::shared_ptr<Gate> m_gate;
 };
 
 } // namespace canvastest

@@ -8,8 +8,11 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QNativeGestureEvent>
+#include <QPointingDevice>
 #include <QTest>
 #include <QWheelEvent>
 #include <QWindow>
@@ -126,7 +129,7 @@ TEST(StrokeInput, AtZoomTwoStampsAreHalfTheBrushInPicturePoints)
 
 TEST(StrokeInput, CtrlAtThePressInvertsTheModeForTheWholePress)
 {
-    auto view = shownCanvas(gradientPicture(4000, 3000));
+    auto view = shownCanvas(gradientPicture(1600, 1200));
     view->setImageFit(false);
     QueuePause pause(*view);
     holdCtrl(*view, true);
@@ -148,7 +151,7 @@ TEST(StrokeInput, CtrlAtThePressInvertsTheModeForTheWholePress)
 
 TEST(StrokeInput, WheelEventsDuringAPressHaveNoEffect)
 {
-    auto view = shownCanvas(gradientPicture(4000, 3000));
+    auto view = shownCanvas(gradientPicture(1600, 1200));
     const ViewTransform before = view->viewTransform();
     const float diameter = view->brushDiameter();
     mouse(*view, QEvent::MouseButtonPress, {400, 300});
@@ -157,6 +160,31 @@ TEST(StrokeInput, WheelEventsDuringAPressHaveNoEffect)
     EXPECT_EQ(view->viewTransform(), before);
     EXPECT_EQ(view->brushDiameter(), diameter);
     EXPECT_TRUE(view->imageFit());
+}
+
+TEST(StrokeInput, ALostReleaseStillEndsTheStroke)
+{
+    auto view = shownCanvas(gradientPicture(800, 600));
+    RecordingDelegate delegate;
+    view->setDelegate(&delegate);
+    {
+        QueuePause pause(*view);
+        mouse(*view, QEvent::MouseButtonPress, {100, 500});
+        // The pointer moves on with the button up, the release never seen.
+        QMouseEvent move(QEvent::MouseMove, QPointF(300, 500), QPointF(300, 500),
+                         view->mapToGlobal(QPointF(300, 500)), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(view.get(), &move);
+        const auto entries = view->eventBuffer().entries();
+        ASSERT_EQ(entries.size(), 2u);
+        EXPECT_TRUE(entries[1].isEndOfStroke());
+        EXPECT_EQ(delegate.ends, 1);
+        // The wheel zooms again.
+        wheel(*view, {400, 300}, 5);
+        EXPECT_FALSE(view->imageFit());
+    }
+    view->waitUntilIdle();
+    EXPECT_EQ(view->historyLength(), 2);
+    view->setDelegate(nullptr);
 }
 
 TEST(StrokeInput, ShortcutsUndoRedoAndInvertByPhysicalKey)
@@ -210,6 +238,28 @@ TEST(StrokeInput, ShortcutsWorkWhileAnotherWindowOfTheApplicationIsActive)
     EXPECT_EQ(view->historyCurrentState(), 1);
 }
 
+TEST(StrokeInput, TheKeyHookLetsEveryKeyThrough)
+{
+    struct KeyRecorder : QWidget {
+        void keyPressEvent(QKeyEvent* event) override { keys << event->key(); }
+        QList<int> keys;
+    };
+    auto view = shownCanvas(gradientPicture(400, 300));
+    stroke(*view, {{10, 10, 20, 20}});
+    view->waitUntilIdle();
+    KeyRecorder other;
+    other.setFocusPolicy(Qt::StrongFocus);
+    other.show();
+    other.activateWindow();
+    other.setFocus();
+    ASSERT_TRUE(testsupport::waitFor([&] { return QApplication::focusWidget() == &other; }));
+    key(other, QEvent::KeyPress, Qt::Key_Z, 52, Qt::ControlModifier);
+    key(other, QEvent::KeyPress, Qt::Key_I, 31, Qt::AltModifier);
+    view->waitUntilIdle();
+    EXPECT_EQ(view->historyCurrentState(), 0);
+    EXPECT_EQ(other.keys, (QList<int>{Qt::Key_Z, Qt::Key_I}));
+}
+
 TEST(Viewport, FitCentresThePictureAndCapsTheScaleAtTen)
 {
     const ViewTransform big = Viewport::fit({800, 600}, {4000, 3000});
@@ -251,22 +301,22 @@ TEST(Viewport, PansAreHeldWithinTheMargins)
 
 TEST(Viewport, WheelZoomsAboutThePointerAndZoomingOutSnapsBackToFit)
 {
-    auto view = shownCanvas(gradientPicture(4000, 3000));
+    auto view = shownCanvas(gradientPicture(1600, 1200));
     wheel(*view, {200, 150}, 5);
     EXPECT_FALSE(view->imageFit());
-    EXPECT_NEAR(view->viewTransform().scale, 0.22, 1e-6);
+    EXPECT_NEAR(view->viewTransform().scale, 0.55, 1e-6);
     for (int i = 0; i < 10; ++i)
         wheel(*view, {200, 150}, 20);
     EXPECT_GT(view->viewTransform().scale, 1.0);
     for (int i = 0; i < 30; ++i)
         wheel(*view, {200, 150}, -20);
     EXPECT_TRUE(view->imageFit());
-    EXPECT_EQ(view->viewTransform(), Viewport::fit({800, 600}, {4000, 3000}));
+    EXPECT_EQ(view->viewTransform(), Viewport::fit({800, 600}, {1600, 1200}));
 }
 
 TEST(Viewport, AltWheelResizesTheBrushAndLeavesTheZoom)
 {
-    auto view = shownCanvas(gradientPicture(4000, 3000));
+    auto view = shownCanvas(gradientPicture(1600, 1200));
     const ViewTransform before = view->viewTransform();
     key(*view, QEvent::KeyPress, Qt::Key_Alt, 0, Qt::AltModifier);
     wheel(*view, {200, 150}, 3);
@@ -274,13 +324,18 @@ TEST(Viewport, AltWheelResizesTheBrushAndLeavesTheZoom)
     wheel(*view, {200, 150}, 0.25); // rounds back to the same size
     wheel(*view, {200, 150}, 0.25);
     EXPECT_EQ(view->brushDiameter(), 23);
+    // X11 turns Alt+wheel into a sideways wheel; it still resizes the brush.
+    QWheelEvent sideways(QPointF(200, 150), view->mapToGlobal(QPointF(200, 150)), QPoint(),
+                         QPoint(-240, 0), {}, Qt::AltModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(view.get(), &sideways);
+    EXPECT_EQ(view->brushDiameter(), 21);
     key(*view, QEvent::KeyRelease, Qt::Key_Alt, 0, Qt::NoModifier);
     EXPECT_EQ(view->viewTransform(), before);
 }
 
 TEST(Viewport, SwipePansAndPinchOnlyLogs)
 {
-    auto view = shownCanvas(gradientPicture(4000, 3000));
+    auto view = shownCanvas(gradientPicture(1600, 1200));
     for (int i = 0; i < 6; ++i)
         wheel(*view, {400, 300}, 20); // zoomed in beyond the canvas
     view->waitUntilIdle();
@@ -289,21 +344,83 @@ TEST(Viewport, SwipePansAndPinchOnlyLogs)
     EXPECT_DOUBLE_EQ(view->viewTransform().tx, before.tx + 30);
     EXPECT_DOUBLE_EQ(view->viewTransform().ty, before.ty - 20);
 
+    // The platform's swipe gesture takes the same path.
+    QNativeGestureEvent swipe(Qt::SwipeNativeGesture, QPointingDevice::primaryPointingDevice(), 3,
+                              QPointF(400, 300), QPointF(400, 300), view->mapToGlobal(QPointF(400, 300)),
+                              0, QPointF(-10, 5));
+    QApplication::sendEvent(view.get(), &swipe);
+    EXPECT_DOUBLE_EQ(view->viewTransform().tx, before.tx + 20);
+    EXPECT_DOUBLE_EQ(view->viewTransform().ty, before.ty - 25);
+
     QStringList lines;
     SystemLog::setSink([&](const QString& line) { lines << line; });
     const ViewTransform unchanged = view->viewTransform();
     view->magnify(0.5);
+    QNativeGestureEvent pinch(Qt::ZoomNativeGesture, QPointingDevice::primaryPointingDevice(), 2,
+                              QPointF(400, 300), QPointF(400, 300), view->mapToGlobal(QPointF(400, 300)),
+                              0.3, QPointF());
+    QApplication::sendEvent(view.get(), &pinch);
     SystemLog::setSink({});
-    ASSERT_EQ(lines.size(), 1);
+    ASSERT_EQ(lines.size(), 2);
     EXPECT_TRUE(lines[0].startsWith("magnifyWithEvent: "));
     EXPECT_EQ(view->viewTransform(), unchanged);
 }
 
+TEST(Viewport, EasedChangesSetTheModelAtOnceAndPansCancelThem)
+{
+    // The ease-out curve: ahead of linear time, flat at the end.
+    EXPECT_EQ(CanvasLayer::easeOut(0), 0);
+    EXPECT_NEAR(CanvasLayer::easeOut(0.25), 0.3781, 1e-3);
+    EXPECT_NEAR(CanvasLayer::easeOut(0.5), 0.6846, 1e-3);
+    EXPECT_NEAR(CanvasLayer::easeOut(0.75), 0.9065, 1e-3);
+    EXPECT_EQ(CanvasLayer::easeOut(1), 1);
+
+    auto view = shownCanvas(gradientPicture(1600, 1200));
+    const ViewTransform fitted = view->viewTransform();
+    QElapsedTimer clock;
+    clock.start();
+    wheel(*view, {200, 150}, 10);
+    const ViewTransform zoomed = view->viewTransform();
+    EXPECT_NEAR(zoomed.scale, 0.6, 1e-6); // the model holds the target at once
+    const ViewTransform shown = view->imageLayer()->presentationTransform();
+    if (clock.elapsed() < 50) {
+        EXPECT_TRUE(view->isAnimating());
+        EXPECT_GE(shown.scale, fitted.scale);
+        EXPECT_LT(shown.scale, zoomed.scale);
+    }
+    ASSERT_TRUE(testsupport::waitFor([&] { return !view->isAnimating(); }));
+    EXPECT_GE(clock.elapsed(), 95); // 0.1 s
+    EXPECT_EQ(view->imageLayer()->presentationTransform(), zoomed);
+    EXPECT_EQ(view->bluredLayer()->presentationTransform(), zoomed);
+
+    // A bounds correction eases over 0.2 s.
+    view->imageLayer()->setTransform({zoomed.scale, 5000, zoomed.ty});
+    view->bluredLayer()->setTransform({zoomed.scale, 5000, zoomed.ty});
+    clock.restart();
+    view->limitDrag();
+    EXPECT_FLOAT_EQ(float(view->viewTransform().tx), float(80 + zoomed.scale * 1600 / 2));
+    ASSERT_TRUE(testsupport::waitFor([&] { return !view->isAnimating(); }));
+    EXPECT_GE(clock.elapsed(), 195);
+
+    // A pan stops a running zoom where the model is.
+    clock.restart();
+    wheel(*view, {200, 150}, 10);
+    if (clock.elapsed() < 50) {
+        EXPECT_TRUE(view->isAnimating());
+    }
+    holdCtrl(*view, true);
+    mouse(*view, QEvent::MouseButtonPress, {400, 300});
+    EXPECT_FALSE(view->isAnimating());
+    EXPECT_EQ(view->imageLayer()->presentationTransform(), view->viewTransform());
+    mouse(*view, QEvent::MouseButtonRelease, {400, 300});
+    holdCtrl(*view, false);
+}
+
 TEST(Viewport, ResizeRefitsAFittedPicture)
 {
-    auto view = shownCanvas(gradientPicture(4000, 3000));
+    auto view = shownCanvas(gradientPicture(1600, 1200));
     view->resize(400, 600);
-    EXPECT_EQ(view->viewTransform(), Viewport::fit({400, 600}, {4000, 3000}));
+    EXPECT_EQ(view->viewTransform(), Viewport::fit({400, 600}, {1600, 1200}));
     EXPECT_FALSE(view->isAnimating());
 }
 
@@ -322,6 +439,19 @@ TEST(BrushCursor, SizeIsTheEvenDiameterPlusMargins)
         EXPECT_EQ(view->cursorSize(), c.side) << c.diameter;
         EXPECT_EQ(view->brushCursor().hotSpot(), QPoint(c.side / 2, c.side / 2));
     }
+    // A one-point white circle of the even diameter, 3 points in from the
+    // edges, with a soft black shadow on both sides of the line.
+    view->setBrushDiameter(21);
+    const QImage ring = view->brushCursor().pixmap().toImage().convertToFormat(QImage::Format_ARGB32);
+    ASSERT_EQ(ring.width(), 26);
+    const int row = 13;
+    EXPECT_EQ(ring.pixel(3, row), 0xffffffffu);
+    EXPECT_EQ(ring.pixel(22, row), 0xffffffffu);
+    for (int x : {1, 2, 4, 5, 20, 21, 23, 24}) {
+        EXPECT_GT(qAlpha(ring.pixel(x, row)), 0) << x;
+        EXPECT_EQ(qRed(ring.pixel(x, row)), 0) << x;
+    }
+    EXPECT_EQ(qAlpha(ring.pixel(13, row)), 0); // nothing in the middle below 42
     // From 42 on a cross marks the centre; 41 has none.
     auto centre = [&](float d) {
         view->setBrushDiameter(d);
@@ -343,7 +473,7 @@ TEST(BrushCursor, SizeIsTheEvenDiameterPlusMargins)
 
 TEST(BrushCursor, ChoiceFollowsTheModeTheModifiersAndThePointer)
 {
-    auto view = shownCanvas(gradientPicture(4000, 3000));
+    auto view = shownCanvas(gradientPicture(1600, 1200));
     using Kind = ZRImageCutView::CursorKind;
     QEvent outside(QEvent::Leave);
     QApplication::sendEvent(view.get(), &outside);
