@@ -71,7 +71,7 @@ build-tsan/build.ninja:
 test-tsan: deps build-tsan/build.ninja
 	cmake --build build-tsan -j $(JOBS)
 	$(call run_tests,build-tsan,-R '^(platform|imaging|canvas|kit)$$',\
-	  TSAN_OPTIONS="suppressions=$(CURDIR)/tests/tsan.supp second_deadlock_stack=1")
+	  TSAN_OPTIONS="ignore_noninstrumented_modules=1 suppressions=$(CURDIR)/tests/tsan.supp second_deadlock_stack=1")
 
 bench: build
 	QT_QPA_PLATFORM=offscreen ./build/veltrane-bench $(FILTER)
