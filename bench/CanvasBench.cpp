@@ -83,13 +83,16 @@ VELTRANE_BENCH(stamp_to_publish_2000)
     }
 }
 
-VELTRANE_BENCH(snapshot_write_2000)
+namespace {
+// A 2000 x 2000 canvas holding `count` soft strokes of 40 stamps each, every
+// stroke one history state.
+std::unique_ptr<ZRImageCutView> canvasWithSoftStrokes(int count, std::uint32_t seed)
 {
     auto view = loadedCanvas(2000, 2000);
     view->setBrushHardness(0.5f);
-    std::mt19937 rng(5);
+    std::mt19937 rng(seed);
     std::uniform_real_distribution<double> where(0, 1800);
-    for (int s = 0; s < 30; ++s) {
+    for (int s = 0; s < count; ++s) {
         const double x0 = where(rng), y0 = where(rng);
         for (int i = 0; i < 40; ++i)
             view->eventBuffer().append({x0 + i * 4, y0 + i * 3, 120, 120});
@@ -97,6 +100,13 @@ VELTRANE_BENCH(snapshot_write_2000)
         view->updateMap();
     }
     view->waitUntilIdle();
+    return view;
+}
+} // namespace
+
+VELTRANE_BENCH(snapshot_write_2000)
+{
+    auto view = canvasWithSoftStrokes(30, 5);
     for (int run = 0; run < 9; ++run) {
         QElapsedTimer timer;
         timer.start();
@@ -109,18 +119,7 @@ VELTRANE_BENCH(snapshot_write_2000)
 
 VELTRANE_BENCH(undo_2000)
 {
-    auto view = loadedCanvas(2000, 2000);
-    view->setBrushHardness(0.5f);
-    std::mt19937 rng(9);
-    std::uniform_real_distribution<double> where(0, 1800);
-    for (int s = 0; s < 12; ++s) {
-        const double x0 = where(rng), y0 = where(rng);
-        for (int i = 0; i < 40; ++i)
-            view->eventBuffer().append({x0 + i * 4, y0 + i * 3, 120, 120});
-        view->eventBuffer().append({0, 0, -1, -1});
-        view->updateMap();
-    }
-    view->waitUntilIdle();
+    auto view = canvasWithSoftStrokes(12, 9);
     for (int run = 0; run < 10; ++run) {
         QElapsedTimer timer;
         timer.start();
