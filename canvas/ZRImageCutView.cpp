@@ -11,6 +11,7 @@
 #include "imaging/ImageAction.h"
 #include "imaging/PngCodec.h"
 #include "platform/CachesFolder.h"
+#include "platform/HandOff.h"
 #include "platform/MainThread.h"
 #include "platform/NotificationCenter.h"
 #include "platform/ParallelFor.h"
@@ -368,7 +369,7 @@ void ZRImageCutView::buildLevels(const Picture& picture, const QImage& base)
     QPointer<ZRImageCutView> self(this);
     ++tasks->levels;
     const std::uint64_t generation = tasks->generation.load();
-    canvasPool().start([tasks, self, picture, base, generation] {
+    canvasPool().start(handOff([tasks, self, picture, base, generation] {
         if (tasks->generation.load() != generation) {
             --tasks->levels; // a newer picture, or no canvas any more
             return;
@@ -388,7 +389,7 @@ void ZRImageCutView::buildLevels(const Picture& picture, const QImage& base)
             self->update();
         });
         --tasks->levels;
-    });
+    }));
 }
 
 void ZRImageCutView::startBlurTask(const Picture& picture)
@@ -397,7 +398,7 @@ void ZRImageCutView::startBlurTask(const Picture& picture)
     QPointer<ZRImageCutView> self(this);
     ++tasks->blur;
     const std::uint64_t generation = tasks->generation.load();
-    canvasPool().start([tasks, self, picture, generation] {
+    canvasPool().start(handOff([tasks, self, picture, generation] {
         if (tasks->generation.load() != generation) {
             --tasks->blur; // a newer picture, or no canvas any more
             return;
@@ -428,7 +429,7 @@ void ZRImageCutView::startBlurTask(const Picture& picture)
             self->update();
         });
         --tasks->blur;
-    });
+    }));
 }
 
 void ZRImageCutView::resetMask()

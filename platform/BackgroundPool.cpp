@@ -1,12 +1,14 @@
 #include "platform/BackgroundPool.h"
 
+#include "platform/HandOff.h"
+
 #include <QThreadPool>
 
 namespace BackgroundPool {
 
 void run(std::function<void()> task)
 {
-    QThreadPool::globalInstance()->start(std::move(task));
+    QThreadPool::globalInstance()->start(handOff(std::move(task)));
 }
 
 void waitForDone()

@@ -1,5 +1,7 @@
 #include "platform/MainThread.h"
 
+#include "platform/HandOff.h"
+
 #include <QCoreApplication>
 #include <QMetaObject>
 #include <QThread>
@@ -21,7 +23,7 @@ void async(QObject* context, std::function<void()> fn)
 {
     if (!context)
         return;
-    QMetaObject::invokeMethod(context, std::move(fn), Qt::QueuedConnection);
+    QMetaObject::invokeMethod(context, handOff(std::move(fn)), Qt::QueuedConnection);
 }
 
 void sync(std::function<void()> fn)
@@ -33,7 +35,14 @@ void sync(std::function<void()> fn)
     auto* app = QCoreApplication::instance();
     if (!app)
         return;
-    QMetaObject::invokeMethod(app, std::move(fn), Qt::BlockingQueuedConnection);
+    // What the function wrote on the main thread is ordered before our return.
+    auto done = std::make_shared<std::atomic<bool>>(false);
+    QMetaObject::invokeMethod(app, handOff([fn = std::move(fn), done] {
+                                  fn();
+                                  done->store(true, std::memory_order_release);
+                              }),
+                              Qt::BlockingQueuedConnection);
+    (void)done->load(std::memory_order_acquire);
 }
 
 void flush()
