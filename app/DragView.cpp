@@ -3,7 +3,7 @@
 #include "app/DragViewDelegate.h"
 #include "platform/CachesFolder.h"
 #include "platform/SystemLog.h"
-#include "ui/AspectFit.h"
+#include "ui/FitInBox.h"
 #include "ui/BezierPathUtilities.h"
 #include "ui/Tessaline.h"
 

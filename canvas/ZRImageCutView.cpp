@@ -18,7 +18,7 @@
 #include "platform/Resources.h"
 #include "platform/SerialQueue.h"
 #include "platform/SystemLog.h"
-#include "ui/AspectFit.h"
+#include "ui/FitInBox.h"
 
 #include <QApplication>
 #include <QDir>

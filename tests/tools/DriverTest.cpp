@@ -181,69 +181,6 @@ TEST(Driver, ACtrlPanMovesThePictureAndRecordsNoHistory)
     EXPECT_EQ(s[4]["historyLength"].toInt(), 1);
 }
 
-TEST(Driver, WheelZoomsAboutThePointerAndZoomingOutReturnsToFit)
-{
-    const QString picture = pictureFile(1600, 1200);
-    const DriveRun run = drive(QStringLiteral("open %1\nwait\nwheel 200 150 5\nstate\n"
-                                         "wheel 200 150 20\nwheel 200 150 20\nwait\nstate\n"
-                                         "wheel 200 150 -20\nwheel 200 150 -20\nwheel 200 150 -20\n"
-                                         "wheel 200 150 -20\nwait\nstate\n")
-                              .arg(picture));
-    ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
-    const auto s = states(run);
-    ASSERT_EQ(s.size(), 3u);
-    EXPECT_FALSE(s[0]["imageFit"].toBool());
-    EXPECT_NEAR(s[0]["scale"].toDouble(), 0.55, 1e-6);
-    // The picture point under the pointer (200, 150 from the top: 200, 450 y up)
-    // stays under it: from the centre 400, 300 at scale 0.5 it is (-400, 300)
-    // picture points away.
-    EXPECT_NEAR(s[0]["tx"].toDouble(), 200 + 400 * 0.55, 1e-3);
-    EXPECT_NEAR(s[0]["ty"].toDouble(), 450 - 300 * 0.55, 1e-3);
-    EXPECT_NEAR(s[1]["scale"].toDouble(), 0.5 * 1.1 * 1.3 * 1.3, 1e-6);
-    EXPECT_TRUE(s[2]["imageFit"].toBool());
-    EXPECT_EQ(s[2]["scale"].toDouble(), 0.5);
-    EXPECT_EQ(s[2]["tx"].toDouble(), 400);
-    EXPECT_EQ(s[2]["ty"].toDouble(), 300);
-}
-
-TEST(Driver, AltWheelResizesTheBrushAndKeysInvertTheIntensity)
-{
-    const QString picture = pictureFile(400, 300);
-    const DriveRun run = drive(QStringLiteral("open %1\nwait\nenter 10 10\nintensity 0.25\n"
-                                         "hold alt\nwheel 400 300 3\nstate\nwheel 400 300 -100\n"
-                                         "key alt+i\nlet alt\nstate\nkey ctrl+i\nkey i\nstate\n")
-                              .arg(picture));
-    ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
-    const auto s = states(run);
-    ASSERT_EQ(s.size(), 3u);
-    EXPECT_EQ(s[0]["brushDiameter"].toDouble(), 23);
-    EXPECT_EQ(s[0]["cursorSize"].toInt(), 28); // 22 + 2 * 3
-    EXPECT_EQ(s[0]["scale"].toDouble(), 2);
-    EXPECT_TRUE(s[0]["imageFit"].toBool());
-    EXPECT_EQ(s[1]["brushDiameter"].toDouble(), 10);
-    EXPECT_EQ(s[1]["brushAlphaValue"].toDouble(), 0.75);
-    EXPECT_EQ(s[2]["brushAlphaValue"].toDouble(), 0.25); // plain I does nothing
-}
-
-TEST(Driver, CursorFollowsPointerModeAndModifiers)
-{
-    const QString picture = pictureFile(400, 300);
-    const DriveRun run = drive(QStringLiteral("state\nopen %1\nleave\nstate\nenter 10 10\nstate\n"
-                                         "dragmode 1\nhold shift\nstate\nhold ctrl\nstate\n"
-                                         "let ctrl\ndiameter 42\ndragmode 0\nlet shift\nstate\n"
-                                         "leave\nstate\n")
-                              .arg(picture));
-    ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
-    const auto s = states(run);
-    ASSERT_EQ(s.size(), 7u);
-    const char* expected[] = {"arrow", "arrow", "brush", "openhand", "brush", "brush", "arrow"};
-    for (int i = 0; i < 7; ++i)
-        EXPECT_EQ(s[i]["cursor"].toString(), QLatin1String(expected[i])) << i;
-    EXPECT_EQ(s[0]["maskWidth"].toInt(), 0); // no picture yet
-    EXPECT_EQ(s[2]["cursorSize"].toInt(), 26);
-    EXPECT_EQ(s[5]["cursorSize"].toInt(), 48);
-}
-
 TEST(Driver, UnknownCommandsAndBadArgumentsStopWithStatusTwo)
 {
     struct Case {

@@ -1,5 +1,5 @@
 #include "ui/Tessaline.h"
-#include "ui/AspectFit.h"
+#include "ui/FitInBox.h"
 #include "ui/BezierPathUtilities.h"
 
 #include <gtest/gtest.h>

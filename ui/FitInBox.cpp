@@ -1,4 +1,4 @@
-#include "ui/AspectFit.h"
+#include "ui/FitInBox.h"
 
 QSizeF AspectFitSize(QSizeF size, QSizeF box)
 {
