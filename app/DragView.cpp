@@ -8,11 +8,13 @@
 #include "ui/Tessaline.h"
 
 #include <QBuffer>
+#include <QDateTime>
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDragLeaveEvent>
 #include <QDragMoveEvent>
 #include <QDropEvent>
+#include <QFileInfo>
 #include <QFontDatabase>
 #include <QFontMetricsF>
 #include <QImage>
@@ -28,17 +30,11 @@ namespace {
 // The grey of every text the drop zone draws.
 const QColor textGrey = QColor::fromRgbF(0.4f, 0.4f, 0.4f, 1.0f);
 
-// Dropped picture data is kept beside the undo history, in a folder of its own.
-QString dropFolder()
-{
-    return CachesFolder::path() + QStringLiteral("/Pelmora/drops");
-}
-
 // Writes the bytes into a new file of a unique name in the drop folder and
 // returns its path, or an empty string after logging why it could not.
 QString writeDroppedBytes(const QByteArray& bytes, const QString& suffix)
 {
-    const QString folder = dropFolder();
+    const QString folder = DragView::dropFolder();
     if (!QDir().mkpath(folder)) {
         SystemLog::log(
             QStringLiteral("Could not create the folder %1 for a dropped picture").arg(folder));
@@ -128,6 +124,28 @@ DragView::DragView(QWidget* parent)
       m_strDescription(QStringLiteral(""))
 {
     setAcceptDrops(true);
+}
+
+// Dropped picture data is kept beside the undo history, in a folder of its own.
+QString DragView::dropFolder()
+{
+    return CachesFolder::path() + QStringLiteral("/Pelmora/drops");
+}
+
+bool DragView::isDroppedData(const QString& path)
+{
+    const QFileInfo file(path);
+    return file.isFile() && file.absoluteDir() == QDir(dropFolder());
+}
+
+void DragView::removeLeftoverDrops()
+{
+    const QDateTime before = QDateTime::currentDateTimeUtc().addSecs(-60);
+    const QDir folder(dropFolder());
+    for (const QFileInfo& file : folder.entryInfoList(QDir::Files | QDir::Hidden)) {
+        if (file.lastModified().toUTC() < before && !QFile::remove(file.absoluteFilePath()))
+            SystemLog::log(QStringLiteral("Could not remove the old drop %1").arg(file.absoluteFilePath()));
+    }
 }
 
 void DragView::setHideAll(bool hide)

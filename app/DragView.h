@@ -97,6 +97,16 @@ public:
     QString strInfoText() const { return m_strInfoText; }
     void setStrInfoText(const QString& infoText);
 
+    // The folder that dropped picture data is written into. Files there are
+    // ours alone: the reader removes each once its picture is taken or refused.
+    static QString dropFolder();
+    // Whether `path` is a file of the drop folder (and so ours to remove).
+    static bool isDroppedData(const QString& path);
+    // Removes what earlier runs left in the drop folder: files older than a
+    // minute, so that a drop another running editor is still reading stays.
+    // Touches the disk: call it off the main thread.
+    static void removeLeftoverDrops();
+
     // True while a drag is over the view (the border shows highlightedColor).
     bool isHighlighted() const { return m_mouseIn; }
 

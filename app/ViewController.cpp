@@ -10,6 +10,7 @@
 #include "ui_ViewController.h"
 
 #include <QDesktopServices>
+#include <QDragEnterEvent>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -82,6 +83,49 @@ void ViewController::viewDidLoad()
 {
     m_ui->viCut->setHidden(true);
     m_ui->viDrag->setDelegate(this);
+    // The canvas lies over the drop zone once a picture is shown: it passes
+    // drags on, so that a later drop replaces the picture.
+    m_ui->viCut->setAcceptDrops(true);
+    m_ui->viCut->installEventFilter(this);
+    BackgroundPool::run([] { DragView::removeLeftoverDrops(); });
+}
+
+bool ViewController::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched != m_ui->viCut)
+        return QWidget::eventFilter(watched, event);
+    DragView* zone = m_ui->viDrag;
+    switch (event->type()) {
+    case QEvent::DragEnter:
+    case QEvent::DragMove:
+    case QEvent::Drop: {
+        auto* drop = static_cast<QDropEvent*>(event);
+        const QPointF at = zone->mapFromGlobal(m_ui->viCut->mapToGlobal(drop->position()));
+        std::unique_ptr<QDropEvent> passed;
+        if (event->type() == QEvent::DragEnter)
+            passed = std::make_unique<QDragEnterEvent>(at.toPoint(), drop->possibleActions(), drop->mimeData(),
+                                                       drop->buttons(), drop->modifiers());
+        else if (event->type() == QEvent::DragMove)
+            passed = std::make_unique<QDragMoveEvent>(at.toPoint(), drop->possibleActions(), drop->mimeData(),
+                                                      drop->buttons(), drop->modifiers());
+        else
+            passed = std::make_unique<QDropEvent>(at, drop->possibleActions(), drop->mimeData(),
+                                                  drop->buttons(), drop->modifiers());
+        // Straight to the drop zone: Qt hands a drag's later events to the
+        // widget that took its entry, which is the canvas.
+        static_cast<QObject*>(zone)->event(passed.get());
+        drop->setDropAction(passed->dropAction());
+        drop->setAccepted(passed->isAccepted());
+        return true;
+    }
+    case QEvent::DragLeave: {
+        QDragLeaveEvent leave;
+        static_cast<QObject*>(zone)->event(&leave);
+        return true;
+    }
+    default:
+        return QWidget::eventFilter(watched, event);
+    }
 }
 
 void ViewController::showEvent(QShowEvent* event)
@@ -189,20 +233,40 @@ void ViewController::openPicture()
         MainThread::sync([this] { openPicture(); });
         return;
     }
-    auto* dialog = new QFileDialog(window(), tr("Open a picture"),
-                                   QStandardPaths::writableLocation(QStandardPaths::PicturesLocation));
+    // One dialog at a time; a second Open brings the first one forward.
+    if (m_openDialog) {
+        m_openDialog->raise();
+        m_openDialog->activateWindow();
+        return;
+    }
+    // A folder that does not exist would be taken as the name of the file to
+    // open: start where the user keeps pictures, else at home.
+    QString directory = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
+    if (directory.isEmpty() || !QFileInfo(directory).isDir())
+        directory = QDir::homePath();
+    auto* dialog = new QFileDialog(window(), tr("Open a picture"), directory);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->setFileMode(QFileDialog::ExistingFile);
     dialog->setAcceptMode(QFileDialog::AcceptOpen);
-    QStringList patterns;
-    for (const char* type : {"png", "tiff", "jpg", "gif", "jpeg"})
-        patterns << QStringLiteral("*.%1").arg(QLatin1String(type))
-                 << QStringLiteral("*.%1").arg(QLatin1String(type).toString().toUpper());
-    dialog->setNameFilter(tr("Pictures (%1)").arg(patterns.join(QLatin1Char(' '))));
+    dialog->setNameFilter(tr("Pictures (%1)").arg(openPatterns().join(QLatin1Char(' '))));
     connect(dialog, &QFileDialog::accepted, this, [this, dialog] {
         draggingFilesComplete(dialog->selectedUrls(), false);
     });
-    dialog->open(); // not modal: the method returns at once
+    // The window stays usable while the dialog is open.
+    dialog->setWindowModality(Qt::NonModal);
+    m_openDialog = dialog;
+    dialog->show();
+}
+
+QStringList ViewController::openPatterns()
+{
+    // "tiff" covers the short ".tif" too, in either case.
+    QStringList patterns;
+    for (const char* type : {"png", "tiff", "tif", "jpg", "gif", "jpeg"}) {
+        const QString suffix = QLatin1String(type);
+        patterns << QStringLiteral("*.") + suffix << QStringLiteral("*.") + suffix.toUpper();
+    }
+    return patterns;
 }
 
 void ViewController::draggingFilesComplete(const QList<QUrl>& urls, bool needsWait)
@@ -211,44 +275,75 @@ void ViewController::draggingFilesComplete(const QList<QUrl>& urls, bool needsWa
     for (const QUrl& url : urls)
         if (url.isLocalFile())
             paths << url.toLocalFile();
-    const int generation = ++m_intakeGeneration;
+    // A drop that carries nothing to read changes nothing, not even a picture
+    // that is still loading.
     if (paths.isEmpty()) {
         emit intakeFinished(false);
         return;
     }
     // Reading and redrawing a large photograph takes a few hundred
     // milliseconds (more with retries for files still being written): off the
-    // main thread, and only the newest intake is taken.
-    ++m_loadsInFlight;
+    // main thread.
+    const int generation = ++m_intakeGeneration;
+    m_loadsInFlight.insert(generation);
     showStatus(tr("Opening %1…").arg(QFileInfo(paths.first()).fileName()));
     QPointer<ViewController> self(this);
     BackgroundPool::run([self, paths, needsWait, generation] {
-        Picture picture;
-        QString failed;
+        Intake intake;
+        intake.generation = generation;
         for (const QString& path : paths) {
-            picture = ImageAction::imageFromURL(path, needsWait);
-            if (picture)
+            const Picture picture = ImageAction::imageFromURL(path, needsWait);
+            if (picture) {
+                intake.picture = ImageAction::resize(picture, picture.size());
+                intake.name = QFileInfo(path).fileName();
                 break;
-            if (failed.isEmpty())
-                failed = QFileInfo(path).fileName();
-        }
-        const Picture redrawn = picture ? ImageAction::resize(picture, picture.size()) : Picture();
-        MainThread::async([self, redrawn, generation, failed] {
-            if (!self)
-                return;
-            --self->m_loadsInFlight;
-            if (generation != self->m_intakeGeneration)
-                return; // a newer drop or open replaced this one
-            if (redrawn.isValid()) {
-                self->takePicture(redrawn);
-                self->showStatus(QString());
-                emit self->intakeFinished(true);
-            } else {
-                self->showStatus(tr("%1 is not a picture Veltrane can open.").arg(failed));
-                emit self->intakeFinished(false);
             }
+            if (intake.failedName.isEmpty()) {
+                intake.failedName = QFileInfo(path).fileName();
+                intake.reason = ImageAction::lastLoadError();
+            }
+        }
+        // Our own copies of dropped picture data have served once read or refused.
+        if (needsWait)
+            for (const QString& path : paths)
+                if (DragView::isDroppedData(path))
+                    QFile::remove(path);
+        MainThread::async([self, intake] {
+            if (self)
+                self->finishIntake(intake);
         });
     });
+}
+
+void ViewController::finishIntake(const Intake& intake)
+{
+    m_loadsInFlight.erase(intake.generation);
+    const bool loaded = intake.picture.isValid();
+    if (loaded) {
+        // Kept until no newer intake is still loading: only the newest
+        // picture is shown, and a newer intake that fails changes nothing.
+        if (intake.generation > m_shownGeneration && intake.generation > m_waiting.generation)
+            m_waiting = intake;
+    } else if (intake.generation > m_shownGeneration) {
+        const QString name = intake.failedName;
+        showStatus(intake.reason.isEmpty()
+                       ? tr("%1 is not a picture Veltrane can open.").arg(name)
+                       : tr("%1 could not be opened: %2").arg(name, intake.reason),
+                   15000);
+    }
+    const bool newerLoading =
+        !m_loadsInFlight.empty() && *m_loadsInFlight.rbegin() > m_waiting.generation;
+    if (m_waiting.picture.isValid() && !newerLoading) {
+        const Intake shown = std::exchange(m_waiting, Intake{});
+        m_shownGeneration = shown.generation;
+        takePicture(shown.picture);
+        if (!shown.warning.isEmpty())
+            showStatus(tr("%1 is damaged: %2").arg(shown.name, shown.warning), 15000);
+        else if (shown.generation == m_intakeGeneration)
+            showStatus(QString()); // a newer failure's reason stays up
+
+    }
+    emit intakeFinished(loaded);
 }
 
 void ViewController::takePicture(const Picture& picture)
@@ -353,14 +448,14 @@ void ViewController::finishSave(const QString& path, const QString& error)
     emit saveFinished(path, error);
 }
 
-void ViewController::showStatus(const QString& text)
+void ViewController::showStatus(const QString& text, int milliseconds)
 {
     if (!m_statusBar)
         return;
     if (text.isEmpty())
         m_statusBar->clearMessage();
     else
-        m_statusBar->showMessage(text, 6000);
+        m_statusBar->showMessage(text, milliseconds);
 }
 
 // ---------------------------------------------------------------- more apps

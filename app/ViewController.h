@@ -11,8 +11,10 @@
 #include <QWidget>
 
 #include <memory>
+#include <set>
 
 class DragView;
+class QFileDialog;
 class QLabel;
 class QPushButton;
 class QSlider;
@@ -59,7 +61,9 @@ public:
     // True while a save is being encoded and written.
     bool isSaving() const { return m_savesInFlight > 0; }
     // True while a picture is being read.
-    bool isLoading() const { return m_loadsInFlight > 0; }
+    bool isLoading() const { return !m_loadsInFlight.empty(); }
+    // The open dialog's file patterns.
+    static QStringList openPatterns();
 
     // DragViewDelegate
     void draggingFilesComplete(const QList<QUrl>& urls, bool needsWait) override;
@@ -87,23 +91,38 @@ signals:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // What one intake read, off the main thread.
+    struct Intake {
+        int generation = 0;
+        Picture picture;
+        QString name;    // the file the picture came from
+        QString warning; // the reader's warning for a damaged file it still read
+        QString failedName;
+        QString reason; // why the first file that failed was refused
+    };
+
+    void finishIntake(const Intake& intake);
     void viewDidLoad();
     void viewWillAppear();
     void viewDidAppear();
     void takePicture(const Picture& picture);
     void writeResult(const Picture& result, const QString& path);
     void finishSave(const QString& path, const QString& error);
-    void showStatus(const QString& text);
+    void showStatus(const QString& text, int milliseconds = 6000);
     void updateValueLabels();
 
     std::unique_ptr<Ui::ViewControllerForm> m_ui;
     QPointer<QStatusBar> m_statusBar;
     QString m_saveDirectory;
     QString m_savePathForTesting;
+    QPointer<QFileDialog> m_openDialog;
     int m_intakeGeneration = 0;
-    int m_loadsInFlight = 0;
+    int m_shownGeneration = 0;
+    std::set<int> m_loadsInFlight;
+    Intake m_waiting; // the newest picture read while a newer intake still loads
     int m_savesInFlight = 0;
     bool m_appeared = false;
 };

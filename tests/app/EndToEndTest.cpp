@@ -153,6 +153,33 @@ TEST(EndToEnd, PaintAStrokeAndSaveThroughTheDialog)
     EXPECT_EQ(qAlpha(saved.pixel(795, 595)), 255);
     EXPECT_EQ(qRed(saved.pixel(795, 595)), qRed(picture.pixel(795, 595)));
 
+    // A second picture dragged from another program's window onto the
+    // canvas replaces the first: the canvas covers the drop zone by now.
+    QImage second(640, 480, QImage::Format_RGB32);
+    second.fill(qRgb(30, 160, 90));
+    const QString secondPath = home + "/second.png";
+    ASSERT_TRUE(second.save(secondPath));
+    QProcess source;
+    source.setProcessEnvironment(env);
+    source.start(QStringLiteral(VELTRANE_BUILD_DIR "/veltrane-dragsource"), {secondPath});
+    ASSERT_TRUE(source.waitForStarted(5000));
+    QString sources;
+    ASSERT_TRUE(xdotool(xvfb.name(), {"search", "--sync", "--name", "Veltrane drag source"}, &sources));
+    const QString sourceWindow = sources.split('\n', Qt::SkipEmptyParts).value(0);
+    ASSERT_TRUE(xdotool(xvfb.name(), {"windowmove", "--sync", sourceWindow, "1100", "620"}));
+    QThread::msleep(300);
+    QStringList drag = {"mousemove", "1160", "680", "mousedown", "1"};
+    for (int step = 1; step <= 12; ++step)
+        drag << "mousemove" << QString::number(1160 - step * 60) << QString::number(680 - step * 20)
+             << "sleep" << "0.05";
+    drag << "sleep" << "0.3" << "mouseup" << "1";
+    ASSERT_TRUE(xdotool(xvfb.name(), drag));
+    const bool replaced = testsupport::waitFor([&] { return readLog().contains("opened 640 480"); },
+                                               std::chrono::seconds(20));
+    source.kill();
+    source.waitForFinished();
+    ASSERT_TRUE(replaced) << log.toStdString();
+
     // Without a window manager nothing hands the focus back after the dialog.
     xdotool(xvfb.name(), {"windowfocus", "--sync", window});
     xdotool(xvfb.name(), {"key", "ctrl+q"});

@@ -4,11 +4,19 @@
 #include "app/ViewController.h"
 #include "app/WindowController.h"
 #include "canvas/ZRImageCutView.h"
+#include "imaging/ImageAction.h"
 
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QDragEnterEvent>
 #include <QFile>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QMimeData>
+#include <QStatusBar>
 #include <QLabel>
 #include <QPushButton>
 #include <QSlider>
@@ -244,4 +252,133 @@ TEST(ViewController, AFailedSaveIsReportedAndLeavesTheOldFileIntact)
     EXPECT_FALSE(error.isEmpty());
     ASSERT_TRUE(old.open(QIODevice::ReadOnly));
     EXPECT_EQ(old.readAll(), QByteArray("the user's earlier save"));
+}
+
+TEST(ViewController, ALaterDropOnTheShownCanvasReplacesThePicture)
+{
+    const QString dir = tempDir();
+    Shell shell;
+    ViewController* c = shell.controller;
+    ASSERT_TRUE(shell.load({QUrl::fromLocalFile(pictureFile(dir, "first.png", {320, 240}))}));
+
+    // Found as the window system finds it: the widget under the point, then
+    // the first one up its parents that takes drops.
+    const QPoint inWindow = c->viCut()->mapTo(&shell.window, c->viCut()->rect().center());
+    QWidget* target = shell.window.childAt(inWindow);
+    while (target && !target->acceptDrops())
+        target = target->parentWidget();
+    ASSERT_NE(target, nullptr);
+    const QPoint at = target->mapFrom(&shell.window, inWindow);
+
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(pictureFile(dir, "second.png", {100, 80}))});
+    QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &enter);
+    ASSERT_TRUE(enter.isAccepted());
+    bool done = false;
+    QObject::connect(c, &ViewController::intakeFinished, [&] { done = true; });
+    QDropEvent drop(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &drop);
+    EXPECT_TRUE(drop.isAccepted());
+    ASSERT_TRUE(waitFor([&] { return done; }));
+    c->viCut()->waitUntilIdle();
+    EXPECT_EQ(c->viCut()->image().size(), QSizeF(100, 80));
+}
+
+TEST(ViewController, AnIntakeThatLoadsNothingKeepsThePictureStillLoadingAndSaysWhy)
+{
+    const QString dir = tempDir();
+    Shell shell;
+    ViewController* c = shell.controller;
+    QFile text(dir + "/notes.txt");
+    ASSERT_TRUE(text.open(QIODevice::WriteOnly));
+    text.write("not a picture at all");
+    text.close();
+    ImageAction::imageFromURL(dir + "/notes.txt");
+    const QString reason = ImageAction::lastLoadError();
+    ASSERT_FALSE(reason.isEmpty());
+
+    // Both intakes are under way before either result comes back.
+    c->draggingFilesComplete({QUrl::fromLocalFile(pictureFile(dir, "photo.png", {640, 480}))}, false);
+    c->draggingFilesComplete({QUrl::fromLocalFile(dir + "/notes.txt")}, false);
+    c->draggingFilesComplete({}, false);
+    ASSERT_TRUE(waitFor([&] { return !c->isLoading(); }));
+    c->viCut()->waitUntilIdle();
+    EXPECT_EQ(c->viCut()->image().size(), QSizeF(640, 480));
+    EXPECT_TRUE(shell.window.statusBar()->currentMessage().contains(reason))
+        << shell.window.statusBar()->currentMessage().toStdString();
+
+    // The newest of two good pictures wins, whichever is read first.
+    c->draggingFilesComplete({QUrl::fromLocalFile(pictureFile(dir, "big.png", {900, 700}))}, false);
+    c->draggingFilesComplete({QUrl::fromLocalFile(pictureFile(dir, "small.png", {50, 40}))}, false);
+    ASSERT_TRUE(waitFor([&] { return !c->isLoading(); }));
+    c->viCut()->waitUntilIdle();
+    EXPECT_EQ(c->viCut()->image().size(), QSizeF(50, 40));
+}
+
+TEST(ViewController, DroppedPictureDataIsRemovedOnceReadAndLeftoversAtStart)
+{
+    const QString dir = tempDir();
+    Shell shell;
+    ViewController* c = shell.controller;
+    ASSERT_TRUE(QDir().mkpath(DragView::dropFolder()));
+    const QString good = DragView::dropFolder() + "/drop-good.png";
+    ASSERT_TRUE(QFile::copy(pictureFile(dir, "p.png", {60, 40}), good));
+    const QString bad = DragView::dropFolder() + "/drop-bad.png";
+    QFile broken(bad);
+    ASSERT_TRUE(broken.open(QIODevice::WriteOnly));
+    broken.write("\x89PNG broken");
+    broken.close();
+    const QString users = pictureFile(dir, "users.png", {30, 20});
+
+    for (const QString& path : {good, bad, users}) {
+        bool done = false;
+        auto connection = QObject::connect(c, &ViewController::intakeFinished, [&] { done = true; });
+        c->draggingFilesComplete({QUrl::fromLocalFile(path)}, true);
+        ASSERT_TRUE(waitFor([&] { return done; }, std::chrono::seconds(10)));
+        QObject::disconnect(connection);
+    }
+    EXPECT_FALSE(QFile::exists(good));
+    EXPECT_FALSE(QFile::exists(bad));
+    EXPECT_TRUE(QFile::exists(users)) << "only our own copies are removed";
+
+    // What a crash left behind goes; a drop another editor is reading stays.
+    const QString old = DragView::dropFolder() + "/drop-old.png";
+    const QString fresh = DragView::dropFolder() + "/drop-fresh.png";
+    for (const QString& path : {old, fresh}) {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("x");
+    }
+    QFile oldFile(old);
+    ASSERT_TRUE(oldFile.open(QIODevice::ReadWrite));
+    ASSERT_TRUE(oldFile.setFileTime(QDateTime::currentDateTime().addSecs(-3600),
+                                    QFileDevice::FileModificationTime));
+    oldFile.close();
+    DragView::removeLeftoverDrops();
+    EXPECT_FALSE(QFile::exists(old));
+    EXPECT_TRUE(QFile::exists(fresh));
+}
+
+TEST(ViewController, OpenDialogLeavesTheWindowUsableAndStartsInAFolderThatExists)
+{
+    const QString home = tempDir();
+    const QByteArray savedHome = qgetenv("HOME");
+    qputenv("HOME", home.toUtf8()); // no Pictures folder in it
+    Shell shell;
+    shell.controller->openPicture();
+    shell.controller->openPicture(); // brings the same dialog forward
+    const auto dialogs = shell.window.findChildren<QFileDialog*>();
+    qputenv("HOME", savedHome);
+    ASSERT_EQ(dialogs.size(), 1);
+    QFileDialog* dialog = dialogs.first();
+    EXPECT_EQ(dialog->windowModality(), Qt::NonModal);
+    EXPECT_EQ(QDir(dialog->directory()).canonicalPath(), QDir(home).canonicalPath());
+    auto* name = dialog->findChild<QLineEdit*>("fileNameEdit");
+    ASSERT_NE(name, nullptr);
+    EXPECT_EQ(name->text(), "");
+    const QString filter = dialog->nameFilters().join(' ');
+    for (const char* pattern : {"*.tif", "*.TIF", "*.tiff", "*.jpeg", "*.PNG"})
+        EXPECT_TRUE(filter.contains(QLatin1String(pattern))) << pattern;
+    dialog->close();
 }
