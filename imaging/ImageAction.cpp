@@ -190,7 +190,7 @@ QByteArray compressedPNGData(const Picture& picture)
 {
     if (!picture.isValid())
         return {};
-    return PngCodec::encode(picture.bestRepresentation());
+    return PngCodec::encode(picture.bestRepresentation(), PngCodec::Channels::AlwaysRgba);
 }
 
 QByteArray compressedJPEGData(const Picture& picture, float factor)

@@ -28,7 +28,9 @@ Picture cropToFill(const Picture& picture, QSizeF size);
 // A mirrored copy: left to right when `horizontal`, else top to bottom.
 Picture flipHorisontal(const Picture& picture, bool horizontal);
 
-// The picture as a PNG file (alpha kept, full pixel size), or nothing.
+// The picture as a PNG file with an alpha channel (colour type 6, even where
+// every pixel is opaque: programs that take the file expect the channel), at
+// full pixel size; or nothing.
 QByteArray compressedPNGData(const Picture& picture);
 
 // The picture as a JPEG file with the quality factor 0..1, or nothing.

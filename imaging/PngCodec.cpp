@@ -116,6 +116,18 @@ void straightRow(const quint32* in, uchar* out, int width)
     }
 }
 
+// Opaque 0x..RRGGBB words to R, G, B, 255 bytes.
+void opaqueRgbaRow(const quint32* in, uchar* out, int width)
+{
+    for (int x = 0; x < width; ++x) {
+        const quint32 p = in[x];
+        out[4 * x] = uchar(p >> 16);
+        out[4 * x + 1] = uchar(p >> 8);
+        out[4 * x + 2] = uchar(p);
+        out[4 * x + 3] = 255;
+    }
+}
+
 // Opaque 0x..RRGGBB words to R, G, B bytes.
 void rgbRow(const quint32* in, uchar* out, int width)
 {
@@ -481,7 +493,7 @@ bool hasSignature(const QByteArray& data)
     return data.size() >= 8 && std::memcmp(data.constData(), kSignature, 8) == 0;
 }
 
-QByteArray encode(const QImage& source)
+QByteArray encode(const QImage& source, Channels channels)
 {
     if (source.isNull())
         return {};
@@ -503,11 +515,15 @@ QByteArray encode(const QImage& source)
     job.level = 4;
     job.maxChain = 8;
     const int width = job.width;
-    if (isOpaque(image)) {
+    if (channels == Channels::RgbWhenOpaque && isOpaque(image)) {
         job.colourType = kColourRgb;
         job.bytesPerPixel = 3;
         job.rawRow = [&image, width](int y, uchar* out) {
             rgbRow(reinterpret_cast<const quint32*>(image.constScanLine(y)), out, width);
+        };
+    } else if (image.format() == QImage::Format_RGB32) {
+        job.rawRow = [&image, width](int y, uchar* out) {
+            opaqueRgbaRow(reinterpret_cast<const quint32*>(image.constScanLine(y)), out, width);
         };
     } else if (image.format() == QImage::Format_ARGB32_Premultiplied) {
         job.rawRow = [&image, width](int y, uchar* out) {

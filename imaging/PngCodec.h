@@ -7,10 +7,13 @@
 // Our own PNG encoder and decoder, far faster than Qt's for large pictures.
 namespace PngCodec {
 
-// A full-size RGBA (or RGB when opaque) PNG of the image, alpha kept, with a
-// file no more than a tenth larger than zlib level 6 with adaptive filtering.
-// Uses every core for large images. Empty on failure.
-QByteArray encode(const QImage& image);
+// Whether an opaque image is written without its alpha channel.
+enum class Channels { RgbWhenOpaque, AlwaysRgba };
+
+// A full-size RGBA (or RGB when opaque, if `channels` allows) PNG of the
+// image, alpha kept, with a file no more than a tenth larger than zlib level 6
+// with adaptive filtering. Uses every core for large images. Empty on failure.
+QByteArray encode(const QImage& image, Channels channels = Channels::RgbWhenOpaque);
 
 // A grey-plus-alpha PNG with grey 0 and `alpha` (width x height bytes, rows
 // `stride` bytes apart, top row first) in the alpha channel. Written for

@@ -72,14 +72,18 @@ TEST(PngCodec, EveryPremultipliedValueComesBackUnchanged)
     EXPECT_EQ(PngCodec::decode(PngCodec::encode(image)), image);
 }
 
-TEST(PngCodec, OpaquePicturesAreWrittenAsRgb)
+TEST(PngCodec, OpaquePicturesAreWrittenAsRgbButSavedCutOutsAlwaysCarryAlpha)
 {
     const QImage image = coordinateImage(300, 200);
 
-    const QByteArray png = ImageAction::compressedPNGData(Picture::fromImage(image));
+    const QByteArray plain = PngCodec::encode(image);
+    const QByteArray saved =
+        ImageAction::compressedPNGData(Picture::fromImage(image.convertToFormat(QImage::Format_RGB32)));
 
-    EXPECT_EQ(colourTypeOf(png), 2);
-    EXPECT_EQ(readWithQt(png), image);
+    EXPECT_EQ(colourTypeOf(plain), 2);
+    EXPECT_EQ(readWithQt(plain), image);
+    EXPECT_EQ(colourTypeOf(saved), 6);
+    EXPECT_EQ(readWithQt(saved).convertToFormat(image.format()), image);
 }
 
 TEST(PngCodec, OtherFormatsAreConverted)
