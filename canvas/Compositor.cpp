@@ -34,6 +34,30 @@ inline std::uint32_t over(std::uint32_t src, std::uint32_t dst)
     return src + byteMul(dst, 255 - alpha);
 }
 
+// x / 255, rounded to nearest, for x up to 255 * 255.
+inline std::uint32_t div255(std::uint32_t x)
+{
+    x += 128;
+    return (x + (x >> 8)) >> 8;
+}
+
+// Straight 0xAARRGGBB to premultiplied, and back.
+inline std::uint32_t premultiply(std::uint32_t p)
+{
+    const std::uint32_t a = p >> 24;
+    return a == 255 ? p : (byteMul(p | 0xff000000u, a) & 0x00ffffffu) | (a << 24);
+}
+
+inline std::uint32_t unpremultiply(std::uint32_t p)
+{
+    const std::uint32_t a = p >> 24;
+    if (a == 255 || a == 0)
+        return a ? p : 0;
+    auto channel = [a](std::uint32_t c) { return std::min<std::uint32_t>(255, (c * 255 + a / 2) / a); };
+    return (a << 24) | (channel((p >> 16) & 0xff) << 16) | (channel((p >> 8) & 0xff) << 8) |
+           channel(p & 0xff);
+}
+
 struct Sampling {
     // Per column of the area (only those inside the picture are filled).
     std::vector<int> pictureX, blurX, maskX, maskWeight;
@@ -165,8 +189,14 @@ QImage result(const QImage& picture, const QImage& blur, const QImage& mask, QSi
 {
     if (size.isEmpty() || picture.isNull())
         return {};
-    QImage out(size, QImage::Format_ARGB32_Premultiplied);
-    if (out.isNull())
+    // Straight colour in and out: a premultiplied source can only give back
+    // what it kept, and only an opaque one keeps everything.
+    QImage source = picture;
+    if (source.format() != QImage::Format_ARGB32 && source.format() != QImage::Format_RGB32)
+        source = source.convertToFormat(source.hasAlphaChannel() ? QImage::Format_ARGB32
+                                                                 : QImage::Format_RGB32);
+    QImage out(size, QImage::Format_ARGB32);
+    if (out.isNull() || source.isNull())
         return {};
     const double pw = pictureSize.width();
     const double ph = pictureSize.height();
@@ -175,7 +205,7 @@ QImage result(const QImage& picture, const QImage& blur, const QImage& mask, QSi
     const int mw = mask.isNull() ? 0 : mask.width();
     for (int x = 0; x < n; ++x) {
         const double px = x + 0.5;
-        picX[x] = std::min(picture.width() - 1, int(px * picture.width() / pw));
+        picX[x] = std::min(source.width() - 1, int(px * source.width() / pw));
         blurX[x] = blur.isNull() ? 0 : std::min(blur.width() - 1, int(px * blur.width() / pw));
         if (mw) {
             const double mx = std::clamp(px * mw / pw - 0.5, 0.0, double(mw - 1));
@@ -183,14 +213,14 @@ QImage result(const QImage& picture, const QImage& blur, const QImage& mask, QSi
             maskW[x] = int(std::lround((mx - maskX[x]) * 256));
         }
     }
-    const bool opaquePicture = picture.format() == QImage::Format_RGB32;
+    const std::uint32_t opaque = source.format() == QImage::Format_RGB32 ? 0xff000000u : 0;
     auto rows = [&](int begin, int end) {
         std::vector<std::uint16_t> maskRow(mw + 1);
         for (int y = begin; y < end; ++y) {
             auto* dst = reinterpret_cast<std::uint32_t*>(out.scanLine(y));
             const double py = y + 0.5;
             const auto* picRow = reinterpret_cast<const std::uint32_t*>(
-                picture.constScanLine(std::min(picture.height() - 1, int(py * picture.height() / ph))));
+                source.constScanLine(std::min(source.height() - 1, int(py * source.height() / ph))));
             const std::uint32_t* blurRow = nullptr;
             if (!blur.isNull())
                 blurRow = reinterpret_cast<const std::uint32_t*>(
@@ -198,18 +228,26 @@ QImage result(const QImage& picture, const QImage& blur, const QImage& mask, QSi
             if (!mw) {
                 // No mask: nothing of the picture is kept.
                 for (int x = 0; x < n; ++x)
-                    dst[x] = blurRow ? blurRow[blurX[x]] : 0;
+                    dst[x] = blurRow ? unpremultiply(blurRow[blurX[x]]) : 0;
                 continue;
             }
             interpolateMaskRow(mask, py * mask.height() / ph - 0.5, 0, mw - 1, maskRow.data());
             maskRow[mw] = maskRow[mw - 1];
             for (int x = 0; x < n; ++x) {
                 const std::uint32_t m = maskAt(maskRow.data(), maskX[x], maskW[x]);
-                std::uint32_t p = picRow[picX[x]];
-                if (opaquePicture)
-                    p |= 0xff000000;
-                const std::uint32_t src = m == 255 ? p : (m == 0 ? 0 : byteMul(p, m));
-                dst[x] = blurRow ? over(src, blurRow[blurX[x]]) : src;
+                const std::uint32_t p = picRow[picX[x]] | opaque;
+                // Kept whole: the picture's own pixel. Cut partly: its alpha
+                // times the mask's, rounded, its colour unchanged.
+                std::uint32_t src = 0;
+                if (m == 255) {
+                    src = p;
+                } else if (m != 0) {
+                    const std::uint32_t alpha = div255((p >> 24) * m);
+                    src = alpha ? (alpha << 24) | (p & 0xffffff) : 0;
+                }
+                if (blurRow && (src >> 24) != 255)
+                    src = unpremultiply(over(premultiply(src), blurRow[blurX[x]]));
+                dst[x] = src;
             }
         }
     };

@@ -31,7 +31,12 @@ void paintFrame(QImage& frame, const QRect& area, const QImage& tile, const Laye
 
 // The finished picture at `size` pixels (the picture's points truncated):
 // the picture through its mask over the blurred copy (when given), in the
-// picture's own coordinates, premultiplied, transparent where cut away.
+// picture's own coordinates, in Format_ARGB32 (straight alpha), 0 where cut
+// away. Where the mask keeps a pixel whole it is the picture's own pixel, bit
+// for bit (give a straight or opaque picture for that: a premultiplied one has
+// already lost colour where it is translucent); where the mask cuts partly,
+// alpha is the picture's alpha times the mask's, rounded, with the picture's
+// colour.
 QImage result(const QImage& picture, const QImage& blur, const QImage& mask, QSizeF pictureSize,
               QSize size);
 
