@@ -8,6 +8,11 @@ namespace BackgroundPool {
 
 void run(std::function<void()> task);
 
+// Work that may take its time (the blurred copy): threads of their own that
+// the system schedules after everything else of ours, so that the brush and
+// the frames keep their pace while it runs. As many threads as cores.
+void runLowPriority(std::function<void()> task);
+
 // Tests and shutdown: blocks until every task handed to the pool has finished.
 void waitForDone();
 

@@ -67,6 +67,17 @@ void run(int count, const std::function<void(int)>& body)
     state->allDone.wait(lock, [&] { return state->done == state->count; });
 }
 
+void runLowPriority(int count, const std::function<void(int)>& body)
+{
+    if (count <= 0)
+        return;
+    auto state = std::make_shared<State>(count, body);
+    for (int h = 0, workers = std::min(count, cores()); h < workers; ++h)
+        BackgroundPool::runLowPriority([state] { state->work(); });
+    std::unique_lock lock(state->mutex);
+    state->allDone.wait(lock, [&] { return state->done == state->count; });
+}
+
 void run(int count, int minPerThread, const std::function<void(int, int)>& body)
 {
     if (count <= 0)

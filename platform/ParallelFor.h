@@ -17,6 +17,10 @@ void run(int count, const std::function<void(int)>& body);
 // on the calling thread alone.
 void run(int count, int minPerThread, const std::function<void(int begin, int end)>& body);
 
+// As run(count, body), on the low-priority threads of the background pool;
+// the caller only waits. Never call it from a low-priority task.
+void runLowPriority(int count, const std::function<void(int)>& body);
+
 int cores();
 
 } // namespace ParallelFor

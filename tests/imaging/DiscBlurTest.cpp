@@ -40,9 +40,11 @@ QImage referenceBlur(const QImage& in, double radius)
 
 } // namespace
 
-TEST(DiscBlur, MatchesTheDirectSumOverTheDisc)
+TEST(DiscBlur, MatchesTheDirectSumOverTheDiscAcrossTileAndBandSeams)
 {
-    QImage in(37, 23, QImage::Format_ARGB32_Premultiplied);
+    // Wider than one tile of columns and taller than one band of rows, with
+    // a last tile whose width is not a multiple of the register lanes.
+    QImage in(301, 203, QImage::Format_ARGB32_Premultiplied);
     std::mt19937 rng(7);
     for (int y = 0; y < in.height(); ++y)
         for (int x = 0; x < in.width(); ++x) {
@@ -50,7 +52,7 @@ TEST(DiscBlur, MatchesTheDirectSumOverTheDisc)
             reinterpret_cast<QRgb*>(in.scanLine(y))[x] =
                 qRgba(int(rng() % (a + 1)), int(rng() % (a + 1)), int(rng() % (a + 1)), a);
         }
-    for (double radius : {0.0, 1.0, 2.5, 4.0, 7.3}) {
+    for (double radius : {0.0, 1.0, 2.5, 7.3}) {
         const QImage fast = DiscBlur::blur(in, radius);
         const QImage slow = referenceBlur(in, radius);
         for (int y = 0; y < in.height(); ++y)
@@ -86,4 +88,15 @@ TEST(DiscBlur, OutsideCountsAsTransparentAndTheGrownExtentKeepsTheHalo)
     const FilterImage region = DiscBlur::blur(FilterImage(in, QPoint(0, 0)), 3, QRect(0, 0, 20, 10));
     EXPECT_EQ(region.extent(), QRect(0, 0, 20, 10));
     EXPECT_EQ(region.pixels(), out);
+}
+
+TEST(DiscBlur, StopsWhenAskedAndGivesNothing)
+{
+    QImage in(600, 400, QImage::Format_RGB32);
+    in.fill(Qt::gray);
+    std::atomic<bool> stop{true};
+    EXPECT_TRUE(DiscBlur::blur(in, 10, &stop).isNull());
+    EXPECT_TRUE(DiscBlur::blur(FilterImage(in, QPoint(0, 0)), 10, QRect(0, 0, 600, 400), &stop).isNull());
+    stop = false;
+    EXPECT_FALSE(DiscBlur::blur(in, 10, &stop).isNull());
 }
