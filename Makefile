@@ -43,11 +43,11 @@ run: build
 	fi
 	./build/veltrane $(ARGS)
 
-# Tests run headless, and never touch the user's own cache folder.
+# Tests run headless, and never touch the user's own cache or settings.
 # $(1): build folder, $(2): ctest arguments, $(3): more environment.
 define run_tests
 	@cache=$$(mktemp -d); \
-	env QT_QPA_PLATFORM=offscreen XDG_CACHE_HOME=$$cache $(3) \
+	env QT_QPA_PLATFORM=offscreen XDG_CACHE_HOME=$$cache XDG_CONFIG_HOME=$$cache/config $(3) \
 	  ctest --test-dir $(1) --output-on-failure $(2); status=$$?; \
 	rm -rf $$cache; exit $$status
 endef

@@ -3,7 +3,6 @@
 #include "ui/ScrollerStyle.h"
 
 #include <QApplication>
-#include <QFileInfo>
 #include <QPalette>
 #include <QStyleFactory>
 
@@ -34,18 +33,6 @@ void applyStyle(QApplication& app)
     for (auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
         palette.setColor(QPalette::Disabled, role, QColor(110, 117, 128));
     app.setPalette(palette);
-}
-
-QStringList picturePaths(const QStringList& arguments)
-{
-    QStringList paths;
-    for (int i = 1; i < arguments.size(); ++i) {
-        const QString& argument = arguments[i];
-        if (argument.startsWith(QLatin1Char('-')))
-            continue; // Qt's own options have been taken out; ignore any others
-        paths << QFileInfo(argument).absoluteFilePath();
-    }
-    return paths;
 }
 
 } // namespace Application

@@ -11,7 +11,4 @@ namespace Application {
 // drawn as a bare knob.
 void applyStyle(QApplication& app);
 
-// The arguments that name files, as the editor opens them.
-QStringList picturePaths(const QStringList& arguments);
-
 } // namespace Application

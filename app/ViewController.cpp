@@ -2,6 +2,7 @@
 
 #include "app/AppDelegate.h"
 #include "app/DragView.h"
+#include "app/RecentFiles.h"
 #include "canvas/ZRImageCutView.h"
 #include "imaging/ImageAction.h"
 #include "platform/BackgroundPool.h"
@@ -17,12 +18,19 @@
 #include <QMainWindow>
 #include <QMessageBox>
 #include <QSaveFile>
+#include <QSettings>
 #include <QStandardPaths>
 #include <QStatusBar>
 
 #include <cstdio>
 
 namespace {
+// Settings remembered between runs.
+const QString kBrushSize = QStringLiteral("brush/size");
+const QString kBrushIntensity = QStringLiteral("brush/intensity");
+const QString kBrushSoftness = QStringLiteral("brush/softness");
+const QString kBlurredCopy = QStringLiteral("brush/blurredCopy");
+
 // With VELTRANE_TRACE set, the editor notes what it opened and saved on
 // standard error, so that end-to-end tests can follow it.
 void trace(const QString& line)
@@ -50,7 +58,10 @@ ViewController::ViewController(QWidget* parent)
     connect(m_ui->btnOpen, &QPushButton::clicked, this, &ViewController::openPicture);
     connect(m_ui->btnSave, &QPushButton::clicked, this, &ViewController::btnSavePressed);
     connect(m_ui->btnMoreApps, &QPushButton::clicked, this, &ViewController::getMoreApps);
-    connect(m_ui->chkBlur, &QCheckBox::toggled, this, [this](bool on) { m_ui->viCut->setBlurOn(on); });
+    connect(m_ui->chkBlur, &QCheckBox::toggled, this, [this](bool on) {
+        m_ui->viCut->setBlurOn(on);
+        QSettings().setValue(kBlurredCopy, on);
+    });
     m_ui->lblBrush->setStyleSheet(QStringLiteral("font-weight: 600; font-size: 15px; color: #e8ecf2;"));
     m_ui->lblHint->setStyleSheet(QStringLiteral("color: #8a94a3; font-size: 11px;"));
     m_ui->ivBrushPreview->setStyleSheet(
@@ -81,6 +92,12 @@ QPushButton* ViewController::btnSaveButton() const { return m_ui->btnSave; }
 
 void ViewController::viewDidLoad()
 {
+    // The brush as the user left it.
+    const QSettings settings;
+    m_ui->sldSize->setValue(settings.value(kBrushSize, m_ui->sldSize->value()).toInt());
+    m_ui->sldIntensivity->setValue(settings.value(kBrushIntensity, m_ui->sldIntensivity->value()).toInt());
+    m_ui->sldSmooth->setValue(settings.value(kBrushSoftness, m_ui->sldSmooth->value()).toInt());
+    m_ui->chkBlur->setChecked(settings.value(kBlurredCopy, false).toBool());
     m_ui->viCut->setHidden(true);
     m_ui->viDrag->setDelegate(this);
     // The canvas lies over the drop zone once a picture is shown: it passes
@@ -96,6 +113,10 @@ bool ViewController::eventFilter(QObject* watched, QEvent* event)
         return QWidget::eventFilter(watched, event);
     DragView* zone = m_ui->viDrag;
     switch (event->type()) {
+    case QEvent::Paint:
+        // Every zoom, pan and new picture ends in a repaint.
+        updateFigures();
+        return false;
     case QEvent::DragEnter:
     case QEvent::DragMove:
     case QEvent::Drop: {
@@ -160,6 +181,7 @@ void ViewController::sldSize_changed()
 {
     const float v = float(m_ui->sldSize->value());
     m_ui->viCut->setBrushDiameter(v);
+    QSettings().setValue(kBrushSize, m_ui->sldSize->value());
     updateValueLabels();
     updateBrushPreview();
 }
@@ -168,6 +190,7 @@ void ViewController::sldIntensivity_changed()
 {
     const float v = float(m_ui->sldIntensivity->value());
     m_ui->viCut->setBrushAlphaValue(v / 100.0f);
+    QSettings().setValue(kBrushIntensity, m_ui->sldIntensivity->value());
     updateValueLabels();
     updateBrushPreview();
 }
@@ -176,6 +199,7 @@ void ViewController::sldSmooth_changed()
 {
     const float v = float(m_ui->sldSmooth->value());
     m_ui->viCut->setBrushHardness(float(1.0 - double(v) / 100.0));
+    QSettings().setValue(kBrushSoftness, m_ui->sldSmooth->value());
     updateValueLabels();
     updateBrushPreview();
 }
@@ -296,6 +320,8 @@ void ViewController::draggingFilesComplete(const QList<QUrl>& urls, bool needsWa
             if (picture) {
                 intake.picture = ImageAction::resize(picture, picture.size());
                 intake.name = QFileInfo(path).fileName();
+                if (!needsWait)
+                    intake.path = QFileInfo(path).absoluteFilePath();
                 break;
             }
             if (intake.failedName.isEmpty()) {
@@ -336,6 +362,9 @@ void ViewController::finishIntake(const Intake& intake)
     if (m_waiting.picture.isValid() && !newerLoading) {
         const Intake shown = std::exchange(m_waiting, Intake{});
         m_shownGeneration = shown.generation;
+        m_picturePath = shown.path;
+        if (!shown.path.isEmpty())
+            RecentFiles::add(shown.path);
         takePicture(shown.picture);
         if (!shown.warning.isEmpty())
             showStatus(tr("%1 is damaged: %2").arg(shown.name, shown.warning), 15000);
@@ -355,6 +384,8 @@ void ViewController::takePicture(const Picture& picture)
     if (m_ui->chkBlur->isChecked())
         m_ui->viCut->setBlurOn(true); // a new picture's blurred copy starts hidden
     m_ui->viCut->setFocus();
+    updateFigures();
+    emit pictureChanged();
     emit commandsChanged();
     trace(QStringLiteral("opened %1 %2").arg(picture.size().width()).arg(picture.size().height()));
 }
@@ -446,6 +477,55 @@ void ViewController::finishSave(const QString& path, const QString& error)
         }
     }
     emit saveFinished(path, error);
+}
+
+void ViewController::setStatusBar(QStatusBar* bar)
+{
+    m_statusBar = bar;
+    if (!bar)
+        return;
+    for (QPointer<QLabel>* figure : {&m_sizeFigure, &m_zoomFigure, &m_maskFigure}) {
+        *figure = new QLabel(bar);
+        (*figure)->setStyleSheet(QStringLiteral("color: #8a94a3; padding: 0 8px;"));
+        bar->addPermanentWidget(*figure);
+    }
+    updateFigures();
+}
+
+QString ViewController::pictureSizeText() const
+{
+    const QSizeF size = m_ui->viCut->image().size();
+    if (m_ui->viCut->image().isNull())
+        return {};
+    return tr("%1 × %2 px").arg(qint64(size.width())).arg(qint64(size.height()));
+}
+
+QString ViewController::zoomText() const
+{
+    const double scale = m_ui->viCut->viewTransform().scale;
+    if (m_ui->viCut->image().isNull() || !(scale > 0))
+        return {};
+    return tr("Zoom %1 %").arg(scale * 100.0, 0, 'f', scale < 0.1 ? 1 : 0);
+}
+
+QString ViewController::maskText() const
+{
+    const QImage mask = m_ui->viCut->currentMask();
+    if (m_ui->viCut->image().isNull() || mask.isNull())
+        return {};
+    return tr("Mask %1 × %2").arg(mask.width()).arg(mask.height());
+}
+
+void ViewController::updateFigures()
+{
+    const std::pair<QPointer<QLabel>, QString> figures[] = {
+        {m_sizeFigure, pictureSizeText()}, {m_zoomFigure, zoomText()}, {m_maskFigure, maskText()}};
+    for (const auto& [label, text] : figures) {
+        if (label && label->text() != text) {
+            label->setText(text);
+            label->setVisible(!text.isEmpty());
+        }
+    }
 }
 
 void ViewController::showStatus(const QString& text, int milliseconds)

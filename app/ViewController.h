@@ -52,7 +52,15 @@ public:
     bool canSave() const;
     bool canUndo() const;
     bool canRedo() const;
-    void setStatusBar(QStatusBar* bar) { m_statusBar = bar; }
+    // The bar for messages; the controller also keeps the picture's size, the
+    // zoom and the mask's resolution there.
+    void setStatusBar(QStatusBar* bar);
+    // The status bar's figures, as shown.
+    QString pictureSizeText() const;
+    QString zoomText() const;
+    QString maskText() const;
+    // The file the shown picture came from; empty for dropped data or none.
+    QString picturePath() const { return m_picturePath; }
 
     // Where saves go unless the user picks another folder; tests set it.
     void setSaveDirectory(const QString& directory) { m_saveDirectory = directory; }
@@ -88,6 +96,8 @@ signals:
     void saveFinished(const QString& path, const QString& error);
     // A file intake finished; `loaded` tells whether a picture was taken.
     void intakeFinished(bool loaded);
+    // The shown picture changed (a new one, or its file's name).
+    void pictureChanged();
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -99,6 +109,7 @@ private:
         int generation = 0;
         Picture picture;
         QString name;    // the file the picture came from
+        QString path;    // its path, unless it was dropped data
         QString warning; // the reader's warning for a damaged file it still read
         QString failedName;
         QString reason; // why the first file that failed was refused
@@ -113,9 +124,14 @@ private:
     void finishSave(const QString& path, const QString& error);
     void showStatus(const QString& text, int milliseconds = 6000);
     void updateValueLabels();
+    void updateFigures();
 
     std::unique_ptr<Ui::ViewControllerForm> m_ui;
     QPointer<QStatusBar> m_statusBar;
+    QPointer<QLabel> m_sizeFigure;
+    QPointer<QLabel> m_zoomFigure;
+    QPointer<QLabel> m_maskFigure;
+    QString m_picturePath;
     QString m_saveDirectory;
     QString m_savePathForTesting;
     QPointer<QFileDialog> m_openDialog;

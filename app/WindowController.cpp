@@ -1,12 +1,20 @@
 #include "app/WindowController.h"
 
 #include "app/AppDelegate.h"
+#include "app/RecentFiles.h"
 #include "app/ViewController.h"
+#include "platform/BackgroundPool.h"
+#include "platform/MainThread.h"
 #include "platform/Resources.h"
 #include "platform/SystemLog.h"
 #include "ui_MainWindow.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QMenu>
+#include <QPointer>
+#include <QUrl>
 #include <QProxyStyle>
 #include <QStyle>
 
@@ -53,10 +61,60 @@ WindowController::WindowController(QWidget* parent)
         });
         emit controller->commandsChanged();
     }
+    // Open Recent, below Open.
+    m_recentMenu = new QMenu(tr("Open &Recent"), this);
+    m_ui->menuFile->insertMenu(m_ui->actionSave, m_recentMenu);
+    connect(m_recentMenu, &QMenu::aboutToShow, this, &WindowController::fillRecentMenu);
+    if (ViewController* controller = viewController())
+        connect(controller, &ViewController::pictureChanged, this, &WindowController::updateTitle);
     windowDidLoad();
 }
 
 WindowController::~WindowController() = default;
+
+void WindowController::updateTitle()
+{
+    const ViewController* controller = viewController();
+    const QString path = controller ? controller->picturePath() : QString();
+    const bool shown = controller && controller->canSave();
+    if (!shown) {
+        setWindowTitle(QStringLiteral("Veltrane PRO"));
+        return;
+    }
+    const QString name = path.isEmpty() ? tr("Dropped picture") : QFileInfo(path).fileName();
+    setWindowTitle(tr("%1[*] — Veltrane PRO").arg(name));
+    setWindowFilePath(path);
+}
+
+void WindowController::fillRecentMenu()
+{
+    m_recentMenu->clear();
+    const QStringList entries = RecentFiles::list();
+    for (const QString& path : entries) {
+        QAction* action = m_recentMenu->addAction(QFileInfo(path).fileName());
+        action->setToolTip(path);
+        action->setStatusTip(QDir::toNativeSeparators(path));
+        connect(action, &QAction::triggered, this, [this, path] {
+            if (ViewController* controller = viewController())
+                controller->draggingFilesComplete({QUrl::fromLocalFile(path)}, false);
+        });
+    }
+    if (entries.isEmpty())
+        m_recentMenu->addAction(tr("No recent pictures"))->setEnabled(false);
+    // Files that are gone are pruned off the main thread; the menu follows
+    // if it is still open.
+    QPointer<WindowController> self(this);
+    BackgroundPool::run([self, entries] {
+        const QStringList gone = RecentFiles::missing(entries);
+        if (gone.isEmpty())
+            return;
+        MainThread::async([self, gone] {
+            RecentFiles::remove(gone);
+            if (self && self->m_recentMenu->isVisible())
+                self->fillRecentMenu();
+        });
+    });
+}
 
 ViewController* WindowController::viewController() const
 {

@@ -4,6 +4,7 @@
 
 #include <memory>
 
+class QMenu;
 class ViewController;
 namespace Ui {
 class MainWindow;
@@ -27,6 +28,10 @@ public slots:
 
 private:
     void windowDidLoad();
+    void updateTitle();
+    void fillRecentMenu();
+
+    QMenu* m_recentMenu = nullptr;
 
     std::unique_ptr<Ui::MainWindow> m_ui;
 };

@@ -5,7 +5,9 @@
 #include "platform/Allocator.h"
 
 #include <QApplication>
+#include <QCommandLineParser>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QIcon>
 #include <QTimer>
 #include <QUrl>
@@ -19,10 +21,22 @@ int main(int argc, char** argv)
     Allocator::tuneForPictures();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Veltrane"));
+    QApplication::setApplicationVersion(QStringLiteral(VELTRANE_VERSION));
     QApplication::setOrganizationName(QStringLiteral("Veltrane"));
     QApplication::setDesktopFileName(QStringLiteral("veltrane"));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/veltrane.png")));
     QApplication::setQuitOnLastWindowClosed(true);
+    // --help and --version answer and quit before any window exists.
+    QCommandLineParser options;
+    options.setApplicationDescription(
+        QStringLiteral("Cuts pictures out: paint over a picture to make parts of it transparent, "
+                       "and save it as a PNG whose alpha channel carries the cut."));
+    options.addHelpOption();
+    options.addVersionOption();
+    options.addPositionalArgument(QStringLiteral("pictures"),
+                                  QStringLiteral("Pictures to open; the first one that reads is shown."),
+                                  QStringLiteral("[pictures...]"));
+    options.process(app);
     Application::applyStyle(app);
 
     AppDelegate delegate;
@@ -35,7 +49,9 @@ int main(int argc, char** argv)
 
     // Pictures named on the command line open as if dropped: the first that
     // reads wins.
-    const QStringList paths = Application::picturePaths(QApplication::arguments());
+    QStringList paths;
+    for (const QString& argument : options.positionalArguments())
+        paths << QFileInfo(argument).absoluteFilePath();
     if (!paths.isEmpty()) {
         QList<QUrl> urls;
         for (const QString& path : paths)

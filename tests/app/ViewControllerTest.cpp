@@ -1,6 +1,7 @@
 #include "TestSupport.h"
 #include "app/AppDelegate.h"
 #include "app/DragView.h"
+#include "app/RecentFiles.h"
 #include "app/ViewController.h"
 #include "app/WindowController.h"
 #include "canvas/ZRImageCutView.h"
@@ -14,6 +15,7 @@
 #include <QDragEnterEvent>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QMimeData>
 #include <QStatusBar>
@@ -381,4 +383,32 @@ TEST(ViewController, OpenDialogLeavesTheWindowUsableAndStartsInAFolderThatExists
     for (const char* pattern : {"*.tif", "*.TIF", "*.tiff", "*.jpeg", "*.PNG"})
         EXPECT_TRUE(filter.contains(QLatin1String(pattern))) << pattern;
     dialog->close();
+}
+
+TEST(ViewController, TheWindowNamesThePictureShowsItsFiguresAndRemembersTheBrushAndRecentFiles)
+{
+    const QString dir = tempDir();
+    const QString path = pictureFile(dir, "named.png", {640, 480});
+    {
+        Shell shell;
+        ViewController* c = shell.controller;
+        EXPECT_EQ(shell.window.windowTitle(), "Veltrane PRO");
+        ASSERT_TRUE(shell.load({QUrl::fromLocalFile(path)}));
+        EXPECT_TRUE(shell.window.windowTitle().startsWith("named.png")) << shell.window.windowTitle().toStdString();
+        c->viCut()->repaint();
+        EXPECT_EQ(c->pictureSizeText(), "640 × 480 px");
+        EXPECT_TRUE(c->zoomText().startsWith("Zoom ")) << c->zoomText().toStdString();
+        EXPECT_EQ(c->maskText(), "Mask 640 × 480");
+        EXPECT_EQ(RecentFiles::list().value(0), QFileInfo(path).absoluteFilePath());
+        c->sldSize()->setValue(77);
+        c->sldSmooth()->setValue(55);
+    }
+    Shell again;
+    EXPECT_EQ(again.controller->sldSize()->value(), 77);
+    EXPECT_EQ(again.controller->sldSmooth()->value(), 55);
+    EXPECT_FLOAT_EQ(again.controller->viCut()->brushDiameter(), 77);
+
+    // A file that has gone is pruned from the list.
+    RecentFiles::add(dir + "/gone.png");
+    EXPECT_EQ(RecentFiles::missing(RecentFiles::list()), QStringList{dir + "/gone.png"});
 }
