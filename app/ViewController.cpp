@@ -2,6 +2,7 @@
 
 #include "app/AppDelegate.h"
 #include "app/DragView.h"
+#include "app/Exporter.h"
 #include "app/RecentFiles.h"
 #include "canvas/ZRImageCutView.h"
 #include "imaging/ImageAction.h"
@@ -69,6 +70,11 @@ ViewController::ViewController(QWidget* parent)
     m_ui->btnMoreApps->setStyleSheet(
         QStringLiteral("QPushButton { color: #7fb2ee; border: none; padding: 4px; }"
                        "QPushButton:hover { color: #a9cdf6; text-decoration: underline; }"));
+    m_exporter = new Exporter(this);
+    connect(m_exporter, &Exporter::progressed, this, [this](const QString& path, int percent) {
+        showStatus(tr("Saving %1… %2 %").arg(QFileInfo(path).fileName()).arg(percent), 0);
+    });
+    connect(m_exporter, &Exporter::finished, this, &ViewController::finishSave);
     viewDidLoad();
 }
 
@@ -411,63 +417,43 @@ void ViewController::btnSavePressed()
         return;
     const QString name = proposedFileName(QDateTime::currentDateTime());
     QString path = m_savePathForTesting;
+    Exporter::Options options = Exporter::rememberedOptions();
     if (path.isEmpty()) {
         QString directory = m_saveDirectory;
         if (directory.isEmpty())
             directory = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
         if (directory.isEmpty() || !QDir(directory).exists())
             directory = QDir::homePath();
-        path = QFileDialog::getSaveFileName(window(), tr("Save the cut-out"),
-                                            QDir(directory).filePath(name),
-                                            tr("PNG pictures (*.png);;All files (*)"));
-        if (path.isEmpty())
+        if (!Exporter::choose(window(), directory, name, &path, &options))
             return;
         m_saveDirectory = QFileInfo(path).absolutePath();
     }
+    saveTo(path, options);
+}
+
+void ViewController::saveTo(const QString& path, const Exporter::Options& options)
+{
+    if (!canSave())
+        return;
+    ++m_savesInFlight;
     const Picture result = m_ui->viCut->getResult();
     if (!result.isValid()) {
-        ++m_savesInFlight;
-        finishSave(path, tr("The picture could not be composed."));
+        finishSave(path, tr("The picture could not be composed."), QString());
         return;
     }
-    writeResult(result, path);
+    showStatus(tr("Saving %1…").arg(QFileInfo(path).fileName()), 0);
+    m_exporter->write(result.bestRepresentation(), path, options);
 }
 
-void ViewController::writeResult(const Picture& result, const QString& path)
-{
-    ++m_savesInFlight;
-    showStatus(tr("Saving %1…").arg(QFileInfo(path).fileName()));
-    QPointer<ViewController> self(this);
-    BackgroundPool::run([self, result, path] {
-        QString error;
-        const QByteArray png = ImageAction::compressedPNGData(result);
-        if (png.isEmpty()) {
-            error = QObject::tr("The picture could not be encoded as PNG.");
-        } else {
-            // Written beside the target and renamed over it, so an existing
-            // file is replaced whole or not at all.
-            QSaveFile file(path);
-            if (!file.open(QIODevice::WriteOnly))
-                error = file.errorString();
-            else if (file.write(png) != png.size())
-                error = file.errorString();
-            else if (!file.commit())
-                error = file.errorString();
-        }
-        MainThread::async([self, path, error] {
-            if (self)
-                self->finishSave(path, error);
-        });
-    });
-}
-
-void ViewController::finishSave(const QString& path, const QString& error)
+void ViewController::finishSave(const QString& path, const QString& error, const QString& note)
 {
     --m_savesInFlight;
     trace(error.isEmpty() ? QStringLiteral("saved %1").arg(path)
                           : QStringLiteral("save failed %1: %2").arg(path, error));
     if (error.isEmpty()) {
-        showStatus(tr("Saved %1").arg(QFileInfo(path).fileName()));
+        showStatus(note.isEmpty() ? tr("Saved %1").arg(QFileInfo(path).fileName())
+                                  : tr("Saved %1. %2").arg(QFileInfo(path).fileName(), note),
+                   note.isEmpty() ? 6000 : 15000);
     } else {
         showStatus(tr("Could not save %1").arg(QFileInfo(path).fileName()));
         if (m_savePathForTesting.isEmpty()) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/DragViewDelegate.h"
+#include "app/Exporter.h"
 #include "canvas/ZRImageCutViewDelegate.h"
 #include "imaging/Picture.h"
 
@@ -66,6 +67,8 @@ public:
     void setSaveDirectory(const QString& directory) { m_saveDirectory = directory; }
     // Tests: skip the modal dialog and save to this path.
     void setSavePathForTesting(const QString& path) { m_savePathForTesting = path; }
+    // Saves the cut-out to `path` as the Save dialog would with `options`.
+    void saveTo(const QString& path, const Exporter::Options& options);
     // True while a save is being encoded and written.
     bool isSaving() const { return m_savesInFlight > 0; }
     // True while a picture is being read.
@@ -120,13 +123,13 @@ private:
     void viewWillAppear();
     void viewDidAppear();
     void takePicture(const Picture& picture);
-    void writeResult(const Picture& result, const QString& path);
-    void finishSave(const QString& path, const QString& error);
+    void finishSave(const QString& path, const QString& error, const QString& note);
     void showStatus(const QString& text, int milliseconds = 6000);
     void updateValueLabels();
     void updateFigures();
 
     std::unique_ptr<Ui::ViewControllerForm> m_ui;
+    Exporter* m_exporter = nullptr;
     QPointer<QStatusBar> m_statusBar;
     QPointer<QLabel> m_sizeFigure;
     QPointer<QLabel> m_zoomFigure;

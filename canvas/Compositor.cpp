@@ -185,7 +185,7 @@ void paintFrame(QImage& frame, const QRect& requested, const QImage& tile, const
 }
 
 QImage result(const QImage& picture, const QImage& blur, const QImage& mask, QSizeF pictureSize,
-              QSize size)
+              QSize size, bool keepColours)
 {
     if (size.isEmpty() || picture.isNull())
         return {};
@@ -214,6 +214,8 @@ QImage result(const QImage& picture, const QImage& blur, const QImage& mask, QSi
         }
     }
     const std::uint32_t opaque = source.format() == QImage::Format_RGB32 ? 0xff000000u : 0;
+    // What a pixel cut away entirely keeps of the picture: nothing, or its colour.
+    const std::uint32_t keptUnderCut = keepColours ? 0x00ffffffu : 0;
     auto rows = [&](int begin, int end) {
         std::vector<std::uint16_t> maskRow(mw + 1);
         for (int y = begin; y < end; ++y) {
@@ -228,7 +230,7 @@ QImage result(const QImage& picture, const QImage& blur, const QImage& mask, QSi
             if (!mw) {
                 // No mask: nothing of the picture is kept.
                 for (int x = 0; x < n; ++x)
-                    dst[x] = blurRow ? unpremultiply(blurRow[blurX[x]]) : 0;
+                    dst[x] = blurRow ? unpremultiply(blurRow[blurX[x]]) : picRow[picX[x]] & keptUnderCut;
                 continue;
             }
             interpolateMaskRow(mask, py * mask.height() / ph - 0.5, 0, mw - 1, maskRow.data());
@@ -238,12 +240,12 @@ QImage result(const QImage& picture, const QImage& blur, const QImage& mask, QSi
                 const std::uint32_t p = picRow[picX[x]] | opaque;
                 // Kept whole: the picture's own pixel. Cut partly: its alpha
                 // times the mask's, rounded, its colour unchanged.
-                std::uint32_t src = 0;
+                std::uint32_t src = p & keptUnderCut;
                 if (m == 255) {
                     src = p;
                 } else if (m != 0) {
                     const std::uint32_t alpha = div255((p >> 24) * m);
-                    src = alpha ? (alpha << 24) | (p & 0xffffff) : 0;
+                    src = alpha ? (alpha << 24) | (p & 0xffffff) : p & keptUnderCut;
                 }
                 if (blurRow && (src >> 24) != 255)
                     src = unpremultiply(over(premultiply(src), blurRow[blurX[x]]));

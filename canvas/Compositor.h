@@ -37,8 +37,11 @@ void paintFrame(QImage& frame, const QRect& area, const QImage& tile, const Laye
 // already lost colour where it is translucent); where the mask cuts partly,
 // alpha is the picture's alpha times the mask's, rounded, with the picture's
 // colour.
+//
+// With `keepColours`, a pixel cut away entirely keeps the picture's colour
+// under its zero alpha, so that another editor can bring it back.
 QImage result(const QImage& picture, const QImage& blur, const QImage& mask, QSizeF pictureSize,
-              QSize size);
+              QSize size, bool keepColours = false);
 
 // Halves a premultiplied image with a 2 x 2 box filter (odd sizes round up).
 QImage halve(const QImage& image);

@@ -188,9 +188,14 @@ Picture flipHorisontal(const Picture& picture, bool horizontal)
 
 QByteArray compressedPNGData(const Picture& picture)
 {
+    return compressedPNGData(picture, {});
+}
+
+QByteArray compressedPNGData(const Picture& picture, const std::function<void(double)>& progress)
+{
     if (!picture.isValid())
         return {};
-    return PngCodec::encode(picture.bestRepresentation(), PngCodec::Channels::AlwaysRgba);
+    return PngCodec::encode(picture.bestRepresentation(), PngCodec::Channels::AlwaysRgba, progress);
 }
 
 QByteArray compressedJPEGData(const Picture& picture, float factor)

@@ -8,6 +8,8 @@
 #include <QSizeF>
 #include <QString>
 
+#include <functional>
+
 // Operations on pictures. Each returns a new value and leaves its arguments
 // unchanged; "nothing" is a null Picture, an empty QByteArray or a null QImage.
 // All are reentrant and may run on any thread.
@@ -32,6 +34,8 @@ Picture flipHorisontal(const Picture& picture, bool horizontal);
 // every pixel is opaque: programs that take the file expect the channel), at
 // full pixel size; or nothing.
 QByteArray compressedPNGData(const Picture& picture);
+// As above, telling `progress` the share done (0..1) as it goes, from any thread.
+QByteArray compressedPNGData(const Picture& picture, const std::function<void(double)>& progress);
 
 // The picture as a JPEG file with the quality factor 0..1, or nothing.
 QByteArray compressedJPEGData(const Picture& picture, float factor);

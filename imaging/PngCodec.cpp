@@ -15,6 +15,7 @@
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 namespace PngCodec {
@@ -307,6 +308,7 @@ struct EncodeJob {
     int maxChain = 0;
     // Writes row y, unfiltered, as PNG pixel bytes.
     std::function<void(int y, uchar* out)> rawRow;
+    Progress progress;
 };
 
 struct Piece {
@@ -376,10 +378,16 @@ QByteArray encodeRows(const EncodeJob& job)
         rowsPerPiece = int(std::clamp<qsizetype>(kPieceBytes / rowBytes, 1, job.height));
     const int pieceCount = (job.height + rowsPerPiece - 1) / rowsPerPiece;
     std::vector<Piece> pieces(static_cast<size_t>(pieceCount));
+    std::mutex progressMutex;
+    int piecesDone = 0;
     ParallelFor::run(pieceCount, [&](int i) {
         const int y0 = i * rowsPerPiece;
         const int y1 = std::min(job.height, y0 + rowsPerPiece);
         encodePiece(job, y0, y1, i + 1 == pieceCount, pieces[size_t(i)]);
+        if (job.progress) {
+            std::lock_guard lock(progressMutex);
+            job.progress(double(++piecesDone) / pieceCount);
+        }
     });
 
     quint32 adler = 1;
@@ -493,7 +501,7 @@ bool hasSignature(const QByteArray& data)
     return data.size() >= 8 && std::memcmp(data.constData(), kSignature, 8) == 0;
 }
 
-QByteArray encode(const QImage& source, Channels channels)
+QByteArray encode(const QImage& source, Channels channels, const Progress& progress)
 {
     if (source.isNull())
         return {};
@@ -507,6 +515,7 @@ QByteArray encode(const QImage& source, Channels channels)
         return {};
 
     EncodeJob job;
+    job.progress = progress;
     job.width = image.width();
     job.height = image.height();
     // Measured on a 24-megapixel photograph against level 6: level 4 writes 7%

@@ -1,0 +1,150 @@
+#include "app/ExportWriter.h"
+
+#include "imaging/PngCodec.h"
+
+#include <QBuffer>
+#include <QFileInfo>
+#include <QImageWriter>
+#include <QObject>
+
+#include <algorithm>
+
+namespace ExportWriter {
+namespace {
+
+const char* writerName(Format format)
+{
+    switch (format) {
+    case Format::WebP:
+        return "webp";
+    case Format::Tiff:
+        return "tiff";
+    case Format::Png:
+        break;
+    }
+    return "png";
+}
+
+} // namespace
+
+QList<Format> writableFormats()
+{
+    QList<Format> formats{Format::Png};
+    const QList<QByteArray> writable = QImageWriter::supportedImageFormats();
+    for (Format format : {Format::WebP, Format::Tiff})
+        if (writable.contains(writerName(format)))
+            formats << format;
+    return formats;
+}
+
+QString filterFor(Format format)
+{
+    switch (format) {
+    case Format::WebP:
+        return QObject::tr("WebP picture, lossless (*.webp)");
+    case Format::Tiff:
+        return QObject::tr("TIFF picture (*.tif *.tiff)");
+    case Format::Png:
+        break;
+    }
+    return QObject::tr("PNG picture (*.png)");
+}
+
+Format formatForFilter(const QString& filter)
+{
+    for (Format format : {Format::WebP, Format::Tiff})
+        if (filter == filterFor(format))
+            return format;
+    return Format::Png;
+}
+
+std::optional<Format> formatForPath(const QString& path)
+{
+    const QString suffix = QFileInfo(path).suffix().toLower();
+    if (suffix == QLatin1String("png"))
+        return Format::Png;
+    if (suffix == QLatin1String("webp"))
+        return Format::WebP;
+    if (suffix == QLatin1String("tif") || suffix == QLatin1String("tiff"))
+        return Format::Tiff;
+    return std::nullopt;
+}
+
+QString extension(Format format)
+{
+    return format == Format::Tiff ? QStringLiteral("tif") : QString::fromLatin1(writerName(format));
+}
+
+QImage trimmed(const QImage& source, bool* allCut)
+{
+    const QImage image = source.hasAlphaChannel() && source.format() != QImage::Format_ARGB32 &&
+                                 source.format() != QImage::Format_ARGB32_Premultiplied
+                             ? source.convertToFormat(QImage::Format_ARGB32)
+                             : source;
+    int top = image.height(), bottom = -1, left = image.width(), right = -1;
+    if (!image.hasAlphaChannel()) {
+        top = left = 0;
+        bottom = image.height() - 1;
+        right = image.width() - 1;
+    }
+    for (int y = 0; image.hasAlphaChannel() && y < image.height(); ++y) {
+        const auto* row = reinterpret_cast<const quint32*>(image.constScanLine(y));
+        int first = 0;
+        while (first < image.width() && (row[first] >> 24) == 0)
+            ++first;
+        if (first == image.width())
+            continue;
+        int last = image.width() - 1;
+        while ((row[last] >> 24) == 0)
+            --last;
+        top = std::min(top, y);
+        bottom = y;
+        left = std::min(left, first);
+        right = std::max(right, last);
+    }
+    if (allCut)
+        *allCut = bottom < 0;
+    if (bottom < 0) {
+        QImage empty(1, 1, QImage::Format_ARGB32);
+        empty.fill(0);
+        return empty;
+    }
+    return image.copy(left, top, right - left + 1, bottom - top + 1);
+}
+
+QByteArray encode(const QImage& image, Format format, const std::function<void(double)>& progress,
+                  QString* error)
+{
+    if (image.isNull()) {
+        if (error)
+            *error = QObject::tr("There is no picture to write.");
+        return {};
+    }
+    if (format == Format::Png) {
+        QByteArray png = PngCodec::encode(image, PngCodec::Channels::AlwaysRgba, progress);
+        if (png.isEmpty() && error)
+            *error = QObject::tr("The picture could not be encoded as PNG.");
+        return png;
+    }
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, writerName(format));
+    if (format == Format::WebP)
+        writer.setQuality(100); // lossless
+    else
+        writer.setCompression(1); // LZW
+    const QImage straight = image.format() == QImage::Format_ARGB32
+                                ? image
+                                : image.convertToFormat(QImage::Format_ARGB32);
+    if (!writer.write(straight)) {
+        if (error)
+            *error = writer.errorString();
+        return {};
+    }
+    if (progress)
+        progress(1.0);
+    return bytes;
+}
+
+} // namespace ExportWriter

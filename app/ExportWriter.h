@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QByteArray>
+#include <QImage>
+#include <QList>
+#include <QString>
+
+#include <functional>
+#include <optional>
+
+// Turns the finished cut-out into the bytes of a file: the formats the save
+// offers, and the trimming of transparent borders. Pure functions of their
+// arguments, for any thread.
+namespace ExportWriter {
+
+enum class Format { Png, WebP, Tiff };
+
+// PNG always; WebP and TIFF where this system's image plugins can write them.
+QList<Format> writableFormats();
+// The save dialog's filter for a format, and the format a filter names.
+QString filterFor(Format format);
+Format formatForFilter(const QString& filter);
+// The format a file name's extension names, if it names one.
+std::optional<Format> formatForPath(const QString& path);
+QString extension(Format format);
+
+// The smallest rectangle that holds every pixel whose alpha is not 0, cut
+// out of `image`; a picture with no such pixel gives one transparent pixel,
+// and says so in `allCut`.
+QImage trimmed(const QImage& image, bool* allCut = nullptr);
+
+// The image as a file of the format, alpha kept: WebP lossless, TIFF with
+// LZW compression. Empty, with the reason in `error`, on failure. `progress`
+// hears the share done (0..1) where the encoder can tell.
+QByteArray encode(const QImage& image, Format format, const std::function<void(double)>& progress,
+                  QString* error);
+
+} // namespace ExportWriter

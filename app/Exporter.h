@@ -1,0 +1,47 @@
+#pragma once
+
+#include "app/ExportWriter.h"
+
+#include <QImage>
+#include <QObject>
+#include <QString>
+
+class QWidget;
+
+// The save's dialog and its writing: asks where to and how (format, trimmed
+// borders, colours kept under cut pixels; the choices are remembered), then
+// trims, encodes and writes the cut-out on a background thread, reporting its
+// progress and its end on the main thread. A file is replaced whole or not at
+// all.
+class Exporter : public QObject {
+    Q_OBJECT
+
+public:
+    struct Options {
+        ExportWriter::Format format = ExportWriter::Format::Png;
+        bool trim = false;
+        bool keepColours = false;
+    };
+
+    using QObject::QObject;
+
+    // The choices of the last save (PNG, untrimmed, colours dropped at first).
+    static Options rememberedOptions();
+    static void remember(const Options& options);
+
+    // Runs the save dialog in `directory` with `name` proposed. False when
+    // the user cancels; else the chosen path (its extension added or taken
+    // as the format) and options, which are remembered.
+    static bool choose(QWidget* parent, const QString& directory, const QString& name, QString* path,
+                       Options* options);
+
+    // Writes `picture` (straight alpha, full size) to `path` in the background.
+    void write(const QImage& picture, const QString& path, const Options& options);
+
+signals:
+    // Main thread; `percent` rises to 100 as the encoding goes on.
+    void progressed(const QString& path, int percent);
+    // Main thread; `error` is empty on success. `note` tells what the user
+    // should know of a good save (an all-cut picture written as one pixel).
+    void finished(const QString& path, const QString& error, const QString& note);
+};
