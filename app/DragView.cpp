@@ -1,13 +1,13 @@
 #include "app/DragView.h"
 
 #include "app/DragViewDelegate.h"
+#include "imaging/PngCodec.h"
 #include "platform/CachesFolder.h"
 #include "platform/SystemLog.h"
 #include "ui/FitInBox.h"
 #include "ui/BezierPathUtilities.h"
 #include "ui/Tessaline.h"
 
-#include <QBuffer>
 #include <QDateTime>
 #include <QDir>
 #include <QDragEnterEvent>
@@ -59,39 +59,6 @@ QString writeDroppedBytes(const QByteArray& bytes, const QString& suffix)
     return path;
 }
 
-// Picture data that is not a file (a picture dragged out of a browser or a
-// viewer): the raw bytes of the first picture type the source offers, in the
-// source's order of preference, else its image encoded as PNG.
-QString savePictureData(const QMimeData& data)
-{
-    const QMimeDatabase types;
-    for (const QString& format : data.formats()) {
-        if (!format.startsWith(QStringLiteral("image/")))
-            continue;
-        const QByteArray bytes = data.data(format);
-        if (bytes.isEmpty())
-            continue;
-        QString suffix = types.mimeTypeForName(format).preferredSuffix();
-        if (suffix.isEmpty())
-            suffix = QStringLiteral("img");
-        return writeDroppedBytes(bytes, suffix);
-    }
-    if (data.hasImage()) {
-        const QImage image = qvariant_cast<QImage>(data.imageData());
-        if (image.isNull())
-            return QString();
-        QByteArray png;
-        QBuffer buffer(&png);
-        buffer.open(QIODevice::WriteOnly);
-        if (!image.save(&buffer, "PNG")) {
-            SystemLog::log(QStringLiteral("Could not encode a dropped picture as PNG"));
-            return QString();
-        }
-        return writeDroppedBytes(png, QStringLiteral("png"));
-    }
-    return QString();
-}
-
 QList<QUrl> localFiles(const QMimeData& data)
 {
     QList<QUrl> files;
@@ -127,6 +94,41 @@ DragView::DragView(QWidget* parent)
 }
 
 // Dropped picture data is kept beside the undo history, in a folder of its own.
+DragView::PictureData DragView::pictureData(const QMimeData& data)
+{
+    PictureData picture;
+    const QMimeDatabase types;
+    for (const QString& format : data.formats()) {
+        if (!format.startsWith(QStringLiteral("image/")))
+            continue;
+        picture.bytes = data.data(format);
+        if (picture.bytes.isEmpty())
+            continue;
+        picture.suffix = types.mimeTypeForName(format).preferredSuffix();
+        if (picture.suffix.isEmpty())
+            picture.suffix = QStringLiteral("img");
+        return picture;
+    }
+    picture.bytes.clear();
+    if (data.hasImage())
+        picture.image = qvariant_cast<QImage>(data.imageData());
+    return picture;
+}
+
+QString DragView::writePictureData(const PictureData& picture)
+{
+    if (!picture.bytes.isEmpty())
+        return writeDroppedBytes(picture.bytes, picture.suffix);
+    if (picture.image.isNull())
+        return QString();
+    const QByteArray png = PngCodec::encode(picture.image);
+    if (png.isEmpty()) {
+        SystemLog::log(QStringLiteral("Could not encode a dropped picture as PNG"));
+        return QString();
+    }
+    return writeDroppedBytes(png, QStringLiteral("png"));
+}
+
 QString DragView::dropFolder()
 {
     return CachesFolder::path() + QStringLiteral("/Pelmora/drops");
@@ -379,7 +381,7 @@ void DragView::dropEvent(QDropEvent* event)
     if (const QMimeData* data = event->mimeData()) {
         urls = localFiles(*data);
         if (urls.isEmpty()) {
-            const QString saved = savePictureData(*data);
+            const QString saved = writePictureData(pictureData(*data));
             if (!saved.isEmpty()) {
                 urls.append(QUrl::fromLocalFile(saved));
                 needsWait = true;

@@ -2,7 +2,9 @@
 
 #include "imaging/Picture.h"
 
+#include <QByteArray>
 #include <QColor>
+#include <QImage>
 #include <QPixmap>
 #include <QPointF>
 #include <QRectF>
@@ -96,6 +98,22 @@ public:
     void setStrDescription(const QString& description);
     QString strInfoText() const { return m_strInfoText; }
     void setStrInfoText(const QString& infoText);
+
+    // Picture data that is not a file (a picture dragged out of a browser or
+    // a viewer, or on the clipboard): the raw bytes of the first picture type
+    // the source offers, in its order of preference, else its image.
+    struct PictureData {
+        QByteArray bytes;
+        QString suffix; // the bytes' file type
+        QImage image;   // when there are no bytes
+        bool isEmpty() const { return bytes.isEmpty() && image.isNull(); }
+    };
+    // Reads what the source offers: on the main thread, as the source may
+    // answer only there.
+    static PictureData pictureData(const QMimeData& data);
+    // Writes the data into a new file of the drop folder (an image as PNG)
+    // and returns its path, or "" after logging why it could not. Any thread.
+    static QString writePictureData(const PictureData& picture);
 
     // The folder that dropped picture data is written into. Files there are
     // ours alone: the reader removes each once its picture is taken or refused.

@@ -11,7 +11,10 @@
 #include "platform/Resources.h"
 #include "ui_ViewController.h"
 
+#include <QClipboard>
 #include <QDesktopServices>
+#include <QGuiApplication>
+#include <QMimeData>
 #include <QDragEnterEvent>
 #include <QDir>
 #include <QFileDialog>
@@ -443,6 +446,81 @@ void ViewController::saveTo(const QString& path, const Exporter::Options& option
     }
     showStatus(tr("Saving %1…").arg(QFileInfo(path).fileName()), 0);
     m_exporter->write(result.bestRepresentation(), path, options);
+}
+
+// ---------------------------------------------------------------- clipboard
+
+void ViewController::copy()
+{
+    if (!canSave())
+        return;
+    const Picture result = m_ui->viCut->getResult();
+    if (!result.isValid())
+        return;
+    showStatus(tr("Copying the cut-out…"), 0);
+    const QImage image = result.bestRepresentation();
+    QPointer<ViewController> self(this);
+    BackgroundPool::run([self, image] {
+        QString error;
+        const QByteArray png = ExportWriter::encode(image, ExportWriter::Format::Png, {}, &error);
+        MainThread::async([self, image, png, error] {
+            if (!self)
+                return;
+            if (png.isEmpty()) {
+                self->showStatus(tr("Could not copy the cut-out: %1").arg(error), 15000);
+                return;
+            }
+            auto* data = new QMimeData;
+            data->setData(QStringLiteral("image/png"), png);
+            data->setImageData(image);
+            QGuiApplication::clipboard()->setMimeData(data);
+            self->showStatus(tr("Copied the cut-out"));
+            emit self->copied();
+        });
+    });
+}
+
+void ViewController::paste()
+{
+    const QMimeData* data = QGuiApplication::clipboard()->mimeData();
+    if (!data) {
+        showStatus(tr("The clipboard is empty."));
+        return;
+    }
+    // Files first: as copied in a file manager, or their paths as text.
+    QList<QUrl> files;
+    for (const QUrl& url : data->urls())
+        if (url.isLocalFile())
+            files << url;
+    if (files.isEmpty() && data->hasText()) {
+        for (const QString& line : data->text().split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+            const QString entry = line.trimmed();
+            const QUrl url = entry.startsWith(QLatin1String("file:")) ? QUrl(entry) : QUrl::fromLocalFile(entry);
+            if (url.isLocalFile() && QDir::isAbsolutePath(url.toLocalFile()))
+                files << url;
+        }
+    }
+    if (!files.isEmpty()) {
+        draggingFilesComplete(files, false);
+        return;
+    }
+    const DragView::PictureData picture = DragView::pictureData(*data);
+    if (picture.isEmpty()) {
+        showStatus(tr("The clipboard holds no picture."));
+        return;
+    }
+    QPointer<ViewController> self(this);
+    BackgroundPool::run([self, picture] {
+        const QString path = DragView::writePictureData(picture);
+        MainThread::async([self, path] {
+            if (!self)
+                return;
+            if (path.isEmpty())
+                self->showStatus(tr("The clipboard's picture could not be kept for reading."), 15000);
+            else
+                self->draggingFilesComplete({QUrl::fromLocalFile(path)}, true);
+        });
+    });
 }
 
 void ViewController::finishSave(const QString& path, const QString& error, const QString& note)

@@ -91,6 +91,11 @@ public slots:
     void btnRedo();
     void getMoreApps();
     void updateBrushPreview();
+    // The cut-out to the clipboard, as PNG data and as an image, alpha kept.
+    void copy();
+    // A picture from the clipboard (its data, or the files it names) opens
+    // as if dropped.
+    void paste();
 
 signals:
     // Save, undo or redo may have become possible or impossible.
@@ -99,6 +104,8 @@ signals:
     void saveFinished(const QString& path, const QString& error);
     // A file intake finished; `loaded` tells whether a picture was taken.
     void intakeFinished(bool loaded);
+    // The cut-out is on the clipboard.
+    void copied();
     // The shown picture changed (a new one, or its file's name).
     void pictureChanged();
 

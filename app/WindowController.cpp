@@ -61,6 +61,20 @@ WindowController::WindowController(QWidget* parent)
         });
         emit controller->commandsChanged();
     }
+    // Copy and paste, after undo and redo.
+    m_ui->menuEdit->addSeparator();
+    QAction* copy = m_ui->menuEdit->addAction(tr("&Copy the cut-out"));
+    copy->setShortcut(QKeySequence::Copy);
+    QAction* paste = m_ui->menuEdit->addAction(tr("&Paste a picture"));
+    paste->setShortcut(QKeySequence::Paste);
+    if (ViewController* controller = viewController()) {
+        connect(copy, &QAction::triggered, controller, &ViewController::copy);
+        connect(paste, &QAction::triggered, controller, &ViewController::paste);
+        connect(controller, &ViewController::commandsChanged, copy,
+                [copy, controller] { copy->setEnabled(controller->canSave()); });
+        copy->setEnabled(controller->canSave());
+    }
+
     // Open Recent, below Open.
     m_recentMenu = new QMenu(tr("Open &Recent"), this);
     m_ui->menuFile->insertMenu(m_ui->actionSave, m_recentMenu);

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QClipboard>
 #include <QDateTime>
 #include <QDir>
 #include <QDragEnterEvent>
@@ -411,4 +412,37 @@ TEST(ViewController, TheWindowNamesThePictureShowsItsFiguresAndRemembersTheBrush
     // A file that has gone is pruned from the list.
     RecentFiles::add(dir + "/gone.png");
     EXPECT_EQ(RecentFiles::missing(RecentFiles::list()), QStringList{dir + "/gone.png"});
+}
+
+TEST(ViewController, CopyThenPasteRoundTripsTheCutOut)
+{
+    const QString dir = tempDir();
+    Shell shell;
+    ViewController* c = shell.controller;
+    ASSERT_TRUE(shell.load({QUrl::fromLocalFile(pictureFile(dir, "p.png", {300, 200}))}));
+    c->viCut()->setBrushAlphaValue(0);
+    c->viCut()->eventBuffer().append({0, 0, 120, 90});
+    c->viCut()->eventBuffer().append(StampRect::endOfStroke());
+    c->viCut()->updateMap();
+    c->viCut()->waitUntilIdle();
+    const QImage cut = c->viCut()->getResult().bestRepresentation().convertToFormat(QImage::Format_ARGB32);
+
+    bool copied = false;
+    QObject::connect(c, &ViewController::copied, [&] { copied = true; });
+    c->copy();
+    ASSERT_TRUE(waitFor([&] { return copied; }));
+    EXPECT_TRUE(QGuiApplication::clipboard()->mimeData()->hasFormat("image/png"));
+    EXPECT_TRUE(QGuiApplication::clipboard()->mimeData()->hasImage());
+
+    bool done = false;
+    QObject::connect(c, &ViewController::intakeFinished, [&] { done = true; });
+    c->viCut()->setImage(Picture()); // so that the pasted picture is seen arriving
+    c->paste();
+    ASSERT_TRUE(waitFor([&] { return done; }, std::chrono::seconds(10)));
+    c->viCut()->waitUntilIdle();
+    const QImage pasted = c->viCut()->image().bestRepresentation().convertToFormat(QImage::Format_ARGB32);
+    ASSERT_EQ(pasted.size(), cut.size());
+    for (int y = 0; y < cut.height(); y += 7)
+        for (int x = 0; x < cut.width(); x += 7)
+            ASSERT_EQ(pasted.pixel(x, y), cut.pixel(x, y)) << x << "," << y;
 }
