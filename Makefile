@@ -5,14 +5,15 @@ PACKAGES := build-essential cmake ninja-build pkg-config \
             qt6-base-dev qt6-base-dev-tools qt6-image-formats-plugins libgl-dev \
             libgtest-dev libgmock-dev \
             libspng-dev libdeflate-dev libturbojpeg0-dev zlib1g-dev \
-            xvfb xauth xdotool imagemagick x11-utils
+            xvfb xauth xdotool imagemagick x11-utils \
+            desktop-file-utils appstream dpkg-dev
 JOBS    ?= $(shell nproc)
 ARGS    ?=
 FILTER  ?=
 SUDO    := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 CMAKE_GEN := -G Ninja
 
-.PHONY: all deps build run test test-asan test-tsan bench clean
+.PHONY: all deps build run test test-asan test-tsan bench package clean
 
 all: build
 
@@ -75,6 +76,11 @@ test-tsan: deps build-tsan/build.ninja
 
 bench: build
 	QT_QPA_PLATFORM=offscreen ./build/veltrane-bench $(FILTER)
+
+# A .deb of the editor with its desktop entry, icon and metainfo, in build/.
+package: build
+	cd build && cpack -G DEB
+	@dpkg-deb -c build/veltrane_*.deb
 
 clean:
 	rm -rf build build-asan build-tsan
