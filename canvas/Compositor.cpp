@@ -1,6 +1,7 @@
 #include "canvas/Compositor.h"
 
 #include "platform/ParallelFor.h"
+#include "platform/Resources.h"
 
 #include <algorithm>
 #include <cmath>
@@ -255,6 +256,20 @@ QImage result(const QImage& picture, const QImage& blur, const QImage& mask, QSi
     };
     ParallelFor::run(size.height(), 128, rows);
     return out;
+}
+
+QImage backdropTile()
+{
+    Resources::load();
+    QImage tile(QStringLiteral(":/tile.png"));
+    if (tile.isNull()) {
+        // A plain checkerboard keeps the canvas usable without the resource.
+        tile = QImage(20, 20, QImage::Format_ARGB32_Premultiplied);
+        for (int y = 0; y < 20; ++y)
+            for (int x = 0; x < 20; ++x)
+                tile.setPixel(x, y, ((x / 10 + y / 10) % 2) ? 0xffd6d6d6 : 0xffffffff);
+    }
+    return tile.convertToFormat(QImage::Format_ARGB32_Premultiplied);
 }
 
 QImage halve(const QImage& image)

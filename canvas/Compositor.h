@@ -43,6 +43,10 @@ void paintFrame(QImage& frame, const QRect& area, const QImage& tile, const Laye
 QImage result(const QImage& picture, const QImage& blur, const QImage& mask, QSizeF pictureSize,
               QSize size, bool keepColours = false);
 
+// The backdrop that shows where the picture is cut away: the application's
+// "tile.png", or a plain grey and white checkerboard without it.
+QImage backdropTile();
+
 // Halves a premultiplied image with a 2 x 2 box filter (odd sizes round up).
 QImage halve(const QImage& image);
 

@@ -70,4 +70,22 @@ ViewTransform zoom(const ViewTransform& t, QPointF pointer, float factor, QSizeF
     return out;
 }
 
+QRect widgetRectForMaskArea(const ViewTransform& t, QSizeF picture, QSize mask,
+                            const QRect& area, QSize widget)
+{
+    const QRect whole(QPoint(0, 0), widget);
+    if (mask.isEmpty() || area.isEmpty() || picture.isEmpty())
+        return whole;
+    const double sx = picture.width() / mask.width();
+    const double sy = picture.height() / mask.height();
+    // Mask rows run from the top; picture points and the canvas run y up.
+    const QPointF low = t.map({area.left() * sx, picture.height() - (area.bottom() + 1) * sy}, picture);
+    const QPointF high = t.map({(area.right() + 1) * sx, picture.height() - area.top() * sy}, picture);
+    const QRectF shown(QPointF(low.x(), widget.height() - high.y()),
+                       QPointF(high.x(), widget.height() - low.y()));
+    // Linear filtering reaches one mask pixel further on each side.
+    const double pad = std::max(2.0, t.scale * std::max(sx, sy) + 2);
+    return shown.adjusted(-pad, -pad, pad, pad).toAlignedRect() & whole;
+}
+
 } // namespace Viewport

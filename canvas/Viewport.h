@@ -3,6 +3,7 @@
 #include "canvas/ViewTransform.h"
 
 #include <QPointF>
+#include <QRect>
 #include <QSizeF>
 
 // The viewport's arithmetic: fitting, zooming about a point and keeping the
@@ -32,5 +33,12 @@ float zoomFactor(double deltaY);
 // `t` scaled by the factor (capped at the maximum scale) so that the picture
 // point under `pointer` stays under it.
 ViewTransform zoom(const ViewTransform& t, QPointF pointer, float factor, QSizeF picture);
+
+// The widget pixels (y down, `widget` being the canvas's size) that show
+// `maskArea` (top-first rows of a mask of `mask` pixels stretched over the
+// picture) under `t`, padded by what linear filtering reaches. The whole
+// widget when the picture, the mask or the area is empty.
+QRect widgetRectForMaskArea(const ViewTransform& t, QSizeF picture, QSize mask,
+                            const QRect& maskArea, QSize widget);
 
 } // namespace Viewport

@@ -1,7 +1,11 @@
 #pragma once
 
+#include "canvas/CanvasKeys.h"
 #include "canvas/EventBuffer.h"
+#include "canvas/HistoryStore.h"
+#include "canvas/LayerStack.h"
 #include "canvas/StampRect.h"
+#include "canvas/StrokeDrain.h"
 #include "canvas/ViewTransform.h"
 #include "imaging/Picture.h"
 
@@ -11,12 +15,8 @@
 
 #include <atomic>
 #include <memory>
-#include <mutex>
 
-struct BrushStamp;
-class CanvasLayer;
-class MaskStore;
-class QLockFile;
+class PictureLevels;
 class QTimer;
 class SerialQueue;
 class ZRImageCutViewDelegate;
@@ -24,12 +24,15 @@ class ZRImageCutViewDelegate;
 // The cut canvas: shows one picture through its transparency mask, turns
 // strokes into brush stamps that its own serial queue draws into the mask,
 // keeps the undo history on disk, fits, zooms and pans, and produces the
-// finished picture.
+// finished picture. The drain (StrokeDrain), the history (HistoryStore) and
+// the background levels (PictureLevels) are rooms of their own; this class
+// keeps the input, the viewport glue, painting and the cursor.
 //
-// Threads: the main thread owns the widget, the layers' transforms and input;
-// the serial queue ("serial que") owns the mask, mask creation and the history
-// steps; one background task per picture computes the blurred copy. The event
-// buffer is the one lock they share.
+// Threads: the main thread owns the widget, input, the layers' transforms and
+// the frame. The serial queue "serial que", which this class owns and joins
+// at its end, runs every drain and every history step in submission order;
+// what those may touch is written at the top of StrokeDrain and HistoryStore.
+// The layers are shared as LayerStack says.
 class ZRImageCutView : public QWidget {
     Q_OBJECT
 
@@ -45,10 +48,10 @@ public:
     float brushDiameter() const { return m_brushDiameter; }
     void setBrushDiameterSilent(float diameter);
     void setBrushDiameter(float diameter);
-    float brushHardness() const { return m_brushHardness.load(); }
+    float brushHardness() const { return m_drain.hardness(); }
     void setBrushHardness(float hardness);
-    float brushAlphaValue() const { return m_brushAlphaValue.load(); }
-    void setBrushAlphaValue(float alpha) { m_brushAlphaValue = alpha; }
+    float brushAlphaValue() const { return m_drain.alpha(); }
+    void setBrushAlphaValue(float alpha) { m_drain.setAlpha(alpha); }
     void updateBrushMask();
     // A picture of w x h points showing the brush, for the controls beside it.
     Picture getBrushPreviewWithSize(QSizeF size) const;
@@ -62,9 +65,9 @@ public:
     void setBlurOn(bool on);
     bool imageFit() const { return m_imageFit; }
     void setImageFit(bool fit) { m_imageFit = fit; }
-    bool needsContectUpdate() const { return m_needsContectUpdate.load(); }
-    void setNeedsContectUpdate(bool needs) { m_needsContectUpdate = needs; }
-    float maskScale() const { return m_maskScale.load(); }
+    bool needsContectUpdate() const { return m_drain.needsNewMask(); }
+    void setNeedsContectUpdate(bool needs) { m_drain.setNeedsNewMask(needs); }
+    float maskScale() const { return m_drain.maskScale(); }
 
     // Picture, mask and result.
     const Picture& image() const { return m_image; }
@@ -74,18 +77,18 @@ public:
     void updateMap();
 
     // Undo history.
-    QString historyDirectory();
-    qint64 historyLength() const { return m_historyLength.load(); }
-    qint64 historyCurrentState() const { return m_historyCurrentState.load(); }
-    qint64 historyFileIndex() const { return m_historyFileIndex.load(); }
+    QString historyDirectory() { return m_history.directory(); }
+    qint64 historyLength() const { return m_history.length(); }
+    qint64 historyCurrentState() const { return m_history.currentState(); }
+    qint64 historyFileIndex() const { return m_history.fileIndex(); }
     void clearHistory();
     void prevHistoryState();
     void nextHistoryState();
 
     // Layers (shared with the serial queue and the blur task).
-    std::shared_ptr<CanvasLayer> imageLayer() const;
-    std::shared_ptr<CanvasLayer> bluredLayer() const;
-    std::shared_ptr<CanvasLayer> maskLayer() const;
+    std::shared_ptr<CanvasLayer> imageLayer() const { return m_layers.picture(); }
+    std::shared_ptr<CanvasLayer> bluredLayer() const { return m_layers.blurred(); }
+    std::shared_ptr<CanvasLayer> maskLayer() const { return m_layers.mask(); }
 
     // Viewport.
     void correctImagePositionWithFiting(bool fitting);
@@ -95,7 +98,7 @@ public:
     // A pinch: logged, nothing else.
     void magnify(double magnification);
     // The model transform of the picture (y-up canvas coordinates).
-    ViewTransform viewTransform() const;
+    ViewTransform viewTransform() const { return m_layers.transform(); }
 
     // Cursor. updateCursor may be called from any thread.
     void updateCursor();
@@ -106,16 +109,16 @@ public:
     int cursorSize() const { return m_cursorSize; }
 
     // The stamps waiting for the drain, and the queue that drains them (tests and tools).
-    EventBuffer& eventBuffer() { return m_eventBuffer; }
+    EventBuffer& eventBuffer() { return m_drain.buffer(); }
     SerialQueue& serialQueue() { return *m_serial; }
     // The mask as currently shown (Format_Alpha8, top row first), or null.
-    QImage currentMask() const;
+    QImage currentMask() const { return m_layers.maskContent(); }
 
     // Tests and tools: returns when the serial queue, the blur task and the
     // main-thread calls they queued have all finished.
     void waitUntilIdle();
     // Whether an eased transform change is still running.
-    bool isAnimating() const;
+    bool isAnimating() const { return m_layers.isAnimating(); }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -130,20 +133,14 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    struct Levels;
-
     void setupView();
     void addEventHandler();
     void handleKey(QKeyEvent* event);
 
     // Serial queue only.
-    void drain();
-    void createNewMaskContext();
     void recordHistoryState();
     void historyStep(int direction);
-    struct PendingStamp;
-    PendingStamp pendingStamp(const StampRect& rect) const;
-    void drawStamps(const std::vector<PendingStamp>& batch);
+    void publishMask(const QImage& mask, const QRect& changed);
 
     void mouseDragged(QPointF widgetPos, QPointF delta);
     void mouseUp();
@@ -156,53 +153,29 @@ private:
     void setTransformOnLayers(const ViewTransform& t, double duration);
     void removeAllAnimations();
     void reportHistoryChanged();
-    void startBlurTask(const Picture& picture);
-    void buildLevels(const Picture& picture, const QImage& base);
-    QRect widgetRectForMaskArea(const QRect& maskArea) const;
     QPointF toCanvas(QPointF widgetPos) const;
-    std::shared_ptr<const BrushStamp> currentStamp() const;
-    QSizeF pictureSize() const;
     void scheduleAnimationFrames();
 
     // Fields, in the order of the canvas's design.
     std::unique_ptr<SerialQueue> m_serial;
-    EventBuffer m_eventBuffer;
+    StrokeDrain m_drain; // the event buffer, the mask, the brush settings and stamp
     bool m_dragging = false;
     bool m_cutting = false;
-    bool m_altPressed = false;
-    bool m_commandPressed = false;
+    CanvasKeys m_keys; // Alt and Ctrl held, the shortcuts
     float m_brushDiameter = 0;
     bool m_mouseIn = false;
-    QString m_historyDirectory;
-    mutable std::mutex m_brushMaskMutex;
-    std::shared_ptr<const BrushStamp> m_brushMask;
+    HistoryStore m_history; // the folder and the counters
     StampRect m_prevEventRect;
     bool m_blurMode = false;
     bool m_blurOn = false;
     bool m_imageFit = false;
-    std::atomic<bool> m_needsContectUpdate{false};
-    std::atomic<float> m_brushAlphaValue{0};
-    std::atomic<float> m_brushHardness{0};
-    std::atomic<float> m_maskScale{1};
     ZRImageCutViewDelegate* m_delegate = nullptr;
     Picture m_image;
-    std::atomic<qint64> m_historyLength{0};
-    std::atomic<qint64> m_historyCurrentState{0};
     std::atomic<qint64> m_dragMode{0};
-    mutable std::mutex m_layersMutex;
-    std::shared_ptr<CanvasLayer> m_imageLayer;
-    std::shared_ptr<CanvasLayer> m_bluredLayer;
-    std::shared_ptr<CanvasLayer> m_maskLayer;
-    std::unique_ptr<MaskStore> m_bitmapContext;
-    mutable std::mutex m_newContextImageMutex;
-    QImage m_newContextImage;
-    std::atomic<qint64> m_historyFileIndex{0};
+    LayerStack m_layers;
 
     // Our own additions.
-    mutable std::mutex m_pictureSizeMutex;
-    QSizeF m_pictureSizeForQueue; // the picture size as the drain sees it
-    std::unique_ptr<QLockFile> m_historyLock;
-    std::unique_ptr<Levels> m_levels; // main thread
+    std::unique_ptr<PictureLevels> m_levels; // main thread
     QImage m_frame;
     QImage m_tile;
     QTimer* m_animationTimer = nullptr;
@@ -211,13 +184,4 @@ private:
     CursorKind m_cursorKind = CursorKind::Arrow;
     int m_cursorSize = 0;
     std::uint64_t m_cursorObserver = 0;
-    struct TaskCounters {
-        std::atomic<int> blur{0};
-        std::atomic<int> levels{0};
-        // Bumped by each new picture and by the canvas's end: a task that has
-        // not started yet for an older picture skips its work.
-        std::atomic<std::uint64_t> generation{0};
-    };
-    // Shared with background tasks, which may outlive the canvas.
-    std::shared_ptr<TaskCounters> m_tasks;
 };

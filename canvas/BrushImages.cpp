@@ -1,0 +1,113 @@
+#include "canvas/BrushImages.h"
+
+#include "imaging/ImageAction.h"
+
+#include <QPainter>
+#include <QPainterPath>
+#include <QRadialGradient>
+
+#include <algorithm>
+#include <cmath>
+
+namespace BrushImages {
+
+Picture preview(QSizeF size, float diameter, float hardness, float alpha)
+{
+    const double w = size.width();
+    const double h = size.height();
+    if (!(w > 0) || !(h > 0))
+        return {};
+    float d = diameter;
+    const float a = alpha;
+    if (double(d) > 1.95 * w)
+        d = float(1.95 * w);
+
+    QImage canvas(int(std::ceil(2 * w)), int(std::ceil(2 * h)), QImage::Format_ARGB32_Premultiplied);
+    canvas.fill(Qt::transparent);
+    QPainter painter(&canvas);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const QPointF centre(w, h);
+    const double r = double(d) * 0.5;
+    const int erase = int(1.0f - std::round(a));
+    const QColor ink = QColor::fromRgbF(0.08235294371843338, 0.24313725531101227, 0.3843137323856354);
+
+    if (erase == 1) {
+        QPainterPath clip;
+        clip.setFillRule(Qt::OddEvenFill);
+        clip.addRoundedRect(QRectF(0, 0, 2 * w, 2 * h), 0.1 * 2 * w, 0.1 * 2 * h);
+        clip.addEllipse(centre, r, r);
+        painter.save();
+        painter.setClipPath(clip);
+        painter.fillRect(QRectF(0, 0, 2 * w, 2 * h), ink);
+        painter.restore();
+    }
+    if (r > 0) {
+        auto withAlpha = [&](double level) {
+            QColor c = ink;
+            c.setAlphaF(float(std::clamp(level, 0.0, 1.0)));
+            return c;
+        };
+        QRadialGradient gradient(centre, r);
+        gradient.setColorAt(0, withAlpha(a));
+        gradient.setColorAt(std::clamp(double(hardness), 0.0, 1.0), withAlpha(a));
+        gradient.setColorAt(1, withAlpha(erase));
+        // No extension beyond the rim: paint the disc only.
+        QPainterPath disc;
+        disc.addEllipse(centre, r, r);
+        painter.fillPath(disc, gradient);
+    }
+    painter.end();
+    return ImageAction::resize(Picture(QSizeF(2 * w, 2 * h), {canvas}), QSizeF(w, h));
+}
+
+QImage cursor(float diameter)
+{
+    const int r = int(std::lround(diameter));
+    const int d = r - r % 2;
+    const int margin = 3;
+    const int side = 2 * margin + d;
+    const int k = margin + d / 2;
+
+    // White shapes first, on a layer of their own, so that a soft black shadow
+    // (blur radius 2) can be laid under them.
+    QImage shapes(side, side, QImage::Format_ARGB32_Premultiplied);
+    shapes.fill(Qt::transparent);
+    {
+        QPainter painter(&shapes);
+        painter.setRenderHint(QPainter::Antialiasing, false);
+        painter.setPen(QPen(Qt::white, 1));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawEllipse(QRectF(margin, margin, d - 1, d - 1));
+        if (r >= 42) {
+            const float length = std::min(5.3f, float(d - 40) / 15.0f + 1.0f);
+            const int centre = int(std::lround(k - 1));
+            // The image is y-down; the bars are symmetric about the centre row.
+            painter.fillRect(QRectF(k - length, side - centre - 1, 2 * length - 1, 1), Qt::white);
+            painter.fillRect(QRectF(centre, side - (k - length) - (2 * length - 1), 1, 2 * length - 1),
+                             Qt::white);
+        }
+    }
+    QImage shadow(side, side, QImage::Format_ARGB32_Premultiplied);
+    for (int y = 0; y < side; ++y) {
+        auto* out = reinterpret_cast<quint32*>(shadow.scanLine(y));
+        for (int x = 0; x < side; ++x) {
+            int sum = 0, count = 0;
+            for (int dy = -2; dy <= 2; ++dy)
+                for (int dx = -2; dx <= 2; ++dx) {
+                    const int sx = x + dx, sy = y + dy;
+                    if (sx >= 0 && sy >= 0 && sx < side && sy < side)
+                        sum += qAlpha(reinterpret_cast<const quint32*>(shapes.constScanLine(sy))[sx]);
+                    ++count;
+                }
+            const int a = std::min(255, 2 * sum / count);
+            out[x] = quint32(a) << 24;
+        }
+    }
+    {
+        QPainter painter(&shadow);
+        painter.drawImage(0, 0, shapes);
+    }
+    return shadow;
+}
+
+} // namespace BrushImages

@@ -1,0 +1,23 @@
+#pragma once
+
+#include "imaging/Picture.h"
+
+#include <QImage>
+#include <QSizeF>
+
+// The pictures that show the brush outside the mask, as plain functions.
+namespace BrushImages {
+
+// The preview beside the brush controls: a picture of w x h points. A cutting
+// brush (alpha below 0.5) shows as a dark rounded square with a round window
+// of the brush; a keeping one as a dark soft disc on nothing. The disc is
+// half the brush's diameter, at most 0.975 w across.
+Picture preview(QSizeF size, float diameter, float hardness, float alpha);
+
+// The pointer's image: a one-pixel white circle of the diameter rounded down
+// to an even number, 3 pixels in from the edges, over a soft black shadow,
+// with a small cross at the centre from diameter 42 on. The hot spot is the
+// centre, (side / 2, side / 2).
+QImage cursor(float diameter);
+
+} // namespace BrushImages

@@ -1,0 +1,37 @@
+#include "canvas/CanvasKeys.h"
+
+#include <QKeyEvent>
+
+namespace {
+
+// X11 keycodes of the keys labelled Z and I on a US keyboard.
+constexpr quint32 scanCodeZ = 52;
+constexpr quint32 scanCodeI = 31;
+
+} // namespace
+
+CanvasKeys::Action CanvasKeys::handle(const QKeyEvent& event)
+{
+    const bool press = event.type() == QEvent::KeyPress;
+    const int key = event.key();
+    const Qt::KeyboardModifiers modifiers = event.modifiers();
+    const bool modifierKey = key == Qt::Key_Control || key == Qt::Key_Alt || key == Qt::Key_Shift ||
+                             key == Qt::Key_Meta || key == Qt::Key_AltGr;
+    if (modifierKey) {
+        // A modifier's own press or release may not yet show in the flags.
+        m_ctrl = key == Qt::Key_Control ? press : bool(modifiers & Qt::ControlModifier);
+        m_alt = key == Qt::Key_Alt ? press : bool(modifiers & Qt::AltModifier);
+        return Action::ModifiersChanged;
+    }
+    if (!press)
+        return Action::None;
+    const quint32 scanCode = event.nativeScanCode();
+    const bool isZ = scanCode ? scanCode == scanCodeZ : key == Qt::Key_Z;
+    const bool isI = scanCode ? scanCode == scanCodeI : key == Qt::Key_I;
+    const bool ctrl = modifiers & Qt::ControlModifier;
+    if (isZ && ctrl)
+        return (modifiers & Qt::ShiftModifier) ? Action::Redo : Action::Undo;
+    if (isI && (ctrl || (modifiers & Qt::AltModifier)))
+        return Action::InvertBrush;
+    return Action::None;
+}

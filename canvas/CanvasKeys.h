@@ -1,0 +1,25 @@
+#pragma once
+
+class QKeyEvent;
+
+// The keys the canvas watches in every window of the application: Ctrl and
+// Alt held as modifiers of the pointer (Ctrl swaps painting and panning, Alt
+// turns the wheel into the brush size), and the shortcuts Ctrl+Z (undo),
+// Ctrl+Shift+Z (redo) and Ctrl+I or Alt+I (invert the brush). Shortcuts go by
+// the physical key, the native scan code where the platform gives one (X11
+// keycodes 52 and 31), so that Z is Z on every keyboard layout.
+// Main thread only.
+class CanvasKeys {
+public:
+    enum class Action { None, ModifiersChanged, Undo, Redo, InvertBrush };
+
+    // Notes a key press or release seen at a window; what it asks of the canvas.
+    Action handle(const QKeyEvent& event);
+
+    bool ctrl() const { return m_ctrl; }
+    bool alt() const { return m_alt; }
+
+private:
+    bool m_ctrl = false;
+    bool m_alt = false;
+};

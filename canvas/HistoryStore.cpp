@@ -1,0 +1,134 @@
+#include "canvas/HistoryStore.h"
+
+#include "imaging/PngCodec.h"
+#include "platform/CachesFolder.h"
+#include "platform/SystemLog.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QLockFile>
+
+#include <cstdio>
+
+namespace {
+
+bool writeFileWhole(const QString& path, const QByteArray& bytes)
+{
+    // Written beside the target and renamed over it, so a slot is never half
+    // old and half new. No fsync: snapshots are a convenience, not the user's file.
+    const QString temporary = path + QStringLiteral(".part");
+    QFile file(temporary);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return false;
+    const bool written = file.write(bytes) == bytes.size();
+    file.close();
+    if (!written) {
+        QFile::remove(temporary);
+        return false;
+    }
+    return std::rename(QFile::encodeName(temporary).constData(),
+                       QFile::encodeName(path).constData()) == 0;
+}
+
+} // namespace
+
+HistoryStore::HistoryStore() = default;
+HistoryStore::~HistoryStore() = default;
+
+QString HistoryStore::directory()
+{
+    if (!m_directory.isEmpty())
+        return m_directory;
+    // One folder per running editor: a second instance locks the next free
+    // folder instead of overwriting the first one's snapshots.
+    const QString base = CachesFolder::path() + QStringLiteral("/Pelmora/");
+    QDir().mkpath(base);
+    for (int n = 1; n <= 64; ++n) {
+        const QString name = n == 1 ? QStringLiteral("history") : QStringLiteral("history-%1").arg(n);
+        auto lock = std::make_unique<QLockFile>(base + name + QStringLiteral(".lock"));
+        lock->setStaleLockTime(0);
+        if (lock->tryLock(0)) {
+            m_lock = std::move(lock);
+            m_directory = base + name + QStringLiteral("/");
+            break;
+        }
+    }
+    if (m_directory.isEmpty())
+        m_directory = base + QStringLiteral("history-%1/").arg(QCoreApplication::applicationPid());
+    QDir().mkpath(m_directory);
+    return m_directory;
+}
+
+QString HistoryStore::slotPath(qint64 slot)
+{
+    return directory() + QStringLiteral("%1.his").arg(slot);
+}
+
+void HistoryStore::resetCounters()
+{
+    m_length = 0;
+    m_current = -1;
+    m_fileIndex = -1;
+}
+
+void HistoryStore::clear()
+{
+    resetCounters();
+    QDir dir(directory());
+    const auto entries =
+        dir.entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
+    for (const QFileInfo& entry : entries) {
+        if (entry.isDir() && !entry.isSymLink())
+            QDir(entry.absoluteFilePath()).removeRecursively();
+        else
+            QFile::remove(entry.absoluteFilePath());
+    }
+}
+
+void HistoryStore::record(const AlphaPlane& mask)
+{
+    qint64 length = m_length.load();
+    qint64 current = m_current.load();
+    if (current < length - 1) {
+        current += 1;
+        length = current + 1;
+    } else if (length <= stateCount - 1) {
+        current += 1;
+        length += 1;
+    }
+    m_length = length;
+    m_current = current;
+
+    const qint64 f = m_fileIndex.load();
+    const qint64 slot = f <= slotCount - 2 ? f + 1 : 0;
+    if (mask.data && mask.width > 0 && mask.height > 0) {
+        const QByteArray png = PngCodec::encodeAlpha(mask.data, mask.width, mask.height, mask.stride);
+        writeFileWhole(slotPath(slot), png);
+        m_fileIndex = slot;
+    }
+}
+
+std::optional<QImage> HistoryStore::step(int direction)
+{
+    const qint64 current = m_current.load();
+    const qint64 f = m_fileIndex.load();
+    qint64 slot;
+    if (direction < 0) {
+        if (current <= 0)
+            return std::nullopt;
+        slot = f >= 1 ? f - 1 : slotCount - 1;
+    } else {
+        if (current > m_length.load() - 2)
+            return std::nullopt;
+        slot = f <= slotCount - 2 ? f + 1 : 0;
+    }
+    QFile file(slotPath(slot));
+    if (!file.open(QIODevice::ReadOnly)) {
+        SystemLog::log(QStringLiteral("NO DATA PROVIDER"));
+        return std::nullopt;
+    }
+    m_fileIndex = slot;
+    m_current = current + direction;
+    return PngCodec::decodeAlpha(file.readAll());
+}

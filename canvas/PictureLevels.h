@@ -1,0 +1,67 @@
+#pragma once
+
+#include "imaging/Picture.h"
+
+#include <QImage>
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+class QObject;
+
+// What the canvas paints a picture from: the picture at full size and its
+// halvings down to about 256 pixels, and the blurred copy with its own
+// halvings. The halvings and the blurred copy are made in the background for
+// each new picture; until they arrive the full-size picture serves alone.
+//
+// Threads: every member is called on the main thread, which alone reads and
+// replaces the levels. The work runs on a pool of the canvas's own (never the
+// global one, whose workers Qt's threaded fills wait for in paint), and comes
+// back through a queued main-thread call tied to the owner's context object.
+// A task checks a generation counter that each new picture and the owner's
+// end bump: one that has not started for an older picture skips its work,
+// and a result for a picture no longer current is dropped. Tasks share that
+// counter block, so they may outlive this object.
+class PictureLevels {
+public:
+    // halvingsArrived: the picture's halvings are in. blurArrived: the blurred
+    // copy of the current picture (full size) is in, its halvings with it.
+    PictureLevels(QObject* context, std::function<void()> halvingsArrived,
+                  std::function<void(const QImage& blurred)> blurArrived);
+    ~PictureLevels();
+    PictureLevels(const PictureLevels&) = delete;
+    PictureLevels& operator=(const PictureLevels&) = delete;
+
+    // The bitmap the canvas paints and composites: premultiplied, or opaque RGB32.
+    static QImage drawableBitmap(const Picture& picture);
+
+    // Forgets the previous picture's levels and starts making this one's;
+    // `bitmap` is drawableBitmap(picture), already made by the caller.
+    void setPicture(const Picture& picture, const QImage& bitmap);
+
+    // The level to paint at `scale` screen pixels per picture point: the
+    // smallest that still has at least one pixel per screen pixel. Null when
+    // there is none (no picture, or no blurred copy yet).
+    const QImage& picture(double scale) const { return pick(m_picture, scale); }
+    const QImage& blur(double scale) const { return pick(m_blur, scale); }
+
+    // Tests and tools: whether a task of this object has yet to finish.
+    bool busy() const;
+
+private:
+    struct Tasks;
+    static const QImage& pick(const std::vector<QImage>& levels, double scale);
+    void startHalvings(const Picture& picture, const QImage& base);
+    void startBlur(const Picture& picture);
+
+    QObject* const m_context;
+    const std::function<void()> m_halvingsArrived;
+    const std::function<void(const QImage&)> m_blurArrived;
+    Picture m_source;
+    std::vector<QImage> m_picture; // [0] is full size, then halvings
+    std::vector<QImage> m_blur;    // same, for the blurred copy
+    std::shared_ptr<Tasks> m_tasks;
+};

@@ -1,0 +1,156 @@
+#include "canvas/StrokeDrain.h"
+
+#include "canvas/BrushStamp.h"
+#include "platform/ParallelFor.h"
+#include "ui/FitInBox.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+constexpr int maskSide = 2000;
+// At this hardness and above the drain draws the hard disc instead of the stamp.
+constexpr double hardDiscHardness = 0.985;
+
+} // namespace
+
+struct StrokeDrain::PendingStamp {
+    double x, y, width, height; // mask pixels, y up
+    std::shared_ptr<const BrushStamp> stamp; // null: the hard disc
+    std::uint8_t alpha;
+};
+
+StrokeDrain::StrokeDrain(Publish publish, StrokeEnded strokeEnded)
+    : m_publish(std::move(publish)), m_strokeEnded(std::move(strokeEnded))
+{
+}
+
+StrokeDrain::~StrokeDrain() = default;
+
+void StrokeDrain::updateStamp()
+{
+    auto stamp = BrushStamp::make(m_hardness.load(), m_maskScale.load());
+    std::shared_ptr<const BrushStamp> old;
+    {
+        std::lock_guard lock(m_stampMutex);
+        old = std::exchange(m_stamp, std::move(stamp));
+    }
+}
+
+std::shared_ptr<const BrushStamp> StrokeDrain::currentStamp() const
+{
+    std::lock_guard lock(m_stampMutex);
+    return m_stamp;
+}
+
+void StrokeDrain::setPicture(QSizeF size)
+{
+    m_buffer.clear();
+    std::lock_guard lock(m_pictureMutex);
+    m_pictureSize = size;
+    m_pendingSnapshot = QImage();
+}
+
+QSizeF StrokeDrain::pictureSize() const
+{
+    std::lock_guard lock(m_pictureMutex);
+    return m_pictureSize;
+}
+
+void StrokeDrain::setPendingSnapshot(const QImage& snapshot)
+{
+    std::lock_guard lock(m_pictureMutex);
+    m_pendingSnapshot = snapshot;
+}
+
+void StrokeDrain::run()
+{
+    bool changed = false;
+    if (m_needsNewMask.load()) {
+        createNewMask();
+        m_needsNewMask = false;
+        changed = true;
+        m_mask.markChanged(QRect(0, 0, m_mask.width(), m_mask.height()));
+    }
+    if (m_mask.isNull())
+        return;
+    // Entries are taken one at a time, each stamp with the brush as it is
+    // when taken, and drawn in batches: a batch ends at a marker or when the
+    // buffer is empty, and the loop goes on with what arrived meanwhile.
+    std::vector<PendingStamp> batch;
+    for (;;) {
+        const auto entry = m_buffer.takeFirst();
+        if (entry && !entry->isEndOfStroke()) {
+            batch.push_back(pendingStamp(*entry));
+            continue;
+        }
+        if (!batch.empty()) {
+            drawStamps(batch);
+            batch.clear();
+            changed = true;
+        }
+        if (!entry)
+            break;
+        m_strokeEnded(); // a marker ends the drain
+        break;
+    }
+    if (!changed)
+        return;
+    const QRect area = m_mask.changedArea();
+    m_publish(m_mask.publish(), area);
+}
+
+StrokeDrain::PendingStamp StrokeDrain::pendingStamp(const StampRect& r) const
+{
+    const double s = m_maskScale.load();
+    const bool soft = double(m_hardness.load()) < hardDiscHardness;
+    const float alpha = std::clamp(m_alpha.load(), 0.0f, 1.0f);
+    return {r.x * s, r.y * s, r.width * s, r.height * s, soft ? currentStamp() : nullptr,
+            std::uint8_t(std::lround(alpha * 255))};
+}
+
+void StrokeDrain::drawStamps(const std::vector<PendingStamp>& batch)
+{
+    const AlphaPlane plane = m_mask.plane();
+    QRect touched;
+    qint64 work = 0;
+    for (const PendingStamp& p : batch) {
+        const QRect area = stampArea(plane, p.x, p.y, p.width, p.height);
+        touched |= area;
+        work += qint64(area.width()) * area.height();
+    }
+    if (touched.isEmpty())
+        return;
+    m_mask.markChanged(touched);
+    // Each thread draws every stamp of the batch, in order, over its own band
+    // of rows: the same pixels as one thread drawing them one after another.
+    const int bands = work > 400000 ? 2 : 1;
+    ParallelFor::run(touched.height(), touched.height() / bands, [&](int begin, int end) {
+        const QRect rows(0, touched.top() + begin, 1, end - begin);
+        for (const PendingStamp& p : batch)
+            drawStamp(plane, p.stamp.get(), p.x, p.y, p.width, p.height, p.alpha, rows);
+    });
+}
+
+void StrokeDrain::createNewMask()
+{
+    QSizeF size = pictureSize();
+    m_mask.clear();
+    if (!(size.width() > 0) || !(size.height() > 0))
+        return;
+    const QSizeF fitted = AspectFitSize(size, QSizeF(maskSide, maskSide));
+    if (size.width() > fitted.width()) {
+        m_maskScale = float(fitted.width() / size.width());
+        size = fitted;
+    } else {
+        m_maskScale = 1;
+    }
+    QImage snapshot;
+    {
+        std::lock_guard lock(m_pictureMutex);
+        snapshot = std::exchange(m_pendingSnapshot, QImage());
+    }
+    m_mask.create(int(size.width()), int(size.height()), snapshot);
+    updateStamp();
+}

@@ -1,0 +1,101 @@
+#pragma once
+
+#include "canvas/EventBuffer.h"
+#include "canvas/MaskStore.h"
+
+#include <QImage>
+#include <QRect>
+#include <QSizeF>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <mutex>
+
+struct BrushStamp;
+
+// The way from stroke input to the mask on screen: the event buffer's stamp
+// rectangles (picture points) become brush stamps drawn into the mask, and
+// each drain that changed the mask publishes an immutable image of it.
+//
+// The rebuild rule: a drain that finds "needs a new mask" set first replaces
+// the mask with one sized for the current picture (at most 2000 x 2000, the
+// mask scale following), filled from a waiting snapshot or with 255
+// everywhere, and publishes it whole.
+//
+// Threads: run() and everything marked "drain only" belong to the owner's
+// serial queue, which calls them one at a time; it alone touches the mask.
+// Input appends to the buffer from the main thread; the buffer's own mutex is
+// the one lock the two share, held only while one entry is taken. The brush
+// settings and the rebuild flag are atomics any thread may set; the picture
+// size and the waiting snapshot are handed over under their own mutex; the
+// stamp is replaced in one step and each stamp drawn holds its own reference.
+class StrokeDrain {
+public:
+    // Receives each published mask image (Format_Alpha8, top row first) and
+    // the area the drain changed (top-first rows; the whole mask after a
+    // rebuild). Called on the drain's thread.
+    using Publish = std::function<void(const QImage& mask, const QRect& changed)>;
+    // Called by the drain when it meets an end-of-stroke marker, before it
+    // publishes: the owner records the stroke as one history state.
+    using StrokeEnded = std::function<void()>;
+
+    StrokeDrain(Publish publish, StrokeEnded strokeEnded);
+    ~StrokeDrain();
+    StrokeDrain(const StrokeDrain&) = delete;
+    StrokeDrain& operator=(const StrokeDrain&) = delete;
+
+    EventBuffer& buffer() { return m_buffer; }
+
+    // Brush settings, read by the drain at each stamp it takes.
+    float hardness() const { return m_hardness.load(); }
+    void setHardness(float hardness) { m_hardness = hardness; }
+    float alpha() const { return m_alpha.load(); }
+    void setAlpha(float alpha) { m_alpha = alpha; }
+    float maskScale() const { return m_maskScale.load(); }
+    // Rebuilds the stamp from the hardness and the mask scale, on the caller's thread.
+    void updateStamp();
+    std::shared_ptr<const BrushStamp> currentStamp() const;
+
+    // A new picture of `size` points: the stamps still waiting are dropped,
+    // and so is a waiting snapshot; the next rebuild sizes the mask for it.
+    // Does not ask for the rebuild itself.
+    void setPicture(QSizeF size);
+    QSizeF pictureSize() const;
+    bool needsNewMask() const { return m_needsNewMask.load(); }
+    void setNeedsNewMask(bool needs) { m_needsNewMask = needs; }
+    // A decoded snapshot for the next rebuild to fill the mask from (null:
+    // none, 255 everywhere).
+    void setPendingSnapshot(const QImage& snapshot);
+
+    // Drain only. Rebuilds the mask if asked to, then draws the waiting
+    // stamps in order up to the first end-of-stroke marker (which it takes)
+    // or the end of the buffer, and publishes if anything changed. Without a
+    // mask it draws nothing and leaves the buffer as it is.
+    void run();
+    // Drain only: the mask as it is now (no data without a picture).
+    AlphaPlane maskPlane() { return m_mask.plane(); }
+
+private:
+    struct PendingStamp;
+    PendingStamp pendingStamp(const StampRect& rect) const;
+    void drawStamps(const std::vector<PendingStamp>& batch);
+    void createNewMask();
+
+    const Publish m_publish;
+    const StrokeEnded m_strokeEnded;
+    EventBuffer m_buffer;
+    MaskStore m_mask; // drain only
+
+    std::atomic<float> m_hardness{1};
+    std::atomic<float> m_alpha{0};
+    std::atomic<float> m_maskScale{1};
+    std::atomic<bool> m_needsNewMask{false};
+
+    mutable std::mutex m_stampMutex;
+    std::shared_ptr<const BrushStamp> m_stamp;
+
+    mutable std::mutex m_pictureMutex;
+    QSizeF m_pictureSize;
+    QImage m_pendingSnapshot;
+};
