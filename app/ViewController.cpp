@@ -243,6 +243,11 @@ void ViewController::btnRedo()
 
 void ViewController::cutViewDidChangeHistoryState(ZRImageCutView* view)
 {
+    if (m_takeFirstRevision && view->historyCurrentState() == 0 && view->historyLength() == 1) {
+        m_takeFirstRevision = false;
+        m_savedRevision = view->historyRevision();
+    }
+    emit unsavedCutsChanged();
     m_ui->btnUndo->setEnabled(view->historyCurrentState() != 0);
     m_ui->btnRedo->setEnabled(view->historyCurrentState() < view->historyLength() - 1);
     emit commandsChanged();
@@ -312,6 +317,30 @@ void ViewController::draggingFilesComplete(const QList<QUrl>& urls, bool needsWa
     // that is still loading.
     if (paths.isEmpty()) {
         emit intakeFinished(false);
+        return;
+    }
+    if (!m_intakeConfirmed && hasUnsavedCuts()) {
+        confirmDiscardingCuts(
+            [this, urls, needsWait] {
+                m_intakeConfirmed = true;
+                draggingFilesComplete(urls, needsWait);
+                m_intakeConfirmed = false;
+            },
+            [this, paths, needsWait] {
+                // Kept cuts: the new picture is not read, and our own copies
+                // of dropped data go.
+                if (needsWait) {
+                    QStringList dropped;
+                    for (const QString& path : paths)
+                        if (DragView::isDroppedData(path))
+                            dropped << path;
+                    BackgroundPool::run([dropped] {
+                        for (const QString& path : dropped)
+                            QFile::remove(path);
+                    });
+                }
+                emit intakeFinished(false);
+            });
         return;
     }
     // Reading and redrawing a large photograph takes a few hundred
@@ -387,6 +416,9 @@ void ViewController::finishIntake(const Intake& intake)
 void ViewController::takePicture(const Picture& picture)
 {
     m_ui->viCut->setImage(picture);
+    // The picture as opened counts as saved: its first state, once recorded.
+    m_takeFirstRevision = true;
+    m_afterSave = {};
     m_ui->viCut->setHidden(false);
     m_ui->viDrag->setHideAll(true);
     m_ui->btnSave->setEnabled(true);
@@ -402,6 +434,49 @@ void ViewController::takePicture(const Picture& picture)
 bool ViewController::canSave() const
 {
     return !m_ui->viCut->image().isNull();
+}
+
+bool ViewController::hasUnsavedCuts() const
+{
+    return canSave() && !m_takeFirstRevision && m_ui->viCut->historyRevision() != m_savedRevision;
+}
+
+void ViewController::confirmDiscardingCuts(std::function<void()> proceed, std::function<void()> cancelled)
+{
+    if (!hasUnsavedCuts()) {
+        proceed();
+        return;
+    }
+    ++m_questions;
+    auto answer = [this, proceed, cancelled](QMessageBox::StandardButton button) {
+        if (button == QMessageBox::Discard) {
+            proceed();
+            return;
+        }
+        if (button == QMessageBox::Save) {
+            m_afterSave = proceed;
+            btnSavePressed();
+            if (isSaving())
+                return; // goes on once the save succeeds
+            m_afterSave = {};
+        }
+        if (cancelled)
+            cancelled();
+    };
+    if (m_answerForTesting != QMessageBox::NoButton) {
+        answer(m_answerForTesting);
+        return;
+    }
+    const QString name = m_picturePath.isEmpty() ? tr("this picture") : QFileInfo(m_picturePath).fileName();
+    auto* box = new QMessageBox(QMessageBox::Warning, tr("Unsaved cuts"),
+                                tr("The cuts made in %1 have not been saved.").arg(name),
+                                QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, window());
+    box->setInformativeText(tr("Save them before going on?"));
+    box->setDefaultButton(QMessageBox::Save);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    connect(box, &QMessageBox::finished, this,
+            [box, answer](int) { answer(box->standardButton(box->clickedButton())); });
+    box->open();
 }
 
 // ---------------------------------------------------------------- save
@@ -439,6 +514,7 @@ void ViewController::saveTo(const QString& path, const Exporter::Options& option
     if (!canSave())
         return;
     ++m_savesInFlight;
+    m_savingRevision = m_ui->viCut->historyRevision();
     const Picture result = m_ui->viCut->getResult();
     if (!result.isValid()) {
         finishSave(path, tr("The picture could not be composed."), QString());
@@ -528,7 +604,10 @@ void ViewController::finishSave(const QString& path, const QString& error, const
     --m_savesInFlight;
     trace(error.isEmpty() ? QStringLiteral("saved %1").arg(path)
                           : QStringLiteral("save failed %1: %2").arg(path, error));
+    std::function<void()> afterSave = std::exchange(m_afterSave, {});
     if (error.isEmpty()) {
+        m_savedRevision = m_savingRevision;
+        emit unsavedCutsChanged();
         showStatus(note.isEmpty() ? tr("Saved %1").arg(QFileInfo(path).fileName())
                                   : tr("Saved %1. %2").arg(QFileInfo(path).fileName(), note),
                    note.isEmpty() ? 6000 : 15000);
@@ -541,6 +620,8 @@ void ViewController::finishSave(const QString& path, const QString& error, const
         }
     }
     emit saveFinished(path, error);
+    if (error.isEmpty() && afterSave)
+        afterSave();
 }
 
 void ViewController::setStatusBar(QStatusBar* bar)

@@ -6,11 +6,13 @@
 #include "imaging/Picture.h"
 
 #include <QDateTime>
+#include <QMessageBox>
 #include <QPointer>
 #include <QStatusBar>
 #include <QUrl>
 #include <QWidget>
 
+#include <functional>
 #include <memory>
 #include <set>
 
@@ -51,6 +53,17 @@ public:
     static QUrl moreAppsAddress();
 
     bool canSave() const;
+    // Cuts made since the picture was opened or last saved (undoing back to
+    // that state counts as none).
+    bool hasUnsavedCuts() const;
+    // Runs `proceed` at once without unsaved cuts; else asks first whether to
+    // save them (then goes on once the save succeeded), discard them (goes
+    // on) or cancel (runs `cancelled`, if given).
+    void confirmDiscardingCuts(std::function<void()> proceed, std::function<void()> cancelled = {});
+    // Tests and tools: answer that question with `button` instead of asking
+    // (QMessageBox::NoButton asks again). How often it was asked or answered.
+    void setUnsavedCutsAnswerForTesting(QMessageBox::StandardButton button) { m_answerForTesting = button; }
+    int unsavedCutsQuestions() const { return m_questions; }
     bool canUndo() const;
     bool canRedo() const;
     // The bar for messages; the controller also keeps the picture's size, the
@@ -106,6 +119,8 @@ signals:
     void intakeFinished(bool loaded);
     // The cut-out is on the clipboard.
     void copied();
+    // hasUnsavedCuts() may have changed.
+    void unsavedCutsChanged();
     // The shown picture changed (a new one, or its file's name).
     void pictureChanged();
 
@@ -137,6 +152,15 @@ private:
 
     std::unique_ptr<Ui::ViewControllerForm> m_ui;
     Exporter* m_exporter = nullptr;
+    // The canvas's history revision last saved (or opened): -1 until the
+    // new picture's first state is recorded, whose revision it then takes.
+    qint64 m_savedRevision = 0;
+    bool m_takeFirstRevision = false;
+    qint64 m_savingRevision = 0;
+    std::function<void()> m_afterSave;
+    QMessageBox::StandardButton m_answerForTesting = QMessageBox::NoButton;
+    int m_questions = 0;
+    bool m_intakeConfirmed = false;
     QPointer<QStatusBar> m_statusBar;
     QPointer<QLabel> m_sizeFigure;
     QPointer<QLabel> m_zoomFigure;

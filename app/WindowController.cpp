@@ -10,6 +10,7 @@
 #include "ui_MainWindow.h"
 
 #include <QApplication>
+#include <QCloseEvent>
 #include <QDir>
 #include <QFileInfo>
 #include <QMenu>
@@ -79,12 +80,29 @@ WindowController::WindowController(QWidget* parent)
     m_recentMenu = new QMenu(tr("Open &Recent"), this);
     m_ui->menuFile->insertMenu(m_ui->actionSave, m_recentMenu);
     connect(m_recentMenu, &QMenu::aboutToShow, this, &WindowController::fillRecentMenu);
-    if (ViewController* controller = viewController())
+    if (ViewController* controller = viewController()) {
         connect(controller, &ViewController::pictureChanged, this, &WindowController::updateTitle);
+        connect(controller, &ViewController::unsavedCutsChanged, this,
+                [this, controller] { setWindowModified(controller->hasUnsavedCuts()); });
+    }
     windowDidLoad();
 }
 
 WindowController::~WindowController() = default;
+
+void WindowController::closeEvent(QCloseEvent* event)
+{
+    ViewController* controller = viewController();
+    if (m_closeConfirmed || !controller || !controller->hasUnsavedCuts()) {
+        QMainWindow::closeEvent(event);
+        return;
+    }
+    event->ignore();
+    controller->confirmDiscardingCuts([this] {
+        m_closeConfirmed = true;
+        close();
+    });
+}
 
 void WindowController::updateTitle()
 {

@@ -26,12 +26,17 @@ public slots:
     void importAction();
     void saveAction();
 
+protected:
+    // With unsaved cuts, asks first (save, discard or stay).
+    void closeEvent(QCloseEvent* event) override;
+
 private:
     void windowDidLoad();
     void updateTitle();
     void fillRecentMenu();
 
     QMenu* m_recentMenu = nullptr;
+    bool m_closeConfirmed = false;
 
     std::unique_ptr<Ui::MainWindow> m_ui;
 };

@@ -202,6 +202,10 @@ void ZRImageCutView::clearHistory()
 void ZRImageCutView::recordHistoryState()
 {
     m_history.record(m_drain.maskPlane());
+    const qint64 slot = m_history.fileIndex();
+    m_revision = ++m_lastRevision;
+    if (slot >= 0)
+        m_slotRevisions[std::size_t(slot)] = m_lastRevision;
     reportHistoryChanged();
 }
 
@@ -221,6 +225,7 @@ void ZRImageCutView::historyStep(int direction)
     const std::optional<QImage> snapshot = m_history.step(direction);
     if (!snapshot)
         return;
+    m_revision = m_slotRevisions[std::size_t(m_history.fileIndex())].load();
     m_drain.setPendingSnapshot(*snapshot);
     setNeedsContectUpdate(true);
     updateMap();

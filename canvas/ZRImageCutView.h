@@ -13,6 +13,7 @@
 #include <QImage>
 #include <QWidget>
 
+#include <array>
 #include <atomic>
 #include <memory>
 
@@ -81,6 +82,10 @@ public:
     qint64 historyLength() const { return m_history.length(); }
     qint64 historyCurrentState() const { return m_history.currentState(); }
     qint64 historyFileIndex() const { return m_history.fileIndex(); }
+    // An id of the current state's mask: each recorded state gets a new one,
+    // and undo and redo come back to the id of the state they reach. Tells
+    // whether the cut is still the one last saved.
+    qint64 historyRevision() const { return m_revision.load(); }
     void clearHistory();
     void prevHistoryState();
     void nextHistoryState();
@@ -165,6 +170,10 @@ private:
     float m_brushDiameter = 0;
     bool m_mouseIn = false;
     HistoryStore m_history; // the folder and the counters
+    // The revision of each slot's state, and of the current one (serial queue writes).
+    std::array<std::atomic<qint64>, HistoryStore::slotCount> m_slotRevisions{};
+    std::atomic<qint64> m_revision{0};
+    qint64 m_lastRevision = 0;
     StampRect m_prevEventRect;
     bool m_blurMode = false;
     bool m_blurOn = false;

@@ -446,3 +446,56 @@ TEST(ViewController, CopyThenPasteRoundTripsTheCutOut)
         for (int x = 0; x < cut.width(); x += 7)
             ASSERT_EQ(pasted.pixel(x, y), cut.pixel(x, y)) << x << "," << y;
 }
+
+TEST(ViewController, UnsavedCutsAreAskedAboutOnASecondOpenAndOnQuitButNotAfterASave)
+{
+    const QString dir = tempDir();
+    Shell shell;
+    ViewController* c = shell.controller;
+    auto cut = [&] {
+        c->viCut()->eventBuffer().append({10, 10, 40, 40});
+        c->viCut()->eventBuffer().append(StampRect::endOfStroke());
+        c->viCut()->updateMap();
+        c->viCut()->waitUntilIdle();
+        QApplication::processEvents();
+    };
+    const QString first = pictureFile(dir, "first.png", {200, 100});
+    const QString second = pictureFile(dir, "second.png", {90, 60});
+    ASSERT_TRUE(shell.load({QUrl::fromLocalFile(first)}));
+    EXPECT_FALSE(c->hasUnsavedCuts());
+    cut();
+    ASSERT_TRUE(waitFor([&] { return c->hasUnsavedCuts(); }));
+    EXPECT_TRUE(shell.window.isWindowModified());
+    // Undoing back to the picture as opened leaves nothing unsaved.
+    c->viCut()->prevHistoryState();
+    ASSERT_TRUE(waitFor([&] { return !c->hasUnsavedCuts(); }));
+    c->viCut()->nextHistoryState();
+    ASSERT_TRUE(waitFor([&] { return c->hasUnsavedCuts(); }));
+
+    c->setUnsavedCutsAnswerForTesting(QMessageBox::Cancel);
+    EXPECT_FALSE(shell.load({QUrl::fromLocalFile(second)}));
+    EXPECT_EQ(c->viCut()->image().size(), QSizeF(200, 100));
+    EXPECT_FALSE(shell.window.close());
+    EXPECT_EQ(c->unsavedCutsQuestions(), 2);
+
+    // Save, then open the second picture: no question.
+    bool saved = false;
+    QObject::connect(c, &ViewController::saveFinished, [&] { saved = true; });
+    c->setSavePathForTesting(dir + "/out.png");
+    c->btnSavePressed();
+    ASSERT_TRUE(waitFor([&] { return saved; }));
+    EXPECT_FALSE(c->hasUnsavedCuts());
+    EXPECT_FALSE(shell.window.isWindowModified());
+    EXPECT_TRUE(shell.load({QUrl::fromLocalFile(second)}));
+    EXPECT_EQ(c->unsavedCutsQuestions(), 2);
+
+    // "Save" in the question saves first and then goes on.
+    cut();
+    ASSERT_TRUE(waitFor([&] { return c->hasUnsavedCuts(); }));
+    c->setSavePathForTesting(dir + "/second-cut.png");
+    c->setUnsavedCutsAnswerForTesting(QMessageBox::Save);
+    ASSERT_TRUE(shell.load({QUrl::fromLocalFile(first)}));
+    EXPECT_TRUE(QFile::exists(dir + "/second-cut.png"));
+    EXPECT_EQ(c->viCut()->image().size(), QSizeF(200, 100));
+    EXPECT_EQ(c->unsavedCutsQuestions(), 3);
+}
