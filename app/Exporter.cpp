@@ -87,11 +87,12 @@ bool Exporter::choose(QWidget* parent, const QString& directory, const QString& 
     return true;
 }
 
-void Exporter::write(const QImage& picture, const QString& path, const Options& options)
+void Exporter::write(std::function<QImage()> compose, const QString& path, const Options& options)
 {
     QPointer<Exporter> self(this);
-    BackgroundPool::run([self, picture, path, options] {
+    BackgroundPool::run([self, compose = std::move(compose), path, options] {
         QString note;
+        const QImage picture = compose();
         QImage image = picture;
         if (options.trim) {
             bool allCut = false;
@@ -111,7 +112,11 @@ void Exporter::write(const QImage& picture, const QString& path, const Options& 
             });
         };
         QString error;
-        const QByteArray bytes = ExportWriter::encode(image, options.format, progress, &error);
+        const QByteArray bytes = image.isNull()
+                                     ? QByteArray()
+                                     : ExportWriter::encode(image, options.format, progress, &error);
+        if (image.isNull())
+            error = QObject::tr("The picture could not be composed.");
         if (!bytes.isEmpty()) {
             // Written beside the target and renamed over it, so an existing
             // file is replaced whole or not at all.

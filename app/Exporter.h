@@ -6,6 +6,8 @@
 #include <QObject>
 #include <QString>
 
+#include <functional>
+
 class QWidget;
 
 // The save's dialog and its writing: asks where to and how (format, trimmed
@@ -35,8 +37,9 @@ public:
     static bool choose(QWidget* parent, const QString& directory, const QString& name, QString* path,
                        Options* options);
 
-    // Writes `picture` (straight alpha, full size) to `path` in the background.
-    void write(const QImage& picture, const QString& path, const Options& options);
+    // Composes the picture with `compose` (straight alpha, full size) and
+    // writes it to `path`, all in the background.
+    void write(std::function<QImage()> compose, const QString& path, const Options& options);
 
 signals:
     // Main thread; `percent` rises to 100 as the encoding goes on.

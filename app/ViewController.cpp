@@ -515,13 +515,8 @@ void ViewController::saveTo(const QString& path, const Exporter::Options& option
         return;
     ++m_savesInFlight;
     m_savingRevision = m_ui->viCut->historyRevision();
-    const Picture result = m_ui->viCut->getResult();
-    if (!result.isValid()) {
-        finishSave(path, tr("The picture could not be composed."), QString());
-        return;
-    }
     showStatus(tr("Saving %1…").arg(QFileInfo(path).fileName()), 0);
-    m_exporter->write(result.bestRepresentation(), path, options);
+    m_exporter->write(m_ui->viCut->resultTask(options.keepColours), path, options);
 }
 
 // ---------------------------------------------------------------- clipboard
@@ -530,15 +525,13 @@ void ViewController::copy()
 {
     if (!canSave())
         return;
-    const Picture result = m_ui->viCut->getResult();
-    if (!result.isValid())
-        return;
     showStatus(tr("Copying the cut-out…"), 0);
-    const QImage image = result.bestRepresentation();
     QPointer<ViewController> self(this);
-    BackgroundPool::run([self, image] {
-        QString error;
-        const QByteArray png = ExportWriter::encode(image, ExportWriter::Format::Png, {}, &error);
+    BackgroundPool::run([self, compose = m_ui->viCut->resultTask()] {
+        const QImage image = compose();
+        QString error = QObject::tr("The picture could not be composed.");
+        const QByteArray png =
+            image.isNull() ? QByteArray() : ExportWriter::encode(image, ExportWriter::Format::Png, {}, &error);
         MainThread::async([self, image, png, error] {
             if (!self)
                 return;

@@ -40,18 +40,6 @@ QImage LayerStack::maskContent() const
     return layer ? layer->content() : QImage();
 }
 
-QImage LayerStack::render(QSizeF size) const
-{
-    const QSize pixels(int(size.width()), int(size.height()));
-    const auto pictureLayer = picture();
-    if (pixels.isEmpty() || !pictureLayer)
-        return {};
-    QImage blur;
-    if (const auto layer = blurred(); layer && !layer->isHidden())
-        blur = layer->content();
-    return Compositor::result(pictureLayer->content(), blur, maskContent(), size, pixels);
-}
-
 ViewTransform LayerStack::transform() const
 {
     const auto layer = picture();

@@ -27,10 +27,6 @@ public:
     std::shared_ptr<CanvasLayer> mask() const;
     // The mask as currently shown, or null.
     QImage maskContent() const;
-    // The finished picture of `size` points at trunc(size) pixels, in its own
-    // coordinates whatever the transform: the blurred copy where cut away if
-    // it is shown, the picture through its mask. Null without a picture.
-    QImage render(QSizeF size) const;
 
     // Main thread only from here on.
     // The model transform of the picture (zero before the first picture).

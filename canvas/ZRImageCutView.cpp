@@ -10,7 +10,6 @@
 #include "canvas/StrokeSpacing.h"
 #include "canvas/Viewport.h"
 #include "canvas/ZRImageCutViewDelegate.h"
-#include "imaging/ImageAction.h"
 #include "platform/MainThread.h"
 #include "platform/NotificationCenter.h"
 #include "platform/SerialQueue.h"
@@ -160,8 +159,29 @@ void ZRImageCutView::resetMask()
 
 Picture ZRImageCutView::getResult() const
 {
-    const QImage out = m_layers.render(m_image.size());
-    return out.isNull() ? Picture() : ImageAction::imageFromCGImageRef(out);
+    const QImage out = resultTask()();
+    return out.isNull() ? Picture() : Picture::fromImage(out);
+}
+
+std::function<QImage()> ZRImageCutView::resultTask(bool keepColours) const
+{
+    const QSizeF size = m_image.size();
+    const QSize pixels(int(size.width()), int(size.height()));
+    const auto pictureLayer = m_layers.picture();
+    if (pixels.isEmpty() || !pictureLayer)
+        return [] { return QImage(); };
+    // The picture as it was read where it has the result's size: the layer's
+    // drawable copy is premultiplied and has lost colour where translucent.
+    QImage source = m_image.bestRepresentation();
+    if (source.size() != pixels)
+        source = pictureLayer->content();
+    QImage blur;
+    if (const auto layer = m_layers.blurred(); layer && !layer->isHidden())
+        blur = layer->content();
+    const QImage mask = m_layers.maskContent();
+    return [source, blur, mask, size, pixels, keepColours] {
+        return Compositor::result(source, blur, mask, size, pixels, keepColours);
+    };
 }
 
 // ---------------------------------------------------------------- mask drain

@@ -15,6 +15,7 @@
 
 #include <array>
 #include <atomic>
+#include <functional>
 #include <memory>
 
 class PictureLevels;
@@ -75,6 +76,14 @@ public:
     void setImage(const Picture& picture);
     void resetMask();
     Picture getResult() const;
+    // The finished picture's work: its inputs are taken here, on the main
+    // thread, and the task composes them on any thread (a 24-megapixel
+    // picture takes tens of milliseconds). The picture of trunc(size) pixels
+    // in its own coordinates, whatever the view: the blurred copy where cut
+    // away if it is shown, the picture through its mask, straight alpha;
+    // `keepColours` keeps the picture's colour under fully cut pixels. The
+    // task gives null without a picture.
+    std::function<QImage()> resultTask(bool keepColours = false) const;
     void updateMap();
 
     // Undo history.

@@ -499,3 +499,48 @@ TEST(ViewController, UnsavedCutsAreAskedAboutOnASecondOpenAndOnQuitButNotAfterAS
     EXPECT_EQ(c->viCut()->image().size(), QSizeF(200, 100));
     EXPECT_EQ(c->unsavedCutsQuestions(), 3);
 }
+
+TEST(ViewController, SavedChoicesTrimAndKeepColoursUnderCutPixels)
+{
+    const QString dir = tempDir();
+    Shell shell;
+    ViewController* c = shell.controller;
+    const QString source = pictureFile(dir, "p.png", {300, 200});
+    ASSERT_TRUE(shell.load({QUrl::fromLocalFile(source)}));
+    c->viCut()->setBrushAlphaValue(0);
+    c->viCut()->setBrushHardness(1);
+    // Everything cut but a block in the middle.
+    c->viCut()->eventBuffer().append({-400, -400, 1200, 1200});
+    c->viCut()->eventBuffer().append(StampRect::endOfStroke());
+    c->viCut()->updateMap();
+    c->viCut()->waitUntilIdle();
+    c->viCut()->setBrushAlphaValue(1);
+    c->viCut()->eventBuffer().append({100, 80, 60, 60});
+    c->viCut()->eventBuffer().append(StampRect::endOfStroke());
+    c->viCut()->updateMap();
+    c->viCut()->waitUntilIdle();
+
+    auto save = [&](const QString& name, const Exporter::Options& options) {
+        QString error = "not finished";
+        auto connection = QObject::connect(c, &ViewController::saveFinished,
+                                           [&](const QString&, const QString& e) { error = e; });
+        c->saveTo(dir + "/" + name, options);
+        EXPECT_TRUE(waitFor([&] { return error != "not finished"; }));
+        QObject::disconnect(connection);
+        EXPECT_EQ(error, "");
+        return QImage(dir + "/" + name).convertToFormat(QImage::Format_ARGB32);
+    };
+    const QImage picture = QImage(source).convertToFormat(QImage::Format_ARGB32);
+    const QImage kept = save("kept.png", {ExportWriter::Format::Png, false, true});
+    const QImage dropped = save("dropped.png", {ExportWriter::Format::Png, false, false});
+    ASSERT_EQ(kept.size(), picture.size());
+    EXPECT_EQ(qAlpha(kept.pixel(5, 5)), 0);
+    EXPECT_EQ(kept.pixel(5, 5) & 0xffffff, picture.pixel(5, 5) & 0xffffff);
+    EXPECT_EQ(dropped.pixel(5, 5), 0u);
+    EXPECT_EQ(kept.pixel(130, 90), picture.pixel(130, 90));
+
+    const QImage trimmed = save("trimmed.webp", {ExportWriter::Format::WebP, true, false});
+    EXPECT_LT(trimmed.width(), 70);
+    EXPECT_GT(trimmed.width(), 50);
+    EXPECT_LT(trimmed.height(), 70);
+}
