@@ -35,3 +35,13 @@ CanvasKeys::Action CanvasKeys::handle(const QKeyEvent& event)
         return Action::InvertBrush;
     return Action::None;
 }
+
+bool CanvasKeys::sync(Qt::KeyboardModifiers modifiers)
+{
+    const bool ctrl = modifiers & Qt::ControlModifier;
+    const bool alt = modifiers & Qt::AltModifier;
+    const bool changed = ctrl != m_ctrl || alt != m_alt;
+    m_ctrl = ctrl;
+    m_alt = alt;
+    return changed;
+}

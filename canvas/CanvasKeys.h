@@ -1,5 +1,7 @@
 #pragma once
 
+#include <Qt>
+
 class QKeyEvent;
 
 // The keys the canvas watches in every window of the application: Ctrl and
@@ -15,6 +17,13 @@ public:
 
     // Notes a key press or release seen at a window; what it asks of the canvas.
     Action handle(const QKeyEvent& event);
+    // Takes Ctrl and Alt from the modifiers a pointer event carries: a release
+    // can happen at another program's window (after Alt+Tab, or while a
+    // dialog of ours had the keyboard) and never reach us. True when either
+    // changed.
+    bool sync(Qt::KeyboardModifiers modifiers);
+    // Forgets both, as when the application loses the keyboard.
+    bool forget() { return sync(Qt::NoModifier); }
 
     bool ctrl() const { return m_ctrl; }
     bool alt() const { return m_alt; }

@@ -336,6 +336,8 @@ void ZRImageCutView::resizeEvent(QResizeEvent* event)
 void ZRImageCutView::wheelEvent(QWheelEvent* event)
 {
     event->accept();
+    if (m_keys.sync(event->modifiers()))
+        updateCursor();
     if (m_pressActive && !(event->buttons() & Qt::LeftButton))
         endPress(); // the release never came
     if (m_pressActive)
@@ -385,6 +387,9 @@ void ZRImageCutView::addEventHandler()
 
 bool ZRImageCutView::eventFilter(QObject* watched, QEvent* event)
 {
+    // Keys released while another program has the keyboard are never seen.
+    if (event->type() == QEvent::ApplicationDeactivate && m_keys.forget())
+        updateCursor();
     // Key events reach the application's filters once at their window and
     // again at each widget on their way; the window is where each is seen once.
     if ((event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease) &&
@@ -421,6 +426,7 @@ void ZRImageCutView::mousePressEvent(QMouseEvent* event)
     }
     if (m_pressActive)
         endPress(); // the release of the previous press was lost
+    m_keys.sync(event->modifiers());
     m_dragging = (m_dragMode.load() == 1) != m_keys.ctrl();
     m_cutting = !m_dragging;
     updateCursor();
@@ -435,6 +441,10 @@ void ZRImageCutView::mousePressEvent(QMouseEvent* event)
 
 void ZRImageCutView::mouseMoveEvent(QMouseEvent* event)
 {
+    // The press chose paint or pan for its whole length; between presses the
+    // cursor follows the modifiers the pointer reports.
+    if (m_keys.sync(event->modifiers()) && !m_pressActive)
+        updateCursor();
     if (!m_pressActive)
         return;
     if (!(event->buttons() & Qt::LeftButton)) {
@@ -507,6 +517,7 @@ void ZRImageCutView::enterEvent(QEnterEvent* event)
 {
     QWidget::enterEvent(event);
     m_mouseIn = true;
+    m_keys.sync(event->modifiers());
     updateCursor();
 }
 

@@ -24,8 +24,13 @@ using namespace canvastest;
 
 namespace {
 
+// The modifiers held after the last key event, which pointer events carry as
+// the window system's do. Each test starts with none.
+Qt::KeyboardModifiers g_held;
+
 std::unique_ptr<ZRImageCutView> shownCanvas(const Picture& picture)
 {
+    g_held = Qt::NoModifier;
     auto view = canvasWith(picture);
     view->show();
     QApplication::processEvents();
@@ -35,6 +40,7 @@ std::unique_ptr<ZRImageCutView> shownCanvas(const Picture& picture)
 void key(QWidget& widget, QEvent::Type type, int keyCode, quint32 scanCode,
          Qt::KeyboardModifiers modifiers)
 {
+    g_held = modifiers;
     QKeyEvent event(type, keyCode, modifiers, scanCode, 0, 0);
     QApplication::sendEvent(widget.windowHandle(), &event);
 }
@@ -49,14 +55,15 @@ void mouse(QWidget& widget, QEvent::Type type, QPointF pos, Qt::KeyboardModifier
 {
     const Qt::MouseButton button = type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton;
     const Qt::MouseButtons buttons = type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton;
-    QMouseEvent event(type, pos, pos, widget.mapToGlobal(pos), button, buttons, modifiers);
+    QMouseEvent event(type, pos, pos, widget.mapToGlobal(pos), button, buttons, modifiers | g_held);
     QApplication::sendEvent(&widget, &event);
 }
 
-void wheel(QWidget& widget, QPointF pos, double notches, Qt::MouseButtons buttons = {})
+void wheel(QWidget& widget, QPointF pos, double notches, Qt::MouseButtons buttons = {},
+           Qt::KeyboardModifiers modifiers = {})
 {
     QWheelEvent event(pos, widget.mapToGlobal(pos), QPoint(), QPoint(0, int(notches * 120)), buttons,
-                      {}, Qt::NoScrollPhase, false);
+                      modifiers | g_held, Qt::NoScrollPhase, false);
     QApplication::sendEvent(&widget, &event);
 }
 
@@ -331,6 +338,31 @@ TEST(Viewport, AltWheelResizesTheBrushAndLeavesTheZoom)
     EXPECT_EQ(view->brushDiameter(), 21);
     key(*view, QEvent::KeyRelease, Qt::Key_Alt, 0, Qt::NoModifier);
     EXPECT_EQ(view->viewTransform(), before);
+}
+
+TEST(Viewport, ModifiersReleasedElsewhereDoNotStick)
+{
+    auto view = shownCanvas(gradientPicture(1600, 1200));
+    // Alt went down here and came up at another window (Alt+Tab): the next
+    // wheel, which carries no Alt, zooms instead of resizing the brush.
+    key(*view, QEvent::KeyPress, Qt::Key_Alt, 0, Qt::AltModifier);
+    g_held = Qt::NoModifier; // the release went to the other window
+    const float diameter = view->brushDiameter();
+    wheel(*view, {200, 150}, 2);
+    EXPECT_EQ(view->brushDiameter(), diameter);
+    EXPECT_FALSE(view->imageFit());
+
+    // Ctrl held when the application lost the keyboard: forgotten, so a
+    // plain press paints rather than pans.
+    holdCtrl(*view, true);
+    QEvent deactivate(QEvent::ApplicationDeactivate);
+    QApplication::sendEvent(qApp, &deactivate);
+    g_held = Qt::NoModifier;
+    view->waitUntilIdle();
+    QueuePause pause(*view);
+    mouse(*view, QEvent::MouseButtonPress, {300, 300});
+    mouse(*view, QEvent::MouseButtonRelease, {300, 300});
+    EXPECT_EQ(stamps(view->eventBuffer().entries()), 1);
 }
 
 TEST(Viewport, SwipePansAndPinchOnlyLogs)
