@@ -3,6 +3,7 @@
 #include "app/AppDelegate.h"
 #include "app/RecentFiles.h"
 #include "app/ViewController.h"
+#include "app/ViewMenu.h"
 #include "platform/BackgroundPool.h"
 #include "platform/MainThread.h"
 #include "platform/Resources.h"
@@ -74,6 +75,13 @@ WindowController::WindowController(QWidget* parent)
         connect(controller, &ViewController::commandsChanged, copy,
                 [copy, controller] { copy->setEnabled(controller->canSave()); });
         copy->setEnabled(controller->canSave());
+    }
+
+    // View, after Edit.
+    if (ViewController* controller = viewController()) {
+        QMenu* view = new QMenu(tr("&View"), this);
+        m_ui->menubar->insertMenu(nullptr, view);
+        ViewMenu::fill(view, controller->viCut(), this);
     }
 
     // Open Recent, below Open.

@@ -142,9 +142,11 @@ VELTRANE_BENCH(blur_24mp)
 }
 
 namespace {
-void frameCase(bench::Context& ctx, bool zoomToOne)
+void frameCase(bench::Context& ctx, bool zoomToOne,
+               Compositor::ViewMode mode = Compositor::ViewMode::CutOut)
 {
     auto view = loadedCanvas(6000, 4000);
+    view->setViewMode(mode);
     view->setBrushAlphaValue(0);
     for (int i = 0; i < 300; ++i)
         view->eventBuffer().append({1000.0 + i * 10, 1500.0 + i * 3, 300, 300});
@@ -164,6 +166,16 @@ void frameCase(bench::Context& ctx, bool zoomToOne)
 VELTRANE_BENCH(frame_fit_24mp)
 {
     frameCase(ctx, false);
+}
+
+VELTRANE_BENCH(frame_fit_24mp_overlay)
+{
+    frameCase(ctx, false, Compositor::ViewMode::Overlay);
+}
+
+VELTRANE_BENCH(frame_fit_24mp_mask)
+{
+    frameCase(ctx, false, Compositor::ViewMode::Mask);
 }
 
 VELTRANE_BENCH(frame_zoom1_24mp)

@@ -7,6 +7,8 @@ namespace {
 // X11 keycodes of the keys labelled Z and I on a US keyboard.
 constexpr quint32 scanCodeZ = 52;
 constexpr quint32 scanCodeI = 31;
+// And O, held to see the picture without its cut.
+constexpr quint32 scanCodeO = 32;
 
 } // namespace
 
@@ -23,9 +25,12 @@ CanvasKeys::Action CanvasKeys::handle(const QKeyEvent& event)
         m_alt = key == Qt::Key_Alt ? press : bool(modifiers & Qt::AltModifier);
         return Action::ModifiersChanged;
     }
+    const quint32 scanCode = event.nativeScanCode();
+    const bool isO = scanCode ? scanCode == scanCodeO : key == Qt::Key_O;
+    if (isO && !event.isAutoRepeat() && !(modifiers & (Qt::ControlModifier | Qt::AltModifier)))
+        return press ? Action::ShowOriginal : Action::HideOriginal;
     if (!press)
         return Action::None;
-    const quint32 scanCode = event.nativeScanCode();
     const bool isZ = scanCode ? scanCode == scanCodeZ : key == Qt::Key_Z;
     const bool isI = scanCode ? scanCode == scanCodeI : key == Qt::Key_I;
     const bool ctrl = modifiers & Qt::ControlModifier;

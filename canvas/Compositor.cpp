@@ -138,10 +138,14 @@ void paintFrame(QImage& frame, const QRect& requested, const QImage& tile, const
             auto* out = reinterpret_cast<std::uint32_t*>(frame.scanLine(y)) + area.left();
             const auto* tileRow = reinterpret_cast<const std::uint32_t*>(tile.constScanLine(y % tileH));
             // Backdrop first, anchored at the canvas's upper-left corner.
-            for (int c = 0, tx = area.left() % tileW; c < area.width(); ++c) {
-                out[c] = tileRow[tx];
-                if (++tx == tileW)
-                    tx = 0;
+            if (layers.backdrop) {
+                std::fill(out, out + area.width(), layers.backdrop);
+            } else {
+                for (int c = 0, tx = area.left() % tileW; c < area.width(); ++c) {
+                    out[c] = tileRow[tx];
+                    if (++tx == tileW)
+                        tx = 0;
+                }
             }
             if (!hasPicture || sampling.first >= sampling.last)
                 continue;
@@ -162,15 +166,35 @@ void paintFrame(QImage& frame, const QRect& requested, const QImage& tile, const
             interpolateMaskRow(layers.mask, py * layers.mask.height() / ph - 0.5, from, to,
                                maskRow.data());
             maskRow[to + 1 < int(maskRow.size()) ? to + 1 : to] = maskRow[to];
-            const bool opaquePicture = pic.format() == QImage::Format_RGB32;
+            const std::uint32_t opaque = pic.format() == QImage::Format_RGB32 ? 0xff000000u : 0;
+            auto picture = [&](int c) { return picRow[sampling.pictureX[c]] | opaque; };
+            auto mask = [&](int c) { return maskAt(maskRow.data(), sampling.maskX[c], sampling.maskWeight[c]); };
+            switch (layers.mode) {
+            case ViewMode::Original:
+                for (int c = sampling.first; c < sampling.last; ++c)
+                    out[c] = over(picture(c), out[c]);
+                continue;
+            case ViewMode::Mask:
+                for (int c = sampling.first; c < sampling.last; ++c)
+                    out[c] = 0xff000000u | (mask(c) * 0x010101u);
+                continue;
+            case ViewMode::Overlay:
+                // Half of the tint where cut entirely, less where partly.
+                for (int c = sampling.first; c < sampling.last; ++c) {
+                    const std::uint32_t k = (255 - mask(c) + 1) / 2;
+                    const std::uint32_t base = over(picture(c), out[c]);
+                    out[c] = k ? byteMul(base, 255 - k) + byteMul(layers.tint, k) : base;
+                }
+                continue;
+            case ViewMode::CutOut:
+                break;
+            }
             for (int c = sampling.first; c < sampling.last; ++c) {
-                const std::uint32_t m = maskAt(maskRow.data(), sampling.maskX[c], sampling.maskWeight[c]);
+                const std::uint32_t m = mask(c);
                 std::uint32_t under = out[c];
                 if (blurRow)
                     under = over(blurRow[sampling.blurX[c]], under);
-                std::uint32_t p = picRow[sampling.pictureX[c]];
-                if (opaquePicture)
-                    p |= 0xff000000;
+                const std::uint32_t p = picture(c);
                 if (m == 255) {
                     out[c] = over(p, under);
                 } else if (m == 0) {

@@ -6,6 +6,8 @@
 #include <QRect>
 #include <QSizeF>
 
+#include <cstdint>
+
 // What the canvas shows, as plain pixel functions: no widget, no painter.
 namespace Compositor {
 
@@ -14,11 +16,21 @@ namespace Compositor {
 // nearest); `blur` is null when the blurred copy is hidden or not ready;
 // `mask` (Format_Alpha8, Wm x Hm) is stretched over the picture with linear
 // filtering. A null mask shows nothing of the picture.
+// How the picture is shown: through its cut (on the backdrop), whole with
+// the cut areas tinted, the mask alone as grey (white kept), or whole.
+enum class ViewMode { CutOut, Overlay, Mask, Original };
+
 struct Layers {
     QImage picture; // Format_ARGB32_Premultiplied or Format_RGB32
     QImage blur;    // Format_ARGB32_Premultiplied, or null
     QImage mask;    // Format_Alpha8, or null
     QSizeF pictureSize;
+    ViewMode mode = ViewMode::CutOut;
+    // An opaque colour (0xffRRGGBB) shown behind the picture instead of the
+    // tile; 0 keeps the tile.
+    std::uint32_t backdrop = 0;
+    // The overlay's colour (0xffRRGGBB), laid over cut areas at half strength.
+    std::uint32_t tint = 0xffff3b30;
 };
 
 // Paints `area` (widget coordinates, y down) of `frame`, which has the

@@ -128,6 +128,27 @@ void ZRImageCutView::setBlurOn(bool on)
     update();
 }
 
+// ---------------------------------------------------------------- view mode
+
+void ZRImageCutView::setViewMode(Compositor::ViewMode mode)
+{
+    m_viewMode = mode;
+    update();
+}
+
+void ZRImageCutView::setBackdrop(const QColor& colour)
+{
+    m_backdrop = colour;
+    update();
+}
+
+void ZRImageCutView::setOverlayTint(const QColor& colour)
+{
+    if (colour.isValid())
+        m_tint = colour;
+    update();
+}
+
 // ---------------------------------------------------------------- picture
 
 void ZRImageCutView::setImage(const Picture& picture)
@@ -400,7 +421,8 @@ bool ZRImageCutView::eventFilter(QObject* watched, QEvent* event)
 
 void ZRImageCutView::handleKey(QKeyEvent* event)
 {
-    switch (m_keys.handle(*event)) {
+    const CanvasKeys::Action action = m_keys.handle(*event);
+    switch (action) {
     case CanvasKeys::Action::ModifiersChanged:
         updateCursor();
         break;
@@ -413,6 +435,19 @@ void ZRImageCutView::handleKey(QKeyEvent* event)
     case CanvasKeys::Action::InvertBrush:
         m_drain.setAlpha(1.0f - m_drain.alpha());
         break;
+    case CanvasKeys::Action::ShowOriginal:
+    case CanvasKeys::Action::HideOriginal: {
+        // Only while our window has the keyboard and no text field takes the key.
+        const bool show = action == CanvasKeys::Action::ShowOriginal;
+        QWidget* focus = QApplication::focusWidget();
+        const bool typing = focus && (focus->inherits("QLineEdit") || focus->inherits("QTextEdit") ||
+                                      focus->inherits("QPlainTextEdit") || focus->inherits("QAbstractSpinBox"));
+        if ((show && (typing || !isActiveWindow())) || show == m_showOriginal)
+            break;
+        m_showOriginal = show;
+        update();
+        break;
+    }
     case CanvasKeys::Action::None:
         break;
     }
@@ -580,6 +615,9 @@ void ZRImageCutView::paintEvent(QPaintEvent* event)
         if (const auto blurLayer = bluredLayer(); blurLayer && !blurLayer->isHidden())
             layers.blur = m_levels->blur(t.scale);
     }
+    layers.mode = shownMode();
+    layers.backdrop = m_backdrop.isValid() ? (m_backdrop.rgb() | 0xff000000u) : 0;
+    layers.tint = m_tint.rgb() | 0xff000000u;
     Compositor::paintFrame(m_frame, area, m_tile, layers, t);
 
     QPainter painter(this);

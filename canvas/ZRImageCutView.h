@@ -1,6 +1,7 @@
 #pragma once
 
 #include "canvas/CanvasKeys.h"
+#include "canvas/Compositor.h"
 #include "canvas/EventBuffer.h"
 #include "canvas/HistoryStore.h"
 #include "canvas/LayerStack.h"
@@ -9,6 +10,7 @@
 #include "canvas/ViewTransform.h"
 #include "imaging/Picture.h"
 
+#include <QColor>
 #include <QCursor>
 #include <QImage>
 #include <QWidget>
@@ -70,6 +72,18 @@ public:
     bool needsContectUpdate() const { return m_drain.needsNewMask(); }
     void setNeedsContectUpdate(bool needs) { m_drain.setNeedsNewMask(needs); }
     float maskScale() const { return m_drain.maskScale(); }
+
+    // What the canvas shows (Compositor::ViewMode), the colour behind the
+    // cut-out (invalid: the checkerboard) and the overlay's colour. Holding O
+    // shows the picture without its cut whatever the mode.
+    Compositor::ViewMode viewMode() const { return m_viewMode; }
+    void setViewMode(Compositor::ViewMode mode);
+    QColor backdrop() const { return m_backdrop; }
+    void setBackdrop(const QColor& colour);
+    QColor overlayTint() const { return m_tint; }
+    void setOverlayTint(const QColor& colour);
+    // The mode in effect: Original while O is held.
+    Compositor::ViewMode shownMode() const { return m_showOriginal ? Compositor::ViewMode::Original : m_viewMode; }
 
     // Picture, mask and result.
     const Picture& image() const { return m_image; }
@@ -179,6 +193,10 @@ private:
     float m_brushDiameter = 0;
     bool m_mouseIn = false;
     HistoryStore m_history; // the folder and the counters
+    Compositor::ViewMode m_viewMode = Compositor::ViewMode::CutOut;
+    bool m_showOriginal = false;
+    QColor m_backdrop;
+    QColor m_tint = QColor(255, 59, 48);
     // The revision of each slot's state, and of the current one (serial queue writes).
     std::array<std::atomic<qint64>, HistoryStore::slotCount> m_slotRevisions{};
     std::atomic<qint64> m_revision{0};
