@@ -34,6 +34,7 @@ const QString kBrushSize = QStringLiteral("brush/size");
 const QString kBrushIntensity = QStringLiteral("brush/intensity");
 const QString kBrushSoftness = QStringLiteral("brush/softness");
 const QString kBlurredCopy = QStringLiteral("brush/blurredCopy");
+const QString kPenPressure = QStringLiteral("brush/penPressure");
 
 // With VELTRANE_TRACE set, the editor notes what it opened and saved on
 // standard error, so that end-to-end tests can follow it.
@@ -65,6 +66,10 @@ ViewController::ViewController(QWidget* parent)
     connect(m_ui->chkBlur, &QCheckBox::toggled, this, [this](bool on) {
         m_ui->viCut->setBlurOn(on);
         QSettings().setValue(kBlurredCopy, on);
+    });
+    connect(m_ui->chkPressure, &QCheckBox::toggled, this, [this](bool on) {
+        m_ui->viCut->setUsesPenPressure(on);
+        QSettings().setValue(kPenPressure, on);
     });
     m_ui->lblBrush->setStyleSheet(QStringLiteral("font-weight: 600; font-size: 15px; color: #e8ecf2;"));
     m_ui->lblHint->setStyleSheet(QStringLiteral("color: #8a94a3; font-size: 11px;"));
@@ -107,6 +112,8 @@ void ViewController::viewDidLoad()
     m_ui->sldIntensivity->setValue(settings.value(kBrushIntensity, m_ui->sldIntensivity->value()).toInt());
     m_ui->sldSmooth->setValue(settings.value(kBrushSoftness, m_ui->sldSmooth->value()).toInt());
     m_ui->chkBlur->setChecked(settings.value(kBlurredCopy, false).toBool());
+    m_ui->chkPressure->setChecked(settings.value(kPenPressure, true).toBool());
+    m_ui->viCut->setUsesPenPressure(m_ui->chkPressure->isChecked());
     m_ui->viCut->setHidden(true);
     m_ui->viDrag->setDelegate(this);
     // The canvas lies over the drop zone once a picture is shown: it passes

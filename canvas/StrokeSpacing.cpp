@@ -17,10 +17,15 @@ bool append(EventBuffer& buffer, StampRect& previous, const StampRect& stamp, fl
         if (step > dist)
             return false;
         if (double(dist) > 2.0 * double(step)) {
+            // Centres and sizes both go evenly from the previous stamp to
+            // this one (the size changes with a pen's pressure).
             const int n = int(dist / step);
             for (int i = 1; i < n; ++i) {
-                appender.append({((n - i) * previous.x + i * stamp.x) / n,
-                                 ((n - i) * previous.y + i * stamp.y) / n, stamp.width, stamp.height});
+                auto mix = [&](double from, double to) { return ((n - i) * from + i * to) / n; };
+                const double w = mix(previous.width, stamp.width);
+                const double h = mix(previous.height, stamp.height);
+                appender.append({mix(previous.centerX(), stamp.centerX()) - w / 2,
+                                 mix(previous.centerY(), stamp.centerY()) - h / 2, w, h});
             }
         }
     }

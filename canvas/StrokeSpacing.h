@@ -11,7 +11,7 @@ namespace StrokeSpacing {
 // stroke's previous stamp (null at its start). The step is width / 12 /
 // (hardness + 1): a stamp closer than one step to the previous one is
 // dropped, and one more than two steps away comes after evenly spaced filler
-// stamps. All of it goes in under one hold of the buffer's lock. Returns
+// stamps, whose sizes go evenly from the previous stamp's to this one's. All of it goes in under one hold of the buffer's lock. Returns
 // whether anything was appended; `previous` then becomes `stamp`.
 bool append(EventBuffer& buffer, StampRect& previous, const StampRect& stamp, float hardness);
 

@@ -16,6 +16,7 @@
 #include "platform/SystemLog.h"
 
 #include <QApplication>
+#include <QTabletEvent>
 #include <QKeyEvent>
 #include <QNativeGestureEvent>
 #include <QPainter>
@@ -523,9 +524,18 @@ void ZRImageCutView::mouseDragged(QPointF widgetPos, QPointF delta)
     }
 }
 
+void ZRImageCutView::tabletEvent(QTabletEvent* event)
+{
+    m_pressure = std::clamp(double(event->pressure()), 0.0, 1.0);
+    m_pressureAt = event->position();
+    event->ignore();
+}
+
 void ZRImageCutView::paintStamp(QPointF widgetPos)
 {
-    const double d = brushDiameter();
+    if (widgetPos != m_pressureAt)
+        m_pressure = 1; // not from the pen
+    const double d = m_usePressure ? brushDiameter() * std::max(0.3, m_pressure) : brushDiameter();
     const QPointF p = toCanvas(widgetPos);
     const QRectF view(p.x() - 0.5 * d, p.y() - 0.5 * d, d, d);
     const auto layer = imageLayer();

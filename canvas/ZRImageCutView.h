@@ -60,6 +60,11 @@ public:
     // A picture of w x h points showing the brush, for the controls beside it.
     Picture getBrushPreviewWithSize(QSizeF size) const;
 
+    // A pen's pressure sets the stamp's diameter (pressure times the brush
+    // size, at least 30 % of it) while this is on; a mouse paints at full size.
+    bool usesPenPressure() const { return m_usePressure; }
+    void setUsesPenPressure(bool on) { m_usePressure = on; }
+
     // Modes and flags.
     qint64 dragMode() const { return m_dragMode.load(); }
     void setDragMode(qint64 mode) { m_dragMode = mode; }
@@ -156,6 +161,8 @@ protected:
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void enterEvent(QEnterEvent* event) override;
+    // Notes the pen's pressure and lets Qt turn the event into mouse input.
+    void tabletEvent(QTabletEvent* event) override;
     void leaveEvent(QEvent* event) override;
     bool event(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -194,6 +201,11 @@ private:
     bool m_mouseIn = false;
     HistoryStore m_history; // the folder and the counters
     Compositor::ViewMode m_viewMode = Compositor::ViewMode::CutOut;
+    bool m_usePressure = true;
+    // The last pen event's pressure, for the mouse event Qt makes of it at
+    // the same place; any other pointer event paints at full size.
+    double m_pressure = 1;
+    QPointF m_pressureAt;
     bool m_showOriginal = false;
     QColor m_backdrop;
     QColor m_tint = QColor(255, 59, 48);

@@ -7,6 +7,8 @@
 #include "platform/MainThread.h"
 
 #include <QApplication>
+#include <QPointingDevice>
+#include <QTabletEvent>
 #include <QElapsedTimer>
 #include <QEnterEvent>
 #include <QFile>
@@ -107,6 +109,17 @@ void Driver::sendMouse(int type, QPointF pos, bool buttonDown)
     const QPointF global = m_view->mapToGlobal(pos);
     const Qt::MouseButton button = type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton;
     const Qt::MouseButtons buttons = buttonDown ? Qt::LeftButton : Qt::NoButton;
+    if (m_pressure >= 0 && type != QEvent::MouseButtonRelease) {
+        // A pen: its tablet event first, which the canvas leaves for Qt to
+        // turn into the mouse event that follows at the same place.
+        static const QPointingDevice pen(QStringLiteral("scenario pen"), 7001, QInputDevice::DeviceType::Stylus,
+                                         QPointingDevice::PointerType::Pen,
+                                         QInputDevice::Capability::Position | QInputDevice::Capability::Pressure,
+                                         1, 3);
+        QTabletEvent tablet(type == QEvent::MouseButtonPress ? QEvent::TabletPress : QEvent::TabletMove, &pen, pos,
+                            global, m_pressure, 0, 0, 0, 0, 0, m_held, button, buttons);
+        QApplication::sendEvent(m_view.get(), &tablet);
+    }
     QMouseEvent event(QEvent::Type(type), pos, pos, global, button, buttons, m_held);
     QApplication::sendEvent(m_view.get(), &event);
 }
@@ -199,6 +212,14 @@ bool Driver::dispatch(const QString& command, const QStringList& args, QString* 
             return false;
         }
         view.setBlurOn(args[0] == QLatin1String("on"));
+    } else if (command == QLatin1String("pressure")) {
+        if (!numbers(1, v))
+            return false;
+        if (v[0] < 0 || v[0] > 1) {
+            *error = QStringLiteral("pressure is between 0 and 1");
+            return false;
+        }
+        m_pressure = v[0];
     } else if (command == QLatin1String("hold") || command == QLatin1String("let")) {
         Modifier modifier;
         if (!need(1))

@@ -32,4 +32,5 @@ private:
     std::unique_ptr<ZRImageCutView> m_view;
     Qt::KeyboardModifiers m_held;
     bool m_buttonDown = false;
+    double m_pressure = -1; // a pen's pressure for presses and moves; none: the mouse
 };
