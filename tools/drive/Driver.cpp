@@ -1,5 +1,6 @@
 #include "Driver.h"
 
+#include "app/Exporter.h"
 #include "canvas/CanvasLayer.h"
 #include "canvas/ZRImageCutView.h"
 #include "imaging/ImageAction.h"
@@ -7,6 +8,8 @@
 #include "platform/MainThread.h"
 
 #include <QApplication>
+#include <QColor>
+#include <QMap>
 #include <QPointingDevice>
 #include <QTabletEvent>
 #include <QElapsedTimer>
@@ -381,6 +384,64 @@ bool Driver::dispatch(const QString& command, const QStringList& args, QString* 
             return true;
         }
         return writeBytes(args[0], png, error);
+    } else if (command == QLatin1String("view")) {
+        static const QMap<QString, Compositor::ViewMode> modes{
+            {QStringLiteral("cutout"), Compositor::ViewMode::CutOut},
+            {QStringLiteral("overlay"), Compositor::ViewMode::Overlay},
+            {QStringLiteral("mask"), Compositor::ViewMode::Mask},
+            {QStringLiteral("original"), Compositor::ViewMode::Original}};
+        if (args.size() != 1 || !modes.contains(args[0])) {
+            *error = QStringLiteral("view takes cutout, overlay, mask or original");
+            return false;
+        }
+        view.setViewMode(modes.value(args[0]));
+    } else if (command == QLatin1String("backdrop")) {
+        const QString name = args.value(0);
+        const QColor colour = name == QLatin1String("checker") ? QColor()
+                              : name == QLatin1String("black") ? QColor(Qt::black)
+                              : name == QLatin1String("white") ? QColor(Qt::white)
+                                                               : QColor(name);
+        if (args.size() != 1 || (name != QLatin1String("checker") && !colour.isValid())) {
+            *error = QStringLiteral("backdrop takes checker, black, white or #RRGGBB");
+            return false;
+        }
+        view.setBackdrop(colour);
+    } else if (command == QLatin1String("frame")) {
+        // The canvas exactly as it paints itself.
+        if (!need(1))
+            return false;
+        const QImage frame = view.grab().toImage();
+        return writeBytes(args[0], PngCodec::encode(frame), error);
+    } else if (command == QLatin1String("save")) {
+        // Through the save's own writer, with its choices.
+        if (args.isEmpty()) {
+            *error = QStringLiteral("save takes PATH [trim] [keep]");
+            return false;
+        }
+        Exporter::Options options;
+        options.format = ExportWriter::formatForPath(args[0]).value_or(ExportWriter::Format::Png);
+        for (const QString& choice : args.mid(1)) {
+            if (choice == QLatin1String("trim")) {
+                options.trim = true;
+            } else if (choice == QLatin1String("keep")) {
+                options.keepColours = true;
+            } else {
+                *error = QStringLiteral("save takes PATH [trim] [keep]");
+                return false;
+            }
+        }
+        Exporter exporter;
+        QString outcome;
+        bool done = false;
+        QObject::connect(&exporter, &Exporter::finished, [&](const QString&, const QString& e, const QString& note) {
+            outcome = e.isEmpty() ? (note.isEmpty() ? QStringLiteral("saved") : QStringLiteral("saved: ") + note)
+                                  : QStringLiteral("save failed: ") + e;
+            done = true;
+        });
+        exporter.write(view.resultTask(options.keepColours), args[0], options);
+        while (!done)
+            QApplication::processEvents(QEventLoop::AllEvents, 5);
+        print(outcome);
     } else if (command == QLatin1String("preview")) {
         if (args.size() != 3 || !toNumber(args[0], &v[0]) || !toNumber(args[1], &v[1])) {
             *error = QStringLiteral("preview takes W H PATH");
