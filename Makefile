@@ -4,7 +4,7 @@
 PACKAGES := build-essential cmake ninja-build pkg-config \
             qt6-base-dev qt6-base-dev-tools qt6-image-formats-plugins libgl-dev \
             libgtest-dev libgmock-dev \
-            libspng-dev libdeflate-dev libturbojpeg0-dev zlib1g-dev \
+            libspng-dev libdeflate-dev libturbojpeg0-dev libjpeg62-turbo-dev zlib1g-dev \
             xvfb xauth xdotool imagemagick x11-utils
 JOBS    ?= $(shell nproc)
 ARGS    ?=
