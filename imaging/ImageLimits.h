@@ -40,7 +40,12 @@ inline bool fits(qint64 width, qint64 height)
 // The user-facing reason for refusing a picture of this size.
 inline QString tooLarge(qint64 width, qint64 height)
 {
-    if (width * height <= kMaxPixels)
+    if (width <= 0 || height <= 0)
+        return QStringLiteral("The file claims a picture of %1 x %2 pixels, which has none.")
+            .arg(width)
+            .arg(height);
+    // Sides of up to 2^32 each: the product could overflow.
+    if (width <= kMaxPixels / height)
         return QStringLiteral("The picture is %1 x %2 pixels; pictures can be at most %3 pixels "
                               "wide or high.")
             .arg(width)
