@@ -127,7 +127,8 @@ Frames readWithQt(QIODevice& device, Kind kind, qint64 fileBytes, const QByteArr
     // announcing later frames at their own, smaller rectangle.
     QSize screen;
     if (kind == Kind::Gif && head.size() >= 10)
-        screen = QSize(uchar(head[6]) | (uchar(head[7]) << 8), uchar(head[8]) | (uchar(head[9]) << 8));
+        screen =
+            QSize(uchar(head[6]) | (uchar(head[7]) << 8), uchar(head[8]) | (uchar(head[9]) << 8));
     // Counting first also settles the TIFF handler on the first page; asking
     // for a page's size before that leaves it unable to read the file.
     const int count = std::clamp(reader.imageCount(), 1, ImageLimits::kMaxFrames);
@@ -167,9 +168,9 @@ Frames readWithQt(QIODevice& device, Kind kind, qint64 fileBytes, const QByteArr
         QImage image;
         if (!reader.read(&image)) {
             if (frames.images.isEmpty())
-                frames.error = QStringLiteral("The %1 file could not be read: %2.")
-                                   .arg(QString::fromLatin1(qtFormat(kind)).toUpper(),
-                                        reader.errorString());
+                frames.error =
+                    QStringLiteral("The %1 file could not be read: %2.")
+                        .arg(QString::fromLatin1(qtFormat(kind)).toUpper(), reader.errorString());
             break;
         }
         if (!admits(index, image.size()))
@@ -277,8 +278,8 @@ QString cannotOpen(int error)
 Frames read(const QString& path)
 {
     // Without O_NONBLOCK, opening a named pipe waits for a writer for ever.
-    const int fd = ::open(QFile::encodeName(path).constData(),
-                          O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    const int fd =
+        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (fd < 0)
         return failure(cannotOpen(errno));
     struct stat status {};

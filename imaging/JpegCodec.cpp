@@ -270,8 +270,7 @@ void cmykToRgbInPlace(uchar* row, JDIMENSION width)
 {
     auto* out = reinterpret_cast<quint32*>(row);
     for (JDIMENSION x = 0; x < width; ++x) {
-        const quint32 c = row[4 * x], m = row[4 * x + 1], y = row[4 * x + 2],
-                      k = row[4 * x + 3];
+        const quint32 c = row[4 * x], m = row[4 * x + 1], y = row[4 * x + 2], k = row[4 * x + 3];
         out[x] = 0xff000000u | ((k * c / 255) << 16) | ((k * m / 255) << 8) | (k * y / 255);
     }
 }
@@ -307,8 +306,8 @@ bool decodeRows(Session& s, const QByteArray& data)
         return false;
     }
     const qint64 scanBytes = qint64(s.source.base.bytes_in_buffer);
-    if (!info.arith_code &&
-        ImageLimits::outOfProportion(qint64(width) * height, scanBytes, ImageLimits::kJpegPixelsPerByte)) {
+    if (!info.arith_code && ImageLimits::outOfProportion(qint64(width) * height, scanBytes,
+                                                         ImageLimits::kJpegPixelsPerByte)) {
         s.failure = ImageLimits::bomb(width, height, scanBytes);
         return false;
     }
@@ -318,8 +317,9 @@ bool decodeRows(Session& s, const QByteArray& data)
 
     s.image = QImage(int(width), int(height), QImage::Format_ARGB32_Premultiplied);
     if (s.image.isNull()) {
-        s.failure =
-            QStringLiteral("There is not enough memory for a %1 x %2 picture.").arg(width).arg(height);
+        s.failure = QStringLiteral("There is not enough memory for a %1 x %2 picture.")
+                        .arg(width)
+                        .arg(height);
         return false;
     }
     s.rows.resize(height);
@@ -328,8 +328,7 @@ bool decodeRows(Session& s, const QByteArray& data)
 
     // Files of several scans are read whole here; single-scan ones row by row below.
     jpeg_start_decompress(&info);
-    if (info.output_width != width || info.output_height != height ||
-        info.output_components != 4) {
+    if (info.output_width != width || info.output_height != height || info.output_components != 4) {
         s.failure = damaged(QStringLiteral("its layout cannot be decoded"));
         return false;
     }
@@ -402,8 +401,8 @@ QImage decode(const QByteArray& data, DecodeNotes* notes)
         return {};
     if (s.source.ranOut) {
         notes->endsEarly = true;
-        notes->warning = QStringLiteral(
-            "The JPEG file ends early; the part that is missing is shown grey.");
+        notes->warning =
+            QStringLiteral("The JPEG file ends early; the part that is missing is shown grey.");
     } else if (s.errors.warning[0]) {
         notes->warning =
             QStringLiteral("The JPEG file is slightly damaged (%1); it is shown as far as it could "

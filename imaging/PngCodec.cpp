@@ -2,10 +2,10 @@
 
 #include "imaging/ImageLimits.h"
 #include "imaging/MaskDeflate.h"
-#include "platform/ParallelFor.h"
 #include "imaging/PngChunks.h"
 #include "imaging/PngCodec_p.h"
 #include "imaging/PngFastDecoder.h"
+#include "platform/ParallelFor.h"
 
 #include <libdeflate.h>
 #include <spng.h>
@@ -486,9 +486,10 @@ QImage decodeStraightRgba(const QByteArray& data, const PngChunks::Layout& layou
     if (code == SPNG_EOI)
         return image;
     if (wanted == Rows::All || rows == 0) {
-        notes->error = rows == 0 && layout.endsEarly
-                           ? QStringLiteral("The PNG file ends before the first row of its picture.")
-                           : spngReason(code);
+        notes->error =
+            rows == 0 && layout.endsEarly
+                ? QStringLiteral("The PNG file ends before the first row of its picture.")
+                : spngReason(code);
         return {};
     }
     if (!layout.interlaced && rows < layout.height)

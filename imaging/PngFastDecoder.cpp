@@ -192,8 +192,7 @@ quint32 convertRows(const Layout& layout, uchar* buffer, const uchar* raw, quint
     });
 }
 
-template <int Channels>
-quint32 alphaRows(const Layout& layout, const uchar* raw, QImage& alpha)
+template <int Channels> quint32 alphaRows(const Layout& layout, const uchar* raw, QImage& alpha)
 {
     return unfilterRows<Channels>(layout, raw, layout.height, [&](quint32 y, const uchar* row) {
         uchar* out = alpha.scanLine(int(y));
@@ -269,10 +268,10 @@ QImage decode(const Layout& layout, DecodeNotes* notes)
         std::memset(buffer + rows * pictureRow, 0, (layout.height - rows) * pictureRow);
         notes->endsEarly = layout.endsEarly;
         notes->warning =
-            QStringLiteral("The PNG file %1; only %2 of its %3 rows could be read, the rest is left "
-                           "transparent.")
-                .arg(layout.endsEarly ? QStringLiteral("ends early")
-                                      : QStringLiteral("is damaged"))
+            QStringLiteral(
+                "The PNG file %1; only %2 of its %3 rows could be read, the rest is left "
+                "transparent.")
+                .arg(layout.endsEarly ? QStringLiteral("ends early") : QStringLiteral("is damaged"))
                 .arg(rows)
                 .arg(layout.height);
     }

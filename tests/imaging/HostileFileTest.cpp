@@ -43,7 +43,8 @@ QByteArray claiming(QByteArray jpeg, int width, int height)
 QByteArray cutByComment(const QByteArray& jpeg, int scanBytes, int padding)
 {
     const qsizetype scan = jpeg.indexOf(QByteArray("\xff\xda", 2));
-    const qsizetype cut = scan + 2 + ((uchar(jpeg[scan + 2]) << 8) | uchar(jpeg[scan + 3])) + scanBytes;
+    const qsizetype cut =
+        scan + 2 + ((uchar(jpeg[scan + 2]) << 8) | uchar(jpeg[scan + 3])) + scanBytes;
     QByteArray out = jpeg.left(cut);
     for (int left = padding; left > 0; left -= 65533) {
         const int length = std::min(left, 65533) + 2;
@@ -180,7 +181,8 @@ TEST(HostileFiles, OfferedFormatsOpenByTheirContentWhateverTheirName)
 {
     const QImage image = coordinateImage(40, 30);
     std::vector<std::pair<const char*, QByteArray>> files = {
-        {"png", PngCodec::encode(image)},      {"jpeg", JpegCodec::encode(image, 90)},
+        {"png", PngCodec::encode(image)},
+        {"jpeg", JpegCodec::encode(image, 90)},
         {"gif", plainGif(QSize(40, 30), {QRect(0, 0, 40, 30)})},
         {"tiff", multiPageTiff({image})},
         {"bmp", encoded(image, "bmp")},

@@ -315,7 +315,8 @@ TEST(ImageLoadingPartial, ShortOrSlightlyDamagedFilesOpenAsFarAsTheyGo)
         const QImage& own;
     } cases[] = {
         {"half.jpg", jpeg.left(jpeg.size() / 2), "ends early", Grey, smooth},
-        {"thumbnail-half.jpg", camera.left(camera.size() - jpeg.size() / 2), "ends early", Grey, smooth},
+        {"thumbnail-half.jpg", camera.left(camera.size() - jpeg.size() / 2), "ends early", Grey,
+         smooth},
         // Cut in a later scan: every row has its coarse data.
         {"progressive-part.jpg", progressive.left(progressive.size() * 2 / 3), "ends early",
          Unchecked, smooth},
@@ -333,7 +334,8 @@ TEST(ImageLoadingPartial, ShortOrSlightlyDamagedFilesOpenAsFarAsTheyGo)
 
         const Picture picture = ImageAction::imageFromURL(path);
 
-        ASSERT_TRUE(picture.isValid()) << c.name << ": " << qPrintable(ImageAction::lastLoadError());
+        ASSERT_TRUE(picture.isValid())
+            << c.name << ": " << qPrintable(ImageAction::lastLoadError());
         const QImage bitmap = picture.bestRepresentation();
         ASSERT_EQ(bitmap.size(), QSize(320, 240)) << c.name;
         const QString warning = ImageAction::lastLoadWarning();
@@ -372,7 +374,8 @@ TEST(ImageLoadingPartial, FilesWithNothingToShowOrBadChecksumsAreRefused)
     // A progressive file that warns (stray bytes before its second scan) and
     // then fails for good (that scan's parameters are impossible).
     QByteArray warnsThenFails = progressiveJpeg(smooth);
-    const qsizetype secondScan = warnsThenFails.indexOf("\xff\xda", warnsThenFails.indexOf("\xff\xda") + 2);
+    const qsizetype secondScan =
+        warnsThenFails.indexOf("\xff\xda", warnsThenFails.indexOf("\xff\xda") + 2);
     const qsizetype parameters = secondScan + 4 + 1 + 2 * uchar(warnsThenFails[secondScan + 4]);
     warnsThenFails[parameters] = 0;      // Ss
     warnsThenFails[parameters + 1] = 63; // Se: DC and AC in one progressive scan
