@@ -4,7 +4,7 @@
 PACKAGES := build-essential cmake ninja-build pkg-config \
             qt6-base-dev qt6-base-dev-tools qt6-image-formats-plugins libgl-dev \
             libgtest-dev libgmock-dev \
-            libspng-dev libdeflate-dev libturbojpeg0-dev zlib1g-dev \
+            libspng-dev libdeflate-dev libturbojpeg0-dev libjpeg62-turbo-dev zlib1g-dev \
             xvfb xauth xdotool imagemagick x11-utils \
             desktop-file-utils appstream dpkg-dev
 JOBS    ?= $(shell nproc)
@@ -13,7 +13,7 @@ FILTER  ?=
 SUDO    := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 CMAKE_GEN := -G Ninja
 
-.PHONY: all deps build run test test-asan test-tsan bench package clean
+.PHONY: all deps build run test test-asan test-tsan bench fuzz fuzz-deps package clean
 
 all: build
 
@@ -74,6 +74,45 @@ test-tsan: deps build-tsan/build.ninja
 	$(call run_tests,build-tsan,-R '^(platform|imaging|canvas|kit)$$',\
 	  TSAN_OPTIONS="ignore_noninstrumented_modules=1 suppressions=$(CURDIR)/tests/tsan.supp second_deadlock_stack=1")
 
+# Fuzzing the picture readers: libFuzzer under ASan and UBSan, clang only,
+# in build-fuzz/. Each target runs FUZZ_SECONDS from the seeds and reproducers
+# in tests/fuzz/corpus/<reader>/; what it learns stays in build-fuzz/corpus/,
+# and an input that breaks a reader is written to build-fuzz/artifacts/.
+# FUZZ_READERS=frames also fuzzes the whole-file reader with Qt's plugins
+# behind it, which runs at a few inputs a second.
+FUZZ_SECONDS  ?= 60
+FUZZ_READERS  ?= png jpeg mask
+FUZZ_PACKAGES := clang-14 libclang-rt-14-dev
+
+fuzz-deps:
+	@missing=""; for p in $(FUZZ_PACKAGES); do \
+	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q "install ok installed" || missing="$$missing $$p"; \
+	done; \
+	if [ -n "$$missing" ]; then \
+	  echo "Installing:$$missing"; \
+	  $(SUDO) env DEBIAN_FRONTEND=noninteractive apt-get update -qq && \
+	  $(SUDO) env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $$missing; \
+	fi
+
+build-fuzz/build.ninja:
+	cmake -S . -B build-fuzz $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELTRANE_FUZZ=ON \
+	  -DCMAKE_C_COMPILER=clang-14 -DCMAKE_CXX_COMPILER=clang++-14
+
+# Pictures within the limits take up to a gigabyte, hence the memory limit;
+# a reader that leaks or breaks an invariant fails the run.
+fuzz: deps fuzz-deps build-fuzz/build.ninja
+	cmake --build build-fuzz -j $(JOBS) --target $(addprefix fuzz_,$(FUZZ_READERS))
+	@mkdir -p build-fuzz/artifacts
+	@for reader in $(FUZZ_READERS); do \
+	  mkdir -p build-fuzz/corpus/$$reader; \
+	  echo "== fuzz_$$reader for $(FUZZ_SECONDS) s"; \
+	  env QT_QPA_PLATFORM=offscreen UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	    ASAN_OPTIONS=detect_leaks=1 LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp \
+	    ./build-fuzz/fuzz_$$reader -max_total_time=$(FUZZ_SECONDS) -rss_limit_mb=6144 \
+	    -timeout=30 -print_final_stats=1 -artifact_prefix=build-fuzz/artifacts/$$reader- \
+	    build-fuzz/corpus/$$reader tests/fuzz/corpus/$$reader || exit 1; \
+	done
+
 bench: build
 	QT_QPA_PLATFORM=offscreen ./build/veltrane-bench $(FILTER)
 
@@ -83,4 +122,4 @@ package: build
 	@dpkg-deb -c build/veltrane_*.deb
 
 clean:
-	rm -rf build build-asan build-tsan
+	rm -rf build build-asan build-tsan build-fuzz

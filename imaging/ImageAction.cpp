@@ -17,6 +17,7 @@ namespace ImageAction {
 namespace {
 
 thread_local QString t_lastLoadError;
+thread_local QString t_lastLoadWarning;
 
 // The one rounding of these operations: through single precision, halves away
 // from zero.
@@ -234,7 +235,11 @@ Picture imageWithCIImage(const FilterImage& image)
     return Picture(QSizeF(image.extent().width(), image.extent().height()), {image.pixels()});
 }
 
-Picture imageFromURL(const QString& path)
+namespace {
+
+// One read of the file; `endsEarly` when the picture came out only in part
+// because its data stops short.
+Picture load(const QString& path, bool* endsEarly)
 {
     ImageFile::Frames frames = ImageFile::read(path);
     int width = 0, height = 0;
@@ -242,32 +247,64 @@ Picture imageFromURL(const QString& path)
         width = std::max(width, image.width());
         height = std::max(height, image.height());
     }
+    *endsEarly = false;
     if (frames.images.isEmpty() || width == 0 || height == 0) {
         t_lastLoadError =
             frames.error.isEmpty() ? QStringLiteral("The file holds no picture.") : frames.error;
+        t_lastLoadWarning.clear();
         return {};
     }
     t_lastLoadError.clear();
+    t_lastLoadWarning = frames.warning;
+    *endsEarly = frames.endsEarly;
     return Picture(QSizeF(width, height), std::move(frames.images));
+}
+
+} // namespace
+
+Picture imageFromURL(const QString& path)
+{
+    bool endsEarly = false;
+    return load(path, &endsEarly);
 }
 
 Picture imageFromURL(const QString& path, bool retry)
 {
-    Picture picture = imageFromURL(path);
-    if (picture || !retry)
+    bool endsEarly = false;
+    Picture picture = load(path, &endsEarly);
+    if (!retry || (picture && !endsEarly))
         return picture;
+    // A file that ends early may still be being written: it is read again,
+    // and shown in part only when the retries are over.
+    Picture partial = picture;
+    QString partialWarning = t_lastLoadWarning;
     thread_local std::mt19937 random{std::random_device{}()};
     std::uniform_int_distribution<int> jitter(0, 99999);
-    for (int attempt = 0; attempt < 10 && !picture; ++attempt) {
+    for (int attempt = 0; attempt < 10; ++attempt) {
         std::this_thread::sleep_for(std::chrono::microseconds(50000 + jitter(random)));
-        picture = imageFromURL(path);
+        picture = load(path, &endsEarly);
+        if (picture && !endsEarly)
+            return picture;
+        if (picture) {
+            partial = picture;
+            partialWarning = t_lastLoadWarning;
+        }
     }
-    return picture;
+    if (partial) {
+        t_lastLoadError.clear();
+        t_lastLoadWarning = partialWarning;
+    }
+    return partial;
 }
 
 QString lastLoadError()
 {
     return t_lastLoadError;
+}
+
+QString lastLoadWarning()
+{
+    return t_lastLoadWarning;
 }
 
 } // namespace ImageAction

@@ -48,15 +48,24 @@ Picture imageWithCIImage(const FilterImage& image);
 
 // Every bitmap of the file (all frames or pages), in a picture whose size in
 // points is the largest width and the largest height over them; nothing for a
-// missing, unreadable, non-picture or over-large file.
+// missing, unreadable, non-picture or over-large file. A file whose data ends
+// early or is slightly damaged gives the part that could be read (see
+// lastLoadWarning).
 Picture imageFromURL(const QString& path);
 
 // As above; with `retry` a failed read is tried 10 more times after 50 to
-// 150 ms pauses each, for files that another program is still writing.
+// 150 ms pauses each, for files that another program is still writing. A
+// file that ends early is retried the same way, and given in part (with its
+// warning) only when no retry finds it whole.
 Picture imageFromURL(const QString& path, bool retry);
 
 // Why the last imageFromURL on this thread returned nothing ("" after a success):
 // the reader's own reason, for telling the user.
 QString lastLoadError();
+
+// What the last imageFromURL on this thread had to make up when it gave a
+// picture read only in part (the missing part grey or transparent), for the
+// status bar; "" when the picture was read whole or nothing came out.
+QString lastLoadWarning();
 
 } // namespace ImageAction

@@ -2,15 +2,22 @@
 
 #include "imaging/ImageLimits.h"
 
-#include <QBuffer>
-#include <QImageReader>
 #include <QTransform>
 
 #include <turbojpeg.h>
 
+// jpeglib.h needs size_t and FILE declared first.
+#include <cstddef>
+#include <cstdio>
+
+#include <jerror.h>
+#include <jpeglib.h>
+
 #include <algorithm>
+#include <csetjmp>
 #include <cstring>
 #include <memory>
+#include <vector>
 
 namespace JpegCodec {
 namespace {
@@ -19,11 +26,6 @@ struct HandleDeleter {
     void operator()(void* handle) const { tjDestroy(handle); }
 };
 using Handle = std::unique_ptr<void, HandleDeleter>;
-
-QString reason(tjhandle handle)
-{
-    return QString::fromUtf8(tjGetErrorStr2(handle));
-}
 
 quint16 read16(const uchar* p, bool bigEndian)
 {
@@ -119,36 +121,240 @@ template <typename Visit> size_t walkSegments(const QByteArray& data, Visit visi
     return 0;
 }
 
-// A finished JPEG file holds an end-of-image marker after its first scan.
-// Cameras and editors may append data after it, so everything from the scan
-// on is searched; a thumbnail in the metadata, which has its own end marker,
-// lies before the scan and does not count.
-bool hasEndMarker(const QByteArray& data)
+// ---- Decoding through libjpeg's own interface ---------------------------------
+//
+// libjpeg reports fatal errors by calling error_exit, which must not return;
+// it jumps back to decodeRows(). Everything with a destructor lives in the
+// Session, outside the frames that the jump skips.
+
+// A progressive file of more scans than this is refused: each scan goes over
+// the whole picture, so a small file of thousands could take minutes.
+constexpr int kMaxScans = 500;
+
+struct Errors {
+    jpeg_error_mgr base;
+    std::jmp_buf jump;
+    // The first warning that says pixels were lost or made up, and its code.
+    char warning[JMSG_LENGTH_MAX];
+    int warningCode;
+    bool tooManyScans;
+};
+
+// Reads from memory. When the data runs out it hands libjpeg an end marker,
+// as jpeg_mem_src does, so that what is missing decodes as mid grey (all
+// coefficients zero).
+struct Source {
+    jpeg_source_mgr base;
+    bool ranOut;
+};
+
+// Where the decoder stood when its scan data stopped: the data ran out, or a
+// marker cut the scan short. Everything after is mid grey.
+struct Stop {
+    bool seen;
+    int scan;
+    unsigned iMcuRow;
+};
+
+struct Session {
+    jpeg_decompress_struct info{};
+    Errors errors{};
+    Source source{};
+    Stop stop{};
+    jpeg_progress_mgr progress{};
+    QImage image;
+    std::vector<JSAMPROW> rows;
+    QString failure;
+};
+
+Session& sessionOf(j_common_ptr info)
 {
-    const size_t scan = walkSegments(data, [](uchar, const uchar*, size_t) { return false; });
-    if (scan == 0)
-        return false;
-    const auto* bytes = reinterpret_cast<const uchar*>(data.constData());
-    for (qsizetype i = data.size() - 2; i > qsizetype(scan); --i)
-        if (bytes[i] == 0xff && bytes[i + 1] == 0xd9)
-            return true;
-    return false;
+    return *static_cast<Session*>(info->client_data);
 }
 
-QImage decodeWithQt(const QByteArray& data, QString* error)
+[[noreturn]] void onError(j_common_ptr info)
 {
-    QByteArray copy = data;
-    QBuffer buffer(&copy);
-    buffer.open(QIODevice::ReadOnly);
-    ImageLimits::raiseQtAllocationLimit();
-    QImageReader reader(&buffer, "jpeg");
-    reader.setAutoTransform(true);
-    QImage image;
-    if (!reader.read(&image)) {
-        *error = reader.errorString();
-        return {};
+    std::longjmp(sessionOf(info).errors.jump, 1);
+}
+
+void noteStop(j_decompress_ptr info)
+{
+    Stop& stop = sessionOf(reinterpret_cast<j_common_ptr>(info)).stop;
+    if (stop.seen)
+        return;
+    stop.seen = true;
+    stop.scan = info->input_scan_number;
+    stop.iMcuRow = info->input_iMCU_row;
+}
+
+void onMessage(j_common_ptr info, int level)
+{
+    if (level >= 0)
+        return; // traces
+    Errors& errors = sessionOf(info).errors;
+    const int code = info->err->msg_code;
+    if (code == JWRN_HIT_MARKER && info->is_decompressor)
+        noteStop(reinterpret_cast<j_decompress_ptr>(info));
+    // Unknown JFIF versions, odd colour transforms and broken colour
+    // profiles change no pixel; running out of data is reported by Source.
+    if (code == JWRN_JFIF_MAJOR || code == JWRN_ADOBE_XFORM || code == JWRN_BOGUS_ICC ||
+        code == JWRN_JPEG_EOF || errors.warning[0])
+        return;
+    errors.warningCode = code;
+    info->err->format_message(info, errors.warning);
+}
+
+void onProgress(j_common_ptr info)
+{
+    auto* decompress = reinterpret_cast<j_decompress_ptr>(info);
+    if (decompress->progressive_mode && decompress->input_scan_number > kMaxScans) {
+        sessionOf(info).errors.tooManyScans = true;
+        std::longjmp(sessionOf(info).errors.jump, 1);
     }
-    return image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+}
+
+void initSource(j_decompress_ptr) {}
+void termSource(j_decompress_ptr) {}
+
+boolean fillInput(j_decompress_ptr info)
+{
+    static const JOCTET endMarker[2] = {0xff, JPEG_EOI};
+    Source& source = sessionOf(reinterpret_cast<j_common_ptr>(info)).source;
+    source.ranOut = true;
+    noteStop(info);
+    WARNMS(info, JWRN_JPEG_EOF);
+    source.base.next_input_byte = endMarker;
+    source.base.bytes_in_buffer = 2;
+    return TRUE;
+}
+
+void skipInput(j_decompress_ptr info, long count)
+{
+    jpeg_source_mgr& source = *info->src;
+    while (count > long(source.bytes_in_buffer)) {
+        count -= long(source.bytes_in_buffer);
+        fillInput(info);
+    }
+    if (count > 0) {
+        source.next_input_byte += count;
+        source.bytes_in_buffer -= size_t(count);
+    }
+}
+
+// The picture rows that have at least some data of their own: all of them
+// unless the scan data stopped during the first scan, which every later scan
+// only refines.
+unsigned rowsWithData(const Session& s)
+{
+    const jpeg_decompress_struct& info = s.info;
+    if (!s.stop.seen || s.stop.scan > 1)
+        return info.image_height;
+    const unsigned rows = s.stop.iMcuRow * unsigned(info.max_v_samp_factor) * DCTSIZE;
+    return std::min(rows, unsigned(info.image_height));
+}
+
+// Less than this part of the picture's rows is not worth showing: the file
+// is damaged, or a few hundred bytes that claim a huge picture.
+bool tooLittleData(const Session& s)
+{
+    return qint64(rowsWithData(s)) * 100 < qint64(s.info.image_height);
+}
+
+QString damaged(const QString& detail)
+{
+    return QStringLiteral("The JPEG file is damaged: %1.").arg(detail);
+}
+
+// Adobe's CMYK JPEGs store inverted inks, as Qt's reader assumes too.
+void cmykToRgbInPlace(uchar* row, JDIMENSION width)
+{
+    auto* out = reinterpret_cast<quint32*>(row);
+    for (JDIMENSION x = 0; x < width; ++x) {
+        const quint32 c = row[4 * x], m = row[4 * x + 1], y = row[4 * x + 2], k = row[4 * x + 3];
+        out[x] = 0xff000000u | ((k * c / 255) << 16) | ((k * m / 255) << 8) | (k * y / 255);
+    }
+}
+
+// Every libjpeg call happens here; false with session.failure set, or with
+// the jump taken, when no picture comes out. Only trivially destructible
+// locals, since a jump skips their destructors.
+bool decodeRows(Session& s, const QByteArray& data)
+{
+    jpeg_decompress_struct& info = s.info;
+    info.client_data = &s;
+    if (setjmp(s.errors.jump))
+        return false;
+    jpeg_create_decompress(&info);
+    info.progress = &s.progress;
+    s.progress.progress_monitor = onProgress;
+    s.source.base.next_input_byte = reinterpret_cast<const JOCTET*>(data.constData());
+    s.source.base.bytes_in_buffer = size_t(data.size());
+    s.source.base.init_source = initSource;
+    s.source.base.fill_input_buffer = fillInput;
+    s.source.base.skip_input_data = skipInput;
+    s.source.base.resync_to_restart = jpeg_resync_to_restart;
+    s.source.base.term_source = termSource;
+    info.src = &s.source.base;
+
+    if (jpeg_read_header(&info, TRUE) != JPEG_HEADER_OK) {
+        s.failure = damaged(QStringLiteral("it holds no picture"));
+        return false;
+    }
+    const JDIMENSION width = info.image_width, height = info.image_height;
+    if (!ImageLimits::fits(width, height)) {
+        s.failure = ImageLimits::tooLarge(width, height);
+        return false;
+    }
+    const qint64 scanBytes = qint64(s.source.base.bytes_in_buffer);
+    if (!info.arith_code && ImageLimits::outOfProportion(qint64(width) * height, scanBytes,
+                                                         ImageLimits::kJpegPixelsPerByte)) {
+        s.failure = ImageLimits::bomb(width, height, scanBytes);
+        return false;
+    }
+    const bool cmyk = info.jpeg_color_space == JCS_CMYK || info.jpeg_color_space == JCS_YCCK;
+    info.out_color_space = cmyk ? JCS_CMYK : JCS_EXT_BGRA;
+    info.dct_method = JDCT_ISLOW;
+
+    s.image = QImage(int(width), int(height), QImage::Format_ARGB32_Premultiplied);
+    if (s.image.isNull()) {
+        s.failure = QStringLiteral("There is not enough memory for a %1 x %2 picture.")
+                        .arg(width)
+                        .arg(height);
+        return false;
+    }
+    s.rows.resize(height);
+    for (JDIMENSION y = 0; y < height; ++y)
+        s.rows[y] = s.image.scanLine(int(y));
+
+    // Files of several scans are read whole here; single-scan ones row by row below.
+    jpeg_start_decompress(&info);
+    if (info.output_width != width || info.output_height != height || info.output_components != 4) {
+        s.failure = damaged(QStringLiteral("its layout cannot be decoded"));
+        return false;
+    }
+    while (info.output_scanline < height) {
+        if (tooLittleData(s))
+            break;
+        const JDIMENSION first = info.output_scanline;
+        if (jpeg_read_scanlines(&info, s.rows.data() + first, height - first) == 0)
+            break;
+        if (cmyk)
+            for (JDIMENSION y = first; y < info.output_scanline; ++y)
+                cmykToRgbInPlace(s.rows[y], width);
+    }
+    if (tooLittleData(s)) {
+        s.failure = damaged(QStringLiteral("its data ends after %1 of its %2 rows")
+                                .arg(rowsWithData(s))
+                                .arg(height));
+        return false;
+    }
+    if (info.output_scanline < height) {
+        s.failure = damaged(QStringLiteral("the decoder stopped early"));
+        return false;
+    }
+    // Reads on to the end marker, which reports stray bytes after the scan.
+    jpeg_finish_decompress(&info);
+    return true;
 }
 
 } // namespace
@@ -171,49 +377,39 @@ int exifOrientation(const QByteArray& data)
     return orientation;
 }
 
-QImage decode(const QByteArray& data, QString* error)
+QImage decode(const QByteArray& data, DecodeNotes* notes)
 {
-    Handle handle(tjInitDecompress());
-    if (!handle) {
-        *error = QStringLiteral("The JPEG decoder could not start.");
-        return {};
+    auto session = std::make_unique<Session>();
+    Session& s = *session;
+    s.info.err = jpeg_std_error(&s.errors.base);
+    s.errors.base.error_exit = onError;
+    s.errors.base.emit_message = onMessage;
+    const bool decoded = decodeRows(s, data);
+    if (!decoded) {
+        if (s.errors.tooManyScans) {
+            notes->error = damaged(QStringLiteral("it has more than %1 scans").arg(kMaxScans));
+        } else if (!s.failure.isEmpty()) {
+            notes->error = s.failure;
+        } else {
+            char message[JMSG_LENGTH_MAX];
+            s.errors.base.format_message(reinterpret_cast<j_common_ptr>(&s.info), message);
+            notes->error = damaged(QString::fromUtf8(message));
+        }
     }
-    const auto* bytes = reinterpret_cast<const uchar*>(data.constData());
-    const unsigned long size = (unsigned long)data.size();
-    int width = 0, height = 0, subsampling = 0, colourspace = 0;
-    if (tjDecompressHeader3(handle.get(), bytes, size, &width, &height, &subsampling,
-                            &colourspace) != 0) {
-        *error = reason(handle.get());
+    jpeg_destroy_decompress(&s.info);
+    if (!decoded)
         return {};
+    if (s.source.ranOut) {
+        notes->endsEarly = true;
+        notes->warning =
+            QStringLiteral("The JPEG file ends early; the part that is missing is shown grey.");
+    } else if (s.errors.warning[0]) {
+        notes->warning =
+            QStringLiteral("The JPEG file is slightly damaged (%1); it is shown as far as it could "
+                           "be read.")
+                .arg(QString::fromUtf8(s.errors.warning));
     }
-    if (!ImageLimits::fits(width, height)) {
-        *error = ImageLimits::tooLarge(width, height);
-        return {};
-    }
-    if (!hasEndMarker(data)) {
-        *error = QStringLiteral("The JPEG file ends early; it may still be being written.");
-        return {};
-    }
-    if (colourspace == TJCS_CMYK || colourspace == TJCS_YCCK)
-        return decodeWithQt(data, error);
-
-    QImage image(width, height, QImage::Format_ARGB32_Premultiplied);
-    if (image.isNull()) {
-        *error = QStringLiteral("There is not enough memory for a %1 x %2 picture.")
-                     .arg(width)
-                     .arg(height);
-        return {};
-    }
-    // BGRA with alpha 255 is exactly Format_ARGB32_Premultiplied on a
-    // little-endian machine. The scan limit refuses progressive files built
-    // to take forever.
-    if (tjDecompress2(handle.get(), bytes, size, image.bits(), width, int(image.bytesPerLine()),
-                      height, TJPF_BGRA, TJFLAG_LIMITSCANS) != 0 &&
-        tjGetErrorCode(handle.get()) != TJERR_WARNING) {
-        *error = reason(handle.get());
-        return {};
-    }
-    return oriented(image, exifOrientation(data));
+    return oriented(s.image, exifOrientation(data));
 }
 
 QByteArray encode(const QImage& source, int quality)

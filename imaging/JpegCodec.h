@@ -1,11 +1,13 @@
 #pragma once
 
+#include "imaging/DecodeNotes.h"
+
 #include <QByteArray>
 #include <QImage>
 #include <QString>
 
-// JPEG through libjpeg-turbo's own interface, several times faster than Qt's
-// plugin on large photographs.
+// JPEG through libjpeg-turbo, several times faster than Qt's plugin on large
+// photographs.
 namespace JpegCodec {
 
 // True when `data` starts like a JPEG file.
@@ -13,11 +15,13 @@ bool hasSignature(const QByteArray& data);
 
 // The picture in Format_ARGB32_Premultiplied, turned upright as its EXIF
 // orientation says (cameras store portrait photographs sideways and rely on
-// viewers to turn them). A file that ends before its end marker is refused, so
-// that a file still being written is not taken for a finished one. CMYK files,
-// which libjpeg-turbo's interface cannot turn into RGB, go through Qt's reader.
-// Null on failure, with the decoder's reason in `error`.
-QImage decode(const QByteArray& data, QString* error);
+// viewers to turn them). A file whose data ends early or is slightly damaged
+// opens as far as it can be read, the missing part mid grey, with a warning
+// (and endsEarly when the data stopped short); one whose data ends within
+// the first 1% of its rows, whose size is out of all proportion to its data,
+// or that the decoder gives up on is refused. Null on failure, with the
+// reason in notes->error.
+QImage decode(const QByteArray& data, DecodeNotes* notes);
 
 // A baseline JPEG of `quality` 1..100 with the usual 4:2:0 chroma.
 // Transparent areas are laid over white, since JPEG has no alpha channel.

@@ -27,11 +27,12 @@ QByteArray encode(const QImage& image, Channels channels = Channels::RgbWhenOpaq
 // speed: the undo snapshots of the canvas.
 QByteArray encodeAlpha(const uchar* alpha, int width, int height, qsizetype stride);
 
-// Decodes any PNG to Format_ARGB32_Premultiplied; null on failure.
+// Decodes any PNG to Format_ARGB32_Premultiplied; null on failure. A file
+// whose image data ends early keeps the rows it has, the rest transparent.
 QImage decode(const QByteArray& data);
 
 // Decodes any PNG and returns its alpha channel as Format_Alpha8 (255
-// everywhere for a PNG without alpha); null on failure.
+// everywhere for a PNG without alpha); null unless every row could be read.
 QImage decodeAlpha(const QByteArray& data);
 
 } // namespace PngCodec

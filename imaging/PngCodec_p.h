@@ -1,8 +1,9 @@
 #pragma once
 
+#include "imaging/DecodeNotes.h"
+
 #include <QByteArray>
 #include <QImage>
-#include <QString>
 
 // PNG details shared with the file reader.
 namespace PngCodec {
@@ -10,7 +11,9 @@ namespace PngCodec {
 // True when `data` starts with the PNG signature.
 bool hasSignature(const QByteArray& data);
 
-// As decode(data), and on failure `error` holds the decoder's reason.
-QImage decode(const QByteArray& data, QString* error);
+// As decode(data), and more: a file whose image data ends early or breaks off
+// after at least one whole row opens with the rest transparent and a warning;
+// on failure notes->error holds the reason.
+QImage decode(const QByteArray& data, DecodeNotes* notes);
 
 } // namespace PngCodec

@@ -1,9 +1,9 @@
 #include "imaging/PngFastDecoder.h"
 
-#include "imaging/ImageLimits.h"
-
 #include <libdeflate.h>
+#include <zlib.h>
 
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -12,125 +12,79 @@
 namespace PngFastDecoder {
 namespace {
 
-constexpr uchar kSignature[8] = {137, 80, 78, 71, 13, 10, 26, 10};
+using PngChunks::Layout;
 
-quint32 getU32(const uchar* in)
+int channelsOf(const Layout& layout)
 {
-    return (quint32(in[0]) << 24) | (quint32(in[1]) << 16) | (quint32(in[2]) << 8) | in[3];
+    return int(layout.rowBytes / qsizetype(layout.width));
 }
 
-struct Layout {
-    quint32 width = 0;
-    quint32 height = 0;
-    int channels = 0;
-    qsizetype rowBytes = 0; // unfiltered, without the filter type byte
-    size_t rawSize = 0;     // the whole inflated stream
-    std::vector<std::pair<const uchar*, size_t>> parts;
-    size_t compressed = 0;
-};
-
-QString damaged()
+size_t rawSizeOf(const Layout& layout)
 {
-    return QStringLiteral("The PNG file's image data is damaged.");
-}
-
-Result parse(const QByteArray& data, Layout* layout, QString* error)
-{
-    const auto* bytes = reinterpret_cast<const uchar*>(data.constData());
-    const size_t size = size_t(data.size());
-    if (size < 8 + 25 || std::memcmp(bytes, kSignature, 8) != 0 || getU32(bytes + 8) != 13 ||
-        std::memcmp(bytes + 12, "IHDR", 4) != 0)
-        return Result::NotHandled;
-    const uchar* ihdr = bytes + 16;
-    const int depth = ihdr[8], colour = ihdr[9];
-    if (depth != 8 || ihdr[10] != 0 || ihdr[11] != 0 || ihdr[12] != 0)
-        return Result::NotHandled;
-    switch (colour) {
-    case 0:
-        layout->channels = 1;
-        break;
-    case 2:
-        layout->channels = 3;
-        break;
-    case 4:
-        layout->channels = 2;
-        break;
-    case 6:
-        layout->channels = 4;
-        break;
-    default:
-        return Result::NotHandled;
-    }
-    layout->width = getU32(ihdr);
-    layout->height = getU32(ihdr + 4);
-    if (!ImageLimits::fits(layout->width, layout->height)) {
-        *error = ImageLimits::tooLarge(layout->width, layout->height);
-        return Result::Failed;
-    }
-    layout->rowBytes = qsizetype(layout->width) * layout->channels;
-    layout->rawSize = size_t(layout->rowBytes + 1) * layout->height;
-
-    bool ended = false;
-    for (size_t at = 8 + 25; at + 12 <= size && !ended;) {
-        const size_t length = getU32(bytes + at);
-        if (length > size - at - 12)
-            break;
-        const uchar* type = bytes + at + 4;
-        if (std::memcmp(type, "IDAT", 4) == 0) {
-            layout->parts.emplace_back(bytes + at + 8, length);
-            layout->compressed += length;
-        } else if (std::memcmp(type, "tRNS", 4) == 0) {
-            // A transparent colour: the general decoder applies it.
-            return Result::NotHandled;
-        } else if (std::memcmp(type, "IEND", 4) == 0) {
-            ended = true;
-        }
-        at += 12 + length;
-    }
-    if (!ended || layout->parts.empty()) {
-        *error = QStringLiteral("The PNG file is truncated.");
-        return Result::Failed;
-    }
-    return Result::Decoded;
+    return size_t(layout.rowBytes + 1) * layout.height;
 }
 
 struct DecompressorDeleter {
     void operator()(libdeflate_decompressor* d) const { libdeflate_free_decompressor(d); }
 };
 
-// Inflates the whole image stream into `raw` (layout.rawSize bytes).
-bool inflate(const Layout& layout, uchar* raw, QString* error)
+// zlib's inflate, which unlike libdeflate tells how far a broken stream got.
+// Returns the bytes written to `raw`; `whole` when the stream ended cleanly
+// with exactly the picture's data.
+size_t inflateWithZlib(const Layout& layout, uchar* raw, bool* whole)
 {
-    std::vector<uchar> joined;
-    const uchar* stream = layout.parts.front().first;
-    if (layout.parts.size() > 1) {
-        joined.resize(layout.compressed);
-        size_t at = 0;
-        for (const auto& [part, length] : layout.parts) {
-            std::memcpy(joined.data() + at, part, length);
-            at += length;
+    const size_t rawSize = rawSizeOf(layout);
+    z_stream stream{};
+    if (inflateInit(&stream) != Z_OK)
+        return 0;
+    stream.next_out = raw;
+    stream.avail_out = uInt(rawSize);
+    int result = Z_OK;
+    for (const auto& [part, length] : layout.parts) {
+        stream.next_in = const_cast<uchar*>(part);
+        stream.avail_in = uInt(length);
+        result = inflate(&stream, Z_NO_FLUSH);
+        if (result != Z_OK || stream.avail_out == 0)
+            break;
+    }
+    const size_t produced = rawSize - stream.avail_out;
+    *whole = result == Z_STREAM_END && produced == rawSize;
+    inflateEnd(&stream);
+    return produced;
+}
+
+// Inflates the image stream into `raw` (rawSizeOf(layout) bytes) and returns
+// how many whole rows it holds, filter type bytes included.
+quint32 inflateRows(const Layout& layout, uchar* raw, bool* whole)
+{
+    const size_t rawSize = rawSizeOf(layout);
+    *whole = false;
+    if (!layout.endsEarly) {
+        std::vector<uchar> joined;
+        const uchar* stream = layout.parts.front().first;
+        if (layout.parts.size() > 1) {
+            joined.resize(layout.compressed);
+            size_t at = 0;
+            for (const auto& [part, length] : layout.parts) {
+                std::memcpy(joined.data() + at, part, length);
+                at += length;
+            }
+            stream = joined.data();
         }
-        stream = joined.data();
+        thread_local std::unique_ptr<libdeflate_decompressor, DecompressorDeleter> decompressor(
+            libdeflate_alloc_decompressor());
+        size_t produced = 0;
+        if (decompressor &&
+            libdeflate_zlib_decompress(decompressor.get(), stream, layout.compressed, raw, rawSize,
+                                       &produced) == LIBDEFLATE_SUCCESS &&
+            produced == rawSize) {
+            *whole = true;
+            return layout.height;
+        }
     }
-    thread_local std::unique_ptr<libdeflate_decompressor, DecompressorDeleter> decompressor(
-        libdeflate_alloc_decompressor());
-    size_t produced = 0;
-    if (!decompressor) {
-        *error = QStringLiteral("The PNG decoder could not start.");
-        return false;
-    }
-    const libdeflate_result result = libdeflate_zlib_decompress(
-        decompressor.get(), stream, layout.compressed, raw, layout.rawSize, &produced);
-    if (result == LIBDEFLATE_SHORT_OUTPUT ||
-        (result == LIBDEFLATE_SUCCESS && produced != layout.rawSize)) {
-        *error = QStringLiteral("The PNG file holds less image data than its size needs.");
-        return false;
-    }
-    if (result != LIBDEFLATE_SUCCESS) {
-        *error = damaged();
-        return false;
-    }
-    return true;
+    // libdeflate only says that the stream is not right; zlib says how far it is.
+    const size_t produced = inflateWithZlib(layout, raw, whole);
+    return quint32(produced / size_t(layout.rowBytes + 1));
 }
 
 inline int paeth(int a, int b, int c)
@@ -177,25 +131,24 @@ bool unfilterRow(uchar type, const uchar* in, const uchar* prev, uchar* out, qsi
     }
 }
 
-// Unfilters every row of `raw` in order and hands each to `deliver(y, row)`.
-// `deliver` may overwrite the raw bytes of rows up to and including y.
+// Unfilters the first `rows` rows of `raw` in order and hands each to
+// `deliver(y, row)`, which may overwrite the raw bytes of rows up to and
+// including y. Returns the rows delivered: fewer at an unknown filter type.
 template <int Bpp, typename Deliver>
-bool unfilterRows(const Layout& layout, const uchar* raw, Deliver deliver, QString* error)
+quint32 unfilterRows(const Layout& layout, const uchar* raw, quint32 rows, Deliver deliver)
 {
     const qsizetype n = layout.rowBytes;
-    std::vector<uchar> rows(size_t(n) * 2, 0);
-    uchar* prev = rows.data();
+    std::vector<uchar> buffer(size_t(n) * 2, 0);
+    uchar* prev = buffer.data();
     uchar* cur = prev + n;
-    for (quint32 y = 0; y < layout.height; ++y) {
+    for (quint32 y = 0; y < rows; ++y) {
         const uchar* line = raw + size_t(y) * size_t(n + 1);
-        if (!unfilterRow<Bpp>(line[0], line + 1, prev, cur, n)) {
-            *error = QStringLiteral("The PNG file uses an unknown filter.");
-            return false;
-        }
+        if (!unfilterRow<Bpp>(line[0], line + 1, prev, cur, n))
+            return y;
         deliver(y, cur);
         std::swap(prev, cur);
     }
-    return true;
+    return rows;
 }
 
 inline quint32 multiplyBy(quint32 c, quint32 a)
@@ -230,40 +183,26 @@ template <int Channels> void toPremultiplied(const uchar* in, quint32* out, quin
 }
 
 template <int Channels>
-bool decodeInto(const Layout& layout, uchar* buffer, size_t bufferSize, QString* error)
+quint32 convertRows(const Layout& layout, uchar* buffer, const uchar* raw, quint32 rows)
 {
-    // The stream is inflated into the end of the picture's own buffer and each
-    // row is converted to its place as soon as it is unfiltered. A picture row
-    // (4 bytes a pixel) never reaches the raw rows not yet read, because the
-    // buffer has one spare byte per row for the filter type bytes.
-    uchar* raw = buffer + bufferSize - layout.rawSize;
-    if (!inflate(layout, raw, error))
-        return false;
-    const qsizetype pictureRow = qsizetype(layout.width) * 4;
-    return unfilterRows<Channels>(
-        layout, raw,
-        [&](quint32 y, const uchar* row) {
-            toPremultiplied<Channels>(row, reinterpret_cast<quint32*>(buffer + y * pictureRow),
-                                      layout.width);
-        },
-        error);
+    const size_t pictureRow = size_t(layout.width) * 4;
+    return unfilterRows<Channels>(layout, raw, rows, [&](quint32 y, const uchar* row) {
+        toPremultiplied<Channels>(row, reinterpret_cast<quint32*>(buffer + y * pictureRow),
+                                  layout.width);
+    });
 }
 
-template <int Channels>
-bool alphaInto(const Layout& layout, const uchar* raw, QImage& alpha, QString* error)
+template <int Channels> quint32 alphaRows(const Layout& layout, const uchar* raw, QImage& alpha)
 {
-    return unfilterRows<Channels>(
-        layout, raw,
-        [&](quint32 y, const uchar* row) {
-            uchar* out = alpha.scanLine(int(y));
-            if constexpr (Channels == 2 || Channels == 4) {
-                for (quint32 x = 0; x < layout.width; ++x)
-                    out[x] = row[size_t(x) * Channels + Channels - 1];
-            } else {
-                std::memset(out, 255, layout.width);
-            }
-        },
-        error);
+    return unfilterRows<Channels>(layout, raw, layout.height, [&](quint32 y, const uchar* row) {
+        uchar* out = alpha.scanLine(int(y));
+        if constexpr (Channels == 2 || Channels == 4) {
+            for (quint32 x = 0; x < layout.width; ++x)
+                out[x] = row[size_t(x) * Channels + Channels - 1];
+        } else {
+            std::memset(out, 255, layout.width);
+        }
+    });
 }
 
 QString noMemory(const Layout& layout)
@@ -273,78 +212,117 @@ QString noMemory(const Layout& layout)
         .arg(layout.height);
 }
 
-} // namespace
-
-Result decode(const QByteArray& data, QImage* image, QString* error)
+QString noRows(const Layout& layout)
 {
-    Layout layout;
-    const Result parsed = parse(data, &layout, error);
-    if (parsed != Result::Decoded)
-        return parsed;
-    const size_t bufferSize = size_t(layout.width) * 4 * layout.height + layout.height;
-    auto* buffer = static_cast<uchar*>(std::malloc(bufferSize));
-    if (!buffer) {
-        *error = noMemory(layout);
-        return Result::Failed;
-    }
-    bool ok = false;
-    switch (layout.channels) {
-    case 1:
-        ok = decodeInto<1>(layout, buffer, bufferSize, error);
-        break;
-    case 2:
-        ok = decodeInto<2>(layout, buffer, bufferSize, error);
-        break;
-    case 3:
-        ok = decodeInto<3>(layout, buffer, bufferSize, error);
-        break;
-    default:
-        ok = decodeInto<4>(layout, buffer, bufferSize, error);
-        break;
-    }
-    if (!ok) {
-        std::free(buffer);
-        return Result::Failed;
-    }
-    *image = QImage(
-        buffer, int(layout.width), int(layout.height), qsizetype(layout.width) * 4,
-        QImage::Format_ARGB32_Premultiplied, [](void* memory) { std::free(memory); }, buffer);
-    return Result::Decoded;
+    return layout.endsEarly
+               ? QStringLiteral("The PNG file ends before the first row of its picture.")
+               : QStringLiteral("The PNG file is damaged: not one row of its picture can be read.");
 }
 
-Result decodeAlpha(const QByteArray& data, QImage* alpha, QString* error)
+} // namespace
+
+bool handles(const Layout& layout)
 {
-    Layout layout;
-    const Result parsed = parse(data, &layout, error);
-    if (parsed != Result::Decoded)
-        return parsed;
-    std::unique_ptr<uchar[]> raw(new (std::nothrow) uchar[layout.rawSize]);
+    return layout.depth == 8 && !layout.interlaced && !layout.transparency &&
+           (layout.colourType == 0 || layout.colourType == 2 || layout.colourType == 4 ||
+            layout.colourType == 6);
+}
+
+QImage decode(const Layout& layout, DecodeNotes* notes)
+{
+    // The stream is inflated into the end of the picture's own buffer and each
+    // row is converted to its place as soon as it is unfiltered. A picture row
+    // (4 bytes a pixel) never reaches the raw rows not yet read, because the
+    // buffer has one spare byte per row for the filter type bytes.
+    const size_t pictureRow = size_t(layout.width) * 4;
+    const size_t bufferSize = pictureRow * layout.height + layout.height;
+    auto* buffer = static_cast<uchar*>(std::malloc(bufferSize));
+    if (!buffer) {
+        notes->error = noMemory(layout);
+        return {};
+    }
+    uchar* raw = buffer + bufferSize - rawSizeOf(layout);
+    bool whole = false;
+    const quint32 inflated = inflateRows(layout, raw, &whole);
+    quint32 rows = 0;
+    switch (channelsOf(layout)) {
+    case 1:
+        rows = convertRows<1>(layout, buffer, raw, inflated);
+        break;
+    case 2:
+        rows = convertRows<2>(layout, buffer, raw, inflated);
+        break;
+    case 3:
+        rows = convertRows<3>(layout, buffer, raw, inflated);
+        break;
+    default:
+        rows = convertRows<4>(layout, buffer, raw, inflated);
+        break;
+    }
+    if (rows == 0) {
+        std::free(buffer);
+        notes->error = noRows(layout);
+        return {};
+    }
+    if (rows < layout.height) {
+        std::memset(buffer + rows * pictureRow, 0, (layout.height - rows) * pictureRow);
+        notes->endsEarly = layout.endsEarly;
+        notes->warning =
+            QStringLiteral(
+                "The PNG file %1; only %2 of its %3 rows could be read, the rest is left "
+                "transparent.")
+                .arg(layout.endsEarly ? QStringLiteral("ends early") : QStringLiteral("is damaged"))
+                .arg(rows)
+                .arg(layout.height);
+    }
+    QImage image(
+        buffer, int(layout.width), int(layout.height), qsizetype(pictureRow),
+        QImage::Format_ARGB32_Premultiplied, [](void* memory) { std::free(memory); }, buffer);
+    if (image.isNull()) {
+        // QImage takes the buffer only when it can hold the picture.
+        std::free(buffer);
+        notes->error = noMemory(layout);
+        notes->warning.clear();
+        return {};
+    }
+    return image;
+}
+
+QImage decodeAlpha(const Layout& layout, QString* error)
+{
+    std::unique_ptr<uchar[]> raw(new (std::nothrow) uchar[rawSizeOf(layout)]);
     QImage result(int(layout.width), int(layout.height), QImage::Format_Alpha8);
     if (!raw || result.isNull()) {
         *error = noMemory(layout);
-        return Result::Failed;
+        return {};
     }
-    if (!inflate(layout, raw.get(), error))
-        return Result::Failed;
-    bool ok = false;
-    switch (layout.channels) {
+    bool whole = false;
+    if (inflateRows(layout, raw.get(), &whole) < layout.height) {
+        *error = layout.endsEarly
+                     ? QStringLiteral("The PNG file ends early.")
+                     : QStringLiteral("The PNG file is damaged: its image data is incomplete.");
+        return {};
+    }
+    quint32 rows = 0;
+    switch (channelsOf(layout)) {
     case 1:
-        ok = alphaInto<1>(layout, raw.get(), result, error);
+        rows = alphaRows<1>(layout, raw.get(), result);
         break;
     case 2:
-        ok = alphaInto<2>(layout, raw.get(), result, error);
+        rows = alphaRows<2>(layout, raw.get(), result);
         break;
     case 3:
-        ok = alphaInto<3>(layout, raw.get(), result, error);
+        rows = alphaRows<3>(layout, raw.get(), result);
         break;
     default:
-        ok = alphaInto<4>(layout, raw.get(), result, error);
+        rows = alphaRows<4>(layout, raw.get(), result);
         break;
     }
-    if (!ok)
-        return Result::Failed;
-    *alpha = std::move(result);
-    return Result::Decoded;
+    if (rows < layout.height) {
+        *error = QStringLiteral("The PNG file is damaged: it uses an unknown filter.");
+        return {};
+    }
+    return result;
 }
 
 } // namespace PngFastDecoder

@@ -1,21 +1,27 @@
 #pragma once
 
-#include <QByteArray>
+#include "imaging/DecodeNotes.h"
+#include "imaging/PngChunks.h"
+
 #include <QImage>
 #include <QString>
 
 // The common kinds of PNG file (8-bit grey, grey plus alpha, RGB or RGBA, not
-// interlaced, no transparent-colour chunk) decoded with libdeflate, which
-// inflates about twice as fast as zlib, straight into the picture's memory.
-// Other files are left to the general decoder.
+// interlaced, no tRNS chunk) decoded with libdeflate, which inflates about
+// twice as fast as zlib, straight into the picture's memory. Other files are
+// left to the general decoder. Both take a layout that PngChunks::walk made.
 namespace PngFastDecoder {
 
-enum class Result { Decoded, Failed, NotHandled };
+bool handles(const PngChunks::Layout& layout);
 
-// The file as Format_ARGB32_Premultiplied. On Failed, `error` says why.
-Result decode(const QByteArray& data, QImage* image, QString* error);
+// The picture as Format_ARGB32_Premultiplied. Rows past the end of readable
+// data (a file that ends early, a stream that breaks off, an unknown filter)
+// are left transparent, with a warning, when at least the first row is whole;
+// otherwise null with the reason in notes->error.
+QImage decode(const PngChunks::Layout& layout, DecodeNotes* notes);
 
-// The file's alpha channel as Format_Alpha8 (255 where it has none).
-Result decodeAlpha(const QByteArray& data, QImage* alpha, QString* error);
+// The alpha channel as Format_Alpha8 (255 where the file has none); null,
+// with the reason, unless every row is whole.
+QImage decodeAlpha(const PngChunks::Layout& layout, QString* error);
 
 } // namespace PngFastDecoder

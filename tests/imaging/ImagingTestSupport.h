@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QFile>
 #include <QImage>
+#include <QRect>
 #include <QString>
 #include <QtEndian>
 
@@ -32,6 +33,18 @@ inline QImage coordinateImage(int width, int height)
 inline QRgb atUp(const QImage& image, int x, int up)
 {
     return reinterpret_cast<const QRgb*>(image.constScanLine(image.height() - 1 - up))[x];
+}
+
+// A smooth picture that JPEG keeps close to the original.
+inline QImage smoothPicture(int width, int height)
+{
+    QImage image(width, height, QImage::Format_ARGB32_Premultiplied);
+    for (int y = 0; y < height; ++y) {
+        auto* line = reinterpret_cast<quint32*>(image.scanLine(y));
+        for (int x = 0; x < width; ++x)
+            line[x] = qRgb(x * 255 / width, y * 255 / height, 128);
+    }
+    return image;
 }
 
 inline QImage filled(int width, int height, QRgb colour)
@@ -198,6 +211,64 @@ inline QByteArray greyPng(quint32 width, quint32 height, uchar value, quint32 ro
     png.append(pngChunk("IDAT", compressed));
     png.append(pngChunk("IEND", QByteArray()));
     return png;
+}
+
+// `png` with its last chunk (the end chunk our encoders write) removed.
+inline QByteArray withoutEndChunk(const QByteArray& png)
+{
+    return png.left(png.size() - 12);
+}
+
+// `png` with one bit flipped in the CRC of its first chunk of `type`.
+inline QByteArray withBrokenCrc(QByteArray png, const char* type)
+{
+    const qsizetype at = png.indexOf(QByteArray(type, 4));
+    const quint32 length = qFromBigEndian<quint32>(png.constData() + at - 4);
+    png[at + 4 + qsizetype(length)] = char(png[at + 4 + qsizetype(length)] ^ 1);
+    return png;
+}
+
+// A GIF89a with a logical screen of `screen`, two colours and one frame per
+// rectangle, each of colour 1, coded without compression (a clear code every
+// two pixels keeps the codes at three bits), so its size follows its pixels.
+inline QByteArray plainGif(QSize screen, const std::vector<QRect>& frames)
+{
+    QByteArray out("GIF89a");
+    auto put16 = [&](int v) { out.append(char(v & 0xff)).append(char((v >> 8) & 0xff)); };
+    put16(screen.width());
+    put16(screen.height());
+    out.append(char(0x80)).append('\0').append('\0');
+    out.append("\0\0\0\xff\xff\xff", 6);
+    for (const QRect& r : frames) {
+        out.append(',');
+        put16(r.x());
+        put16(r.y());
+        put16(r.width());
+        put16(r.height());
+        out.append('\0').append(char(2));
+        QByteArray codes;
+        quint32 bits = 0;
+        int count = 0;
+        auto code = [&](quint32 c) {
+            bits |= c << count;
+            for (count += 3; count >= 8; count -= 8, bits >>= 8)
+                codes.append(char(bits & 0xff));
+        };
+        for (qint64 i = 0; i < qint64(r.width()) * r.height(); ++i) {
+            if (i % 2 == 0)
+                code(4);
+            code(1);
+        }
+        code(5);
+        if (count)
+            codes.append(char(bits & 0xff));
+        for (qsizetype at = 0; at < codes.size(); at += 255) {
+            const QByteArray block = codes.mid(at, 255);
+            out.append(char(block.size())).append(block);
+        }
+        out.append('\0');
+    }
+    return out.append(';');
 }
 
 } // namespace imagingtest
