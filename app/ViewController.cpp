@@ -364,6 +364,7 @@ void ViewController::draggingFilesComplete(const QList<QUrl>& urls, bool needsWa
             const Picture picture = ImageAction::imageFromURL(path, needsWait);
             if (picture) {
                 intake.picture = ImageAction::resize(picture, picture.size());
+                intake.warning = ImageAction::lastLoadWarning();
                 intake.name = QFileInfo(path).fileName();
                 if (!needsWait)
                     intake.path = QFileInfo(path).absoluteFilePath();

@@ -110,9 +110,12 @@ Picture resize(const Picture& picture, QSizeF size)
         return invalid();
     const QImage best = picture.bestRepresentation();
     const QSize drawn(roundedF(size.width()), roundedF(size.height()));
-    // Redrawing a bitmap at its own size changes no pixel: share it.
+    // Redrawing a bitmap at its own size changes no pixel: share it, in its
+    // own format (a straight one keeps colours that premultiplying would lose).
+    const QImage::Format format = best.format();
     if (best.size() == pixels && drawn == pixels &&
-        best.format() == QImage::Format_ARGB32_Premultiplied)
+        (format == QImage::Format_ARGB32_Premultiplied || format == QImage::Format_ARGB32 ||
+         format == QImage::Format_RGB32))
         return Picture(size, {best});
     const QImage scaled = scaledTo(best, pixels);
     if (scaled.isNull())

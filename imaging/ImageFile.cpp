@@ -107,11 +107,15 @@ qint64 pixelsPerByte(Kind kind)
     }
 }
 
-QImage premultiplied(const QImage& image)
+// Straight alpha where the picture has any (premultiplying would lose colour
+// under partial transparency), else opaque pixels.
+QImage drawable(const QImage& image)
 {
-    return image.format() == QImage::Format_ARGB32_Premultiplied
-               ? image
-               : image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    const QImage::Format format = image.format();
+    if (format == QImage::Format_ARGB32 || format == QImage::Format_RGB32 ||
+        format == QImage::Format_ARGB32_Premultiplied)
+        return image;
+    return image.convertToFormat(image.hasAlphaChannel() ? QImage::Format_ARGB32 : QImage::Format_RGB32);
 }
 
 Frames readWithQt(QIODevice& device, Kind kind, qint64 fileBytes, const QByteArray& head)
@@ -175,7 +179,7 @@ Frames readWithQt(QIODevice& device, Kind kind, qint64 fileBytes, const QByteArr
         }
         if (!admits(index, image.size()))
             break;
-        image = premultiplied(image);
+        image = drawable(image);
         if (image.isNull())
             break;
         totalPixels += qint64(image.width()) * image.height();

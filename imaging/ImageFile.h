@@ -16,7 +16,8 @@
 namespace ImageFile {
 
 struct Frames {
-    // In file order, each in Format_ARGB32_Premultiplied; empty on failure.
+    // In file order, each in Format_ARGB32 (straight alpha), Format_RGB32 or
+    // Format_ARGB32_Premultiplied (an opaque JPEG); empty on failure.
     QList<QImage> images;
     // Why `images` is empty: a sentence for the user.
     QString error;

@@ -141,19 +141,16 @@ void rgbRow(const quint32* in, uchar* out, int width)
     }
 }
 
-// Straight R, G, B, A bytes to premultiplied 0xAARRGGBB words, in place.
-void premultiplyRowInPlace(uchar* row, int width)
+// Straight R, G, B, A bytes to straight 0xAARRGGBB words, in place.
+void straightWordsInPlace(uchar* row, int width)
 {
     auto* words = reinterpret_cast<quint32*>(row);
     for (int x = 0; x < width; ++x) {
         const quint32 r = row[4 * x], g = row[4 * x + 1], b = row[4 * x + 2], a = row[4 * x + 3];
-        if (a == 255)
-            words[x] = 0xff000000u | (r << 16) | (g << 8) | b;
-        else
-            words[x] =
-                (a << 24) | (multiplyBy(r, a) << 16) | (multiplyBy(g, a) << 8) | multiplyBy(b, a);
+        words[x] = (a << 24) | (r << 16) | (g << 8) | b;
     }
 }
+
 
 bool isOpaque(const QImage& image)
 {
@@ -478,7 +475,7 @@ QImage decodeStraightRgba(const QByteArray& data, const PngChunks::Layout& layou
 #endif
     const QByteArray input = closedAtCut(data, layout);
     spng_set_png_buffer(ctx.get(), input.constData(), size_t(input.size()));
-    QImage image(int(layout.width), int(layout.height), QImage::Format_ARGB32_Premultiplied);
+    QImage image(int(layout.width), int(layout.height), QImage::Format_ARGB32);
     if (image.isNull()) {
         notes->error = QStringLiteral("There is not enough memory for a %1 x %2 picture.")
                            .arg(layout.width)
@@ -635,7 +632,7 @@ QImage decode(const QByteArray& data, DecodeNotes* notes)
         return {};
     const int width = image.width();
     forEachRow(image.height(), image.bytesPerLine(),
-               [&](int y) { premultiplyRowInPlace(image.scanLine(y), width); });
+               [&](int y) { straightWordsInPlace(image.scanLine(y), width); });
     return image;
 }
 

@@ -27,7 +27,9 @@ QByteArray encode(const QImage& image, Channels channels = Channels::RgbWhenOpaq
 // speed: the undo snapshots of the canvas.
 QByteArray encodeAlpha(const uchar* alpha, int width, int height, qsizetype stride);
 
-// Decodes any PNG to Format_ARGB32_Premultiplied; null on failure. A file
+// Decodes any PNG to Format_ARGB32 with straight alpha (Format_RGB32 for a
+// whole file without alpha, on the fast path), so that no colour is lost
+// under partial transparency; null on failure. A file
 // whose image data ends early keeps the rows it has, the rest transparent.
 QImage decode(const QByteArray& data);
 

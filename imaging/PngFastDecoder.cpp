@@ -151,13 +151,8 @@ quint32 unfilterRows(const Layout& layout, const uchar* raw, quint32 rows, Deliv
     return rows;
 }
 
-inline quint32 multiplyBy(quint32 c, quint32 a)
-{
-    const quint32 t = c * a + 128;
-    return (t + (t >> 8)) >> 8;
-}
-
-template <int Channels> void toPremultiplied(const uchar* in, quint32* out, quint32 width)
+// R, G, B (A) bytes, or grey (alpha), to straight 0xAARRGGBB words.
+template <int Channels> void toWords(const uchar* in, quint32* out, quint32 width)
 {
     for (quint32 x = 0; x < width; ++x) {
         const uchar* p = in + size_t(x) * Channels;
@@ -173,11 +168,6 @@ template <int Channels> void toPremultiplied(const uchar* in, quint32* out, quin
             if constexpr (Channels == 4)
                 a = p[3];
         }
-        if (a != 255) {
-            r = multiplyBy(r, a);
-            g = multiplyBy(g, a);
-            b = multiplyBy(b, a);
-        }
         out[x] = (a << 24) | (r << 16) | (g << 8) | b;
     }
 }
@@ -187,8 +177,7 @@ quint32 convertRows(const Layout& layout, uchar* buffer, const uchar* raw, quint
 {
     const size_t pictureRow = size_t(layout.width) * 4;
     return unfilterRows<Channels>(layout, raw, rows, [&](quint32 y, const uchar* row) {
-        toPremultiplied<Channels>(row, reinterpret_cast<quint32*>(buffer + y * pictureRow),
-                                  layout.width);
+        toWords<Channels>(row, reinterpret_cast<quint32*>(buffer + y * pictureRow), layout.width);
     });
 }
 
@@ -277,7 +266,10 @@ QImage decode(const Layout& layout, DecodeNotes* notes)
     }
     QImage image(
         buffer, int(layout.width), int(layout.height), qsizetype(pictureRow),
-        QImage::Format_ARGB32_Premultiplied, [](void* memory) { std::free(memory); }, buffer);
+        // Straight alpha; opaque when the file has no alpha and every row was read.
+        layout.colourType == 4 || layout.colourType == 6 || rows < layout.height ? QImage::Format_ARGB32
+                                                                                : QImage::Format_RGB32,
+        [](void* memory) { std::free(memory); }, buffer);
     if (image.isNull()) {
         // QImage takes the buffer only when it can hold the picture.
         std::free(buffer);

@@ -14,7 +14,8 @@ namespace PngFastDecoder {
 
 bool handles(const PngChunks::Layout& layout);
 
-// The picture as Format_ARGB32_Premultiplied. Rows past the end of readable
+// The picture as Format_ARGB32 (straight alpha), or Format_RGB32 for a file
+// without alpha whose rows were all read. Rows past the end of readable
 // data (a file that ends early, a stream that breaks off, an unknown filter)
 // are left transparent, with a warning, when at least the first row is whole;
 // otherwise null with the reason in notes->error.

@@ -6,10 +6,12 @@
 #include "app/WindowController.h"
 #include "canvas/ZRImageCutView.h"
 #include "imaging/ImageAction.h"
+#include "imaging/PngCodec.h"
 
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QBuffer>
 #include <QClipboard>
 #include <QDateTime>
 #include <QDir>
@@ -543,4 +545,49 @@ TEST(ViewController, SavedChoicesTrimAndKeepColoursUnderCutPixels)
     EXPECT_LT(trimmed.width(), 70);
     EXPECT_GT(trimmed.width(), 50);
     EXPECT_LT(trimmed.height(), 70);
+}
+
+TEST(ViewController, APictureWithItsOwnTransparencyComesBackUnchangedWhenNothingIsCut)
+{
+    const QString dir = tempDir();
+    Shell shell;
+    ViewController* c = shell.controller;
+    // An RGBA file, and a grey+alpha one.
+    QImage rgba(64, 40, QImage::Format_ARGB32);
+    QByteArray alpha(64 * 40, 0);
+    for (int y = 0; y < 40; ++y)
+        for (int x = 0; x < 64; ++x) {
+            rgba.setPixel(x, y, qRgba(255 - x, x * 3, y * 6, (x * 4 + y) % 256));
+            alpha[y * 64 + x] = char(255 - y * 6);
+        }
+    QByteArray rgbaFile;
+    QBuffer buffer(&rgbaFile);
+    buffer.open(QIODevice::WriteOnly);
+    ASSERT_TRUE(rgba.save(&buffer, "PNG"));
+    const QByteArray greyFile =
+        PngCodec::encodeAlpha(reinterpret_cast<const uchar*>(alpha.constData()), 64, 40, 64);
+    for (const QByteArray& bytes : {rgbaFile, greyFile}) {
+        const QString source = dir + "/source.png";
+        QFile file(source);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(bytes);
+        file.close();
+        ASSERT_TRUE(shell.load({QUrl::fromLocalFile(source)}));
+        QString error = "not finished";
+        auto connection = QObject::connect(c, &ViewController::saveFinished,
+                                           [&](const QString&, const QString& e) { error = e; });
+        c->saveTo(dir + "/back.png", {});
+        ASSERT_TRUE(waitFor([&] { return error != "not finished"; }));
+        QObject::disconnect(connection);
+        const QImage back = QImage(dir + "/back.png").convertToFormat(QImage::Format_ARGB32);
+        const QImage want = QImage::fromData(bytes).convertToFormat(QImage::Format_ARGB32);
+        ASSERT_EQ(back.size(), want.size());
+        for (int y = 0; y < 40; ++y) {
+            for (int x = 0; x < 64; ++x) {
+                if (qAlpha(want.pixel(x, y)) > 0) {
+                    ASSERT_EQ(back.pixel(x, y), want.pixel(x, y)) << x << "," << y;
+                }
+            }
+        }
+    }
 }

@@ -15,12 +15,15 @@ QByteArray bytesOf(const uint8_t* data, size_t size)
     return QByteArray::fromRawData(reinterpret_cast<const char*>(data), qsizetype(size));
 }
 
-// What every decoded picture must be: of a size the limits allow, and made
-// of valid premultiplied pixels (no colour above its alpha), which memory
-// the decoder never wrote seldom is.
+// What every decoded picture must be: of a size the limits allow, in one of
+// the formats the readers give, and where premultiplied or opaque made of
+// valid pixels (no colour above its alpha, opaque where it must be), which
+// memory the decoder never wrote seldom is.
 const char* checkPicture(const QImage& image, bool opaque)
 {
-    if (image.format() != QImage::Format_ARGB32_Premultiplied)
+    const QImage::Format format = image.format();
+    if (format != QImage::Format_ARGB32_Premultiplied && format != QImage::Format_ARGB32 &&
+        format != QImage::Format_RGB32)
         return "a picture in another format";
     if (!ImageLimits::fits(image.width(), image.height()))
         return "a picture over the limits";
@@ -28,9 +31,10 @@ const char* checkPicture(const QImage& image, bool opaque)
         const auto* row = reinterpret_cast<const quint32*>(image.constScanLine(y));
         for (int x = 0; x < image.width(); ++x) {
             const quint32 p = row[x], a = p >> 24;
-            if (((p >> 16) & 0xff) > a || ((p >> 8) & 0xff) > a || (p & 0xff) > a)
+            if (format == QImage::Format_ARGB32_Premultiplied &&
+                (((p >> 16) & 0xff) > a || ((p >> 8) & 0xff) > a || (p & 0xff) > a))
                 return "a pixel whose colour exceeds its alpha";
-            if (opaque && a != 255)
+            if (opaque && a != 255 && format != QImage::Format_ARGB32)
                 return "a pixel of an opaque format that is not opaque";
         }
     }

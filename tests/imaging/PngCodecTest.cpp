@@ -53,7 +53,7 @@ TEST(PngCodec, TransparencySurvivesARoundTripExactly)
 
         ASSERT_FALSE(png.isEmpty());
         EXPECT_EQ(colourTypeOf(png), 6);
-        EXPECT_EQ(PngCodec::decode(png), image) << size.width();
+        EXPECT_EQ(PngCodec::decode(png).convertToFormat(image.format()), image) << size.width();
         // Another decoder (which checks every CRC and the stream checksum)
         // reads the same pixels: the parallel pieces form one valid stream.
         EXPECT_EQ(readWithQt(png), image) << size.width();
@@ -69,7 +69,7 @@ TEST(PngCodec, EveryPremultipliedValueComesBackUnchanged)
         for (int c = 0; c < 256; ++c)
             line[c] = c <= a ? qRgba(c, a - c, c / 2, a) : 0;
     }
-    EXPECT_EQ(PngCodec::decode(PngCodec::encode(image)), image);
+    EXPECT_EQ(PngCodec::decode(PngCodec::encode(image)).convertToFormat(image.format()), image);
 }
 
 TEST(PngCodec, OpaquePicturesAreWrittenAsRgbButSavedCutOutsAlwaysCarryAlpha)
@@ -96,7 +96,7 @@ TEST(PngCodec, OtherFormatsAreConverted)
 
     const QImage back = PngCodec::decode(PngCodec::encode(straight));
 
-    EXPECT_EQ(back, straight.convertToFormat(QImage::Format_ARGB32_Premultiplied));
+    EXPECT_EQ(back, straight); // straight colour comes back exactly, even under alpha 100
     QImage filledGrey = grey;
     filledGrey.fill(90);
     EXPECT_EQ(PngCodec::decode(PngCodec::encode(filledGrey)).pixel(3, 1), qRgb(90, 90, 90));
@@ -117,14 +117,13 @@ TEST_P(PngCodecForeign, EveryKindOfFileDecodesAsQtDecodesIt)
     ASSERT_TRUE(image.save(&buffer, "png"));
     const QImage expected = readWithQt(bytes);
 
-    const QImage decoded = PngCodec::decode(bytes);
+    const QImage decoded = PngCodec::decode(bytes).convertToFormat(QImage::Format_ARGB32_Premultiplied);
     const QImage alpha = PngCodec::decodeAlpha(bytes);
 
     // 16-bit samples are cut to 8 bits, which Qt rounds: one step apart at most.
     const bool wide =
         GetParam() == QImage::Format_Grayscale16 || GetParam() == QImage::Format_RGBA64;
     const int tolerance = wide ? 1 : 0;
-    ASSERT_EQ(decoded.format(), QImage::Format_ARGB32_Premultiplied);
     ASSERT_EQ(decoded.size(), expected.size());
     ASSERT_EQ(alpha.size(), expected.size());
     for (int y = 0; y < expected.height(); ++y)
