@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <random>
 
 namespace {
@@ -86,4 +87,39 @@ TEST(DiscBlur, OutsideCountsAsTransparentAndTheGrownExtentKeepsTheHalo)
     const FilterImage region = DiscBlur::blur(FilterImage(in, QPoint(0, 0)), 3, QRect(0, 0, 20, 10));
     EXPECT_EQ(region.extent(), QRect(0, 0, 20, 10));
     EXPECT_EQ(region.pixels(), out);
+}
+
+TEST(DiscBlur, WidePicturesAreBlurredInTilesThatMeetWithoutASeam)
+{
+    // Past 4096 columns a band works on tiles of columns, so that its memory
+    // does not grow with the width times the radius.
+    QImage in(4200, 12, QImage::Format_ARGB32_Premultiplied);
+    std::mt19937 rng(11);
+    for (int y = 0; y < in.height(); ++y)
+        for (int x = 0; x < in.width(); ++x) {
+            const int a = int(rng() % 256);
+            reinterpret_cast<QRgb*>(in.scanLine(y))[x] = qRgba(int(rng() % (a + 1)), 0, a / 2, a);
+        }
+    const double radius = 14.5; // reaches past the top and bottom rows
+    const QImage fast = DiscBlur::blur(in, radius);
+    // The reference over a strip around the seam (2100) and at both ends.
+    for (int left : {0, 2080, 4160}) {
+        const QImage strip = in.copy(std::max(0, left - 15), 0, 70, 12);
+        const QImage slow = referenceBlur(strip, radius);
+        for (int y = 0; y < 12; ++y)
+            for (int x = left; x < left + 40; ++x)
+                ASSERT_EQ(fast.pixel(x, y), slow.pixel(x - std::max(0, left - 15), y)) << x << "," << y;
+    }
+}
+
+TEST(DiscBlur, ACancelledBlurStopsAndGivesNothing)
+{
+    QImage grey(600, 400, QImage::Format_RGB32);
+    grey.fill(Qt::gray);
+    const FilterImage in(grey, QPoint(0, 0));
+    std::atomic<int> asked{0};
+    const FilterImage out = DiscBlur::blur(in, 10, in.extent(), [&] { return ++asked > 1; });
+    EXPECT_TRUE(out.isNull());
+    EXPECT_LE(asked.load(), 1 + 2 * 16); // at most one more look per band once cancelled
+    EXPECT_FALSE(DiscBlur::blur(in, 10, in.extent(), [] { return false; }).isNull());
 }
