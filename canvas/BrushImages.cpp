@@ -22,14 +22,16 @@ Picture preview(QSizeF size, float diameter, float hardness, float alpha)
     if (double(d) > 1.95 * w)
         d = float(1.95 * w);
 
-    QImage canvas(int(std::ceil(2 * w)), int(std::ceil(2 * h)), QImage::Format_ARGB32_Premultiplied);
+    QImage canvas(int(std::ceil(2 * w)), int(std::ceil(2 * h)),
+                  QImage::Format_ARGB32_Premultiplied);
     canvas.fill(Qt::transparent);
     QPainter painter(&canvas);
     painter.setRenderHint(QPainter::Antialiasing);
     const QPointF centre(w, h);
     const double r = double(d) * 0.5;
     const int erase = int(1.0f - std::round(a));
-    const QColor ink = QColor::fromRgbF(0.08235294371843338, 0.24313725531101227, 0.3843137323856354);
+    const QColor ink =
+        QColor::fromRgbF(0.08235294371843338, 0.24313725531101227, 0.3843137323856354);
 
     if (erase == 1) {
         QPainterPath clip;
@@ -83,8 +85,9 @@ QImage cursor(float diameter)
             const int centre = int(std::lround(k - 1));
             // The image is y-down; the bars are symmetric about the centre row.
             painter.fillRect(QRectF(k - length, side - centre - 1, 2 * length - 1, 1), Qt::white);
-            painter.fillRect(QRectF(centre, side - (k - length) - (2 * length - 1), 1, 2 * length - 1),
-                             Qt::white);
+            painter.fillRect(
+                QRectF(centre, side - (k - length) - (2 * length - 1), 1, 2 * length - 1),
+                Qt::white);
         }
     }
     QImage shadow(side, side, QImage::Format_ARGB32_Premultiplied);
@@ -96,7 +99,8 @@ QImage cursor(float diameter)
                 for (int dx = -2; dx <= 2; ++dx) {
                     const int sx = x + dx, sy = y + dy;
                     if (sx >= 0 && sy >= 0 && sx < side && sy < side)
-                        sum += qAlpha(reinterpret_cast<const quint32*>(shapes.constScanLine(sy))[sx]);
+                        sum +=
+                            qAlpha(reinterpret_cast<const quint32*>(shapes.constScanLine(sy))[sx]);
                     ++count;
                 }
             const int a = std::min(255, 2 * sum / count);

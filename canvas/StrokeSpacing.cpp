@@ -20,7 +20,8 @@ bool append(EventBuffer& buffer, StampRect& previous, const StampRect& stamp, fl
             const int n = int(dist / step);
             for (int i = 1; i < n; ++i) {
                 appender.append({((n - i) * previous.x + i * stamp.x) / n,
-                                 ((n - i) * previous.y + i * stamp.y) / n, stamp.width, stamp.height});
+                                 ((n - i) * previous.y + i * stamp.y) / n, stamp.width,
+                                 stamp.height});
             }
         }
     }

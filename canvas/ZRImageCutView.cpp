@@ -31,7 +31,6 @@ namespace {
 
 const char* const cursorNotification = "zr.cutView.needsCursorUpdate";
 
-
 } // namespace
 
 ZRImageCutView::ZRImageCutView(QWidget* parent)
@@ -44,7 +43,8 @@ ZRImageCutView::ZRImageCutView(QWidget* parent)
               if (const auto layer = bluredLayer())
                   layer->setContent(blurred);
               update();
-          }))
+          },
+          [this](const QString& reason) { refusePicture(m_drain.generation(), reason); }))
 {
     setupView();
     addEventHandler();
@@ -52,7 +52,7 @@ ZRImageCutView::ZRImageCutView(QWidget* parent)
 
 ZRImageCutView::~ZRImageCutView()
 {
-    m_levels.reset(); // background tasks not yet started skip their work
+    m_levels.reset(); // background tasks skip or stop their work
     qApp->removeEventFilter(this);
     NotificationCenter::defaultCenter().removeObserver(m_cursorObserver);
     // Runs what is still queued (it may touch the mask and the history) and
@@ -155,7 +155,7 @@ void ZRImageCutView::resetMask()
 {
     setNeedsContectUpdate(true);
     updateMap();
-    m_serial->async([this] { recordHistoryState(); });
+    onQueue([this] { recordHistoryState(); });
 }
 
 Picture ZRImageCutView::getResult() const
@@ -168,7 +168,34 @@ Picture ZRImageCutView::getResult() const
 
 void ZRImageCutView::updateMap()
 {
-    m_serial->async([this] { m_drain.run(); });
+    onQueue([this] { m_drain.run(); });
+}
+
+void ZRImageCutView::onQueue(std::function<void()> task)
+{
+    // A task that throws (no memory for a picture's mask, say) must not end
+    // the process: the picture it worked for is refused instead.
+    m_serial->async([this, task = std::move(task), picture = m_drain.generation()] {
+        try {
+            task();
+        } catch (const std::exception& failure) {
+            refusePicture(picture, QString::fromLocal8Bit(failure.what()));
+        } catch (...) {
+            refusePicture(picture, QStringLiteral("unknown failure"));
+        }
+    });
+}
+
+void ZRImageCutView::refusePicture(std::uint64_t picture, const QString& reason)
+{
+    MainThread::async(this, [this, picture, reason] {
+        if (picture != m_drain.generation())
+            return; // a newer picture is on the canvas
+        // Nothing tells the owner yet: the log says why, the canvas empties.
+        SystemLog::log(
+            QStringLiteral("Invalid Image: the canvas could not take it (%1)").arg(reason));
+        setImage(Picture());
+    });
 }
 
 void ZRImageCutView::publishMask(const QImage& mask, const QRect& changed)
@@ -195,8 +222,8 @@ void ZRImageCutView::clearHistory()
     // again there so that no step that ran meanwhile leaves its mark.
     m_history.resetCounters();
     historyDirectory();
-    m_serial->async([this] { m_history.clear(); });
-    m_serial->async([this] { recordHistoryState(); });
+    onQueue([this] { m_history.clear(); });
+    onQueue([this] { recordHistoryState(); });
 }
 
 void ZRImageCutView::recordHistoryState()
@@ -207,22 +234,24 @@ void ZRImageCutView::recordHistoryState()
 
 void ZRImageCutView::prevHistoryState()
 {
-    m_serial->async([this] { historyStep(-1); });
+    onQueue([this, picture = m_drain.generation()] { historyStep(-1, picture); });
 }
 
 void ZRImageCutView::nextHistoryState()
 {
     if (m_history.canRedo())
-        m_serial->async([this] { historyStep(+1); });
+        onQueue([this, picture = m_drain.generation()] { historyStep(+1, picture); });
 }
 
-void ZRImageCutView::historyStep(int direction)
+void ZRImageCutView::historyStep(int direction, std::uint64_t picture)
 {
-    const std::optional<QImage> snapshot = m_history.step(direction);
-    if (!snapshot)
+    // A step asked for before a newer picture came leaves the new one alone;
+    // so does its snapshot if the new picture comes while it decodes.
+    if (picture != m_drain.generation())
         return;
-    m_drain.setPendingSnapshot(*snapshot);
-    setNeedsContectUpdate(true);
+    const std::optional<QImage> snapshot = m_history.step(direction, m_drain.maskSize());
+    if (!snapshot || !m_drain.offerSnapshot(picture, *snapshot))
+        return;
     updateMap();
     reportHistoryChanged();
 }

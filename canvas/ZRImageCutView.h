@@ -14,6 +14,7 @@
 #include <QWidget>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 
 class PictureLevels;
@@ -137,9 +138,14 @@ private:
     void addEventHandler();
     void handleKey(QKeyEvent* event);
 
+    // Queues a task on the serial queue, guarded: one that throws refuses the
+    // picture it was queued for (any thread).
+    void onQueue(std::function<void()> task);
+    void refusePicture(std::uint64_t picture, const QString& reason);
+
     // Serial queue only.
     void recordHistoryState();
-    void historyStep(int direction);
+    void historyStep(int direction, std::uint64_t picture);
     void publishMask(const QImage& mask, const QRect& changed);
 
     void mouseDragged(QPointF widgetPos, QPointF delta);
