@@ -4,16 +4,13 @@
 #include "canvas/CanvasKeys.h"
 #include "canvas/CanvasLayer.h"
 #include "canvas/Compositor.h"
-#include "canvas/HistoryStore.h"
 #include "canvas/PictureLevels.h"
-#include "canvas/StrokeDrain.h"
 #include "canvas/StrokeSpacing.h"
 #include "canvas/Viewport.h"
 #include "canvas/ZRImageCutViewDelegate.h"
 #include "imaging/ImageAction.h"
 #include "platform/MainThread.h"
 #include "platform/NotificationCenter.h"
-#include "platform/SerialQueue.h"
 #include "platform/SystemLog.h"
 
 #include <QApplication>
@@ -34,17 +31,21 @@ const char* const cursorNotification = "zr.cutView.needsCursorUpdate";
 } // namespace
 
 ZRImageCutView::ZRImageCutView(QWidget* parent)
-    : QWidget(parent),
-      m_drain([this](const QImage& mask, const QRect& changed) { publishMask(mask, changed); },
-              [this] { recordHistoryState(); }),
-      m_levels(std::make_unique<PictureLevels>(
-          this, [this] { update(); },
-          [this](const QImage& blurred) {
-              if (const auto layer = bluredLayer())
-                  layer->setContent(blurred);
-              update();
-          },
-          [this](const QString& reason) { refusePicture(m_drain.generation(), reason); }))
+    : QWidget(parent), m_levels(std::make_unique<PictureLevels>(
+                           this, [this] { update(); },
+                           [this](const QImage& blurred) {
+                               if (const auto layer = bluredLayer())
+                                   layer->setContent(blurred);
+                               update();
+                           },
+                           [this](const QString& reason) {
+                               refusePicture(m_document.drain().generation(), reason);
+                           })),
+      m_document({[this](const QImage& mask, const QRect& changed) { publishMask(mask, changed); },
+                  [this] { reportHistoryChanged(); },
+                  [this](std::uint64_t picture, const QString& reason) {
+                      refusePicture(picture, reason);
+                  }})
 {
     setupView();
     addEventHandler();
@@ -55,9 +56,6 @@ ZRImageCutView::~ZRImageCutView()
     m_levels.reset(); // background tasks skip or stop their work
     qApp->removeEventFilter(this);
     NotificationCenter::defaultCenter().removeObserver(m_cursorObserver);
-    // Runs what is still queued (it may touch the mask and the history) and
-    // joins the queue before any field goes away.
-    m_serial.reset();
 }
 
 void ZRImageCutView::setupView()
@@ -70,10 +68,8 @@ void ZRImageCutView::setupView()
     m_brushDiameter = 20;
     auto* spare = new QWidget(this);
     spare->setGeometry(0, 0, 0, 0);
-    historyDirectory();
-    m_serial = std::make_unique<SerialQueue>("serial que");
-    m_drain.buffer().clear();
-    m_drain.setHardness(1);
+    m_document.drain().buffer().clear();
+    m_document.drain().setHardness(1);
     m_dragMode = 0;
     m_cursorObserver = NotificationCenter::defaultCenter().addObserver(
         QString::fromLatin1(cursorNotification), [this](const void*) { updateCursor(); });
@@ -107,13 +103,13 @@ void ZRImageCutView::setBrushDiameter(float diameter)
 
 void ZRImageCutView::setBrushHardness(float hardness)
 {
-    m_drain.setHardness(hardness);
+    m_document.drain().setHardness(hardness);
     updateBrushMask();
 }
 
 void ZRImageCutView::updateBrushMask()
 {
-    m_drain.updateStamp();
+    m_document.drain().updateStamp();
 }
 
 Picture ZRImageCutView::getBrushPreviewWithSize(QSizeF size) const
@@ -133,14 +129,10 @@ void ZRImageCutView::setBlurOn(bool on)
 
 void ZRImageCutView::setImage(const Picture& picture)
 {
-    m_drain.setPicture(picture.size());
     m_image = picture;
     const QImage bitmap = PictureLevels::drawableBitmap(picture);
     m_layers.reset(picture.size(), bitmap);
-
-    setNeedsContectUpdate(true);
-    updateMap();
-    clearHistory();
+    m_document.setPicture(picture.size()); // its mask and its first history state
 
     m_imageFit = true;
     correctImagePositionWithFiting(true);
@@ -151,13 +143,6 @@ void ZRImageCutView::setImage(const Picture& picture)
     update();
 }
 
-void ZRImageCutView::resetMask()
-{
-    setNeedsContectUpdate(true);
-    updateMap();
-    onQueue([this] { recordHistoryState(); });
-}
-
 Picture ZRImageCutView::getResult() const
 {
     const QImage out = m_layers.render(m_image.size());
@@ -166,30 +151,10 @@ Picture ZRImageCutView::getResult() const
 
 // ---------------------------------------------------------------- mask drain
 
-void ZRImageCutView::updateMap()
-{
-    onQueue([this] { m_drain.run(); });
-}
-
-void ZRImageCutView::onQueue(std::function<void()> task)
-{
-    // A task that throws (no memory for a picture's mask, say) must not end
-    // the process: the picture it worked for is refused instead.
-    m_serial->async([this, task = std::move(task), picture = m_drain.generation()] {
-        try {
-            task();
-        } catch (const std::exception& failure) {
-            refusePicture(picture, QString::fromLocal8Bit(failure.what()));
-        } catch (...) {
-            refusePicture(picture, QStringLiteral("unknown failure"));
-        }
-    });
-}
-
 void ZRImageCutView::refusePicture(std::uint64_t picture, const QString& reason)
 {
     MainThread::async(this, [this, picture, reason] {
-        if (picture != m_drain.generation())
+        if (picture != m_document.drain().generation())
             return; // a newer picture is on the canvas
         // Nothing tells the owner yet: the log says why, the canvas empties.
         SystemLog::log(
@@ -214,47 +179,6 @@ void ZRImageCutView::publishMask(const QImage& mask, const QRect& changed)
 }
 
 // ---------------------------------------------------------------- history
-
-void ZRImageCutView::clearHistory()
-{
-    // The folder is emptied on the queue, behind any snapshot write of the
-    // previous picture that is still waiting there; the counters are reset
-    // again there so that no step that ran meanwhile leaves its mark.
-    m_history.resetCounters();
-    historyDirectory();
-    onQueue([this] { m_history.clear(); });
-    onQueue([this] { recordHistoryState(); });
-}
-
-void ZRImageCutView::recordHistoryState()
-{
-    m_history.record(m_drain.maskPlane());
-    reportHistoryChanged();
-}
-
-void ZRImageCutView::prevHistoryState()
-{
-    onQueue([this, picture = m_drain.generation()] { historyStep(-1, picture); });
-}
-
-void ZRImageCutView::nextHistoryState()
-{
-    if (m_history.canRedo())
-        onQueue([this, picture = m_drain.generation()] { historyStep(+1, picture); });
-}
-
-void ZRImageCutView::historyStep(int direction, std::uint64_t picture)
-{
-    // A step asked for before a newer picture came leaves the new one alone;
-    // so does its snapshot if the new picture comes while it decodes.
-    if (picture != m_drain.generation())
-        return;
-    const std::optional<QImage> snapshot = m_history.step(direction, m_drain.maskSize());
-    if (!snapshot || !m_drain.offerSnapshot(picture, *snapshot))
-        return;
-    updateMap();
-    reportHistoryChanged();
-}
 
 void ZRImageCutView::reportHistoryChanged()
 {
@@ -410,7 +334,7 @@ void ZRImageCutView::handleKey(QKeyEvent* event)
         nextHistoryState();
         break;
     case CanvasKeys::Action::InvertBrush:
-        m_drain.setAlpha(1.0f - m_drain.alpha());
+        m_document.drain().setAlpha(1.0f - m_document.drain().alpha());
         break;
     case CanvasKeys::Action::None:
         break;
@@ -490,7 +414,8 @@ void ZRImageCutView::paintStamp(QPointF widgetPos)
     const auto layer = imageLayer();
     const QRectF r = layer ? layer->transform().invertedRect(view, m_image.size()) : QRectF();
     const StampRect stamp{r.x(), r.y(), r.width(), r.height()};
-    if (StrokeSpacing::append(m_drain.buffer(), m_prevEventRect, stamp, m_drain.hardness()))
+    if (StrokeSpacing::append(m_document.drain().buffer(), m_prevEventRect, stamp,
+                              m_document.drain().hardness()))
         updateMap();
 }
 
@@ -498,7 +423,7 @@ void ZRImageCutView::mouseUp()
 {
     m_prevEventRect = StampRect{};
     if (m_cutting) {
-        m_drain.buffer().append(StampRect::endOfStroke());
+        m_document.drain().buffer().append(StampRect::endOfStroke());
         updateMap();
     }
     if (m_dragging)
@@ -587,7 +512,7 @@ void ZRImageCutView::paintEvent(QPaintEvent* event)
 void ZRImageCutView::waitUntilIdle()
 {
     for (int round = 0; round < 4; ++round) {
-        m_serial->waitUntilIdle();
+        m_document.waitUntilIdle();
         while (m_levels->busy())
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         MainThread::flush();
