@@ -63,7 +63,6 @@ void ZRImageCutView::setupView()
     setAttribute(Qt::WA_OpaquePaintEvent);
     setMouseTracking(true);
     setFocusPolicy(Qt::ClickFocus);
-    m_tile = Compositor::backdropTile();
 
     m_brushDiameter = 20;
     auto* spare = new QWidget(this);
@@ -463,7 +462,7 @@ void ZRImageCutView::updateCursor()
     } else if (m_keys.ctrl() == (m_dragMode.load() == 1)) {
         const QCursor cursor = brushCursor();
         m_cursorKind = CursorKind::Brush;
-        m_cursorSize = cursor.pixmap().width();
+        m_cursorSize = int(std::lround(cursor.pixmap().deviceIndependentSize().width()));
         setCursor(cursor);
     } else {
         m_cursorKind = CursorKind::OpenHand;
@@ -474,24 +473,37 @@ void ZRImageCutView::updateCursor()
 
 QCursor ZRImageCutView::brushCursor() const
 {
-    const QImage image = BrushImages::cursor(m_brushDiameter);
-    return QCursor(QPixmap::fromImage(image), image.width() / 2, image.height() / 2);
+    // Drawn at the screen's ratio; the hot spot is in points.
+    const QImage image = BrushImages::cursor(m_brushDiameter, devicePixelRatioF());
+    const int side = int(std::lround(image.deviceIndependentSize().width()));
+    return QCursor(QPixmap::fromImage(image), side / 2, side / 2);
 }
 
 // ---------------------------------------------------------------- painting
 
 void ZRImageCutView::paintEvent(QPaintEvent* event)
 {
-    if (m_frame.size() != size())
-        m_frame = QImage(size(), QImage::Format_ARGB32_Premultiplied);
+    // Composed in device pixels, so that a screen at a device pixel ratio of
+    // 2 shows the picture at its own resolution, not in blocks of 2 x 2.
+    const qreal ratio = devicePixelRatioF();
+    const QSize pixels = (QSizeF(size()) * ratio).toSize();
+    if (m_frame.size() != pixels)
+        m_frame = QImage(pixels, QImage::Format_ARGB32_Premultiplied);
     if (m_frame.isNull())
         return;
-    const QRect area = event->rect() & rect();
+    if (m_tile.isNull() || m_tile.devicePixelRatio() != ratio) {
+        m_tile = Compositor::backdropTile(ratio);
+        m_tile.setDevicePixelRatio(ratio);
+    }
+    const QRectF dirty = event->rect();
+    const QRect area = QRectF(dirty.topLeft() * ratio, dirty.size() * ratio).toAlignedRect() &
+                       m_frame.rect();
 
     Compositor::Layers layers;
     ViewTransform t;
     if (const auto pictureLayer = imageLayer()) {
-        t = pictureLayer->presentationTransform();
+        const ViewTransform shown = pictureLayer->presentationTransform();
+        t = {shown.scale * ratio, shown.tx * ratio, shown.ty * ratio};
         layers.pictureSize = m_image.size();
         layers.picture = m_levels->picture(t.scale);
         layers.mask = currentMask();
@@ -502,7 +514,8 @@ void ZRImageCutView::paintEvent(QPaintEvent* event)
 
     QPainter painter(this);
     painter.setCompositionMode(QPainter::CompositionMode_Source);
-    painter.drawImage(area, m_frame, area);
+    painter.drawImage(QRectF(QPointF(area.topLeft()) / ratio, QSizeF(area.size()) / ratio), m_frame,
+                      area);
     if (isAnimating())
         scheduleAnimationFrames();
 }
