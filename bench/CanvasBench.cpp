@@ -8,6 +8,8 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QMouseEvent>
+#include <QProcess>
+#include <QProcessEnvironment>
 #include <QWheelEvent>
 
 #include <algorithm>
@@ -176,6 +178,29 @@ VELTRANE_BENCH(frame_fit_24mp_overlay)
 VELTRANE_BENCH(frame_fit_24mp_mask)
 {
     frameCase(ctx, false, Compositor::ViewMode::Mask);
+}
+
+// The same frame on a screen at a device pixel ratio of 2: 3840 x 2160 device
+// pixels. A screen's ratio is fixed when the application starts, so the case
+// runs in a bench process of its own started with QT_SCALE_FACTOR=2.
+VELTRANE_BENCH(frame_fit_24mp_2x)
+{
+    if (qApp->devicePixelRatio() == 2) {
+        frameCase(ctx, false);
+        return;
+    }
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_SCALE_FACTOR"), QStringLiteral("2"));
+    QProcess child;
+    child.setProcessEnvironment(env);
+    child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("frame_fit_24mp_2x")});
+    if (!child.waitForFinished(600000))
+        return;
+    for (const QByteArray& line : child.readAllStandardOutput().split('\n')) {
+        const QList<QByteArray> parts = line.split(' ');
+        if (parts.size() == 2 && parts[0] == "frame_fit_24mp_2x")
+            ctx.record(parts[1].toDouble());
+    }
 }
 
 VELTRANE_BENCH(frame_zoom1_24mp)

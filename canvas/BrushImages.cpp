@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <vector>
 
 namespace BrushImages {
 
@@ -22,14 +23,16 @@ Picture preview(QSizeF size, float diameter, float hardness, float alpha)
     if (double(d) > 1.95 * w)
         d = float(1.95 * w);
 
-    QImage canvas(int(std::ceil(2 * w)), int(std::ceil(2 * h)), QImage::Format_ARGB32_Premultiplied);
+    QImage canvas(int(std::ceil(2 * w)), int(std::ceil(2 * h)),
+                  QImage::Format_ARGB32_Premultiplied);
     canvas.fill(Qt::transparent);
     QPainter painter(&canvas);
     painter.setRenderHint(QPainter::Antialiasing);
     const QPointF centre(w, h);
     const double r = double(d) * 0.5;
     const int erase = int(1.0f - std::round(a));
-    const QColor ink = QColor::fromRgbF(0.08235294371843338, 0.24313725531101227, 0.3843137323856354);
+    const QColor ink =
+        QColor::fromRgbF(0.08235294371843338, 0.24313725531101227, 0.3843137323856354);
 
     if (erase == 1) {
         QPainterPath clip;
@@ -60,17 +63,19 @@ Picture preview(QSizeF size, float diameter, float hardness, float alpha)
     return ImageAction::resize(Picture(QSizeF(2 * w, 2 * h), {canvas}), QSizeF(w, h));
 }
 
-QImage cursor(float diameter)
+QImage cursor(float diameter, qreal ratio)
 {
     const int r = int(std::lround(diameter));
     const int d = r - r % 2;
     const int margin = 3;
     const int side = 2 * margin + d;
     const int k = margin + d / 2;
+    const int pixels = int(std::lround(side * ratio));
 
     // White shapes first, on a layer of their own, so that a soft black shadow
-    // (blur radius 2) can be laid under them.
-    QImage shapes(side, side, QImage::Format_ARGB32_Premultiplied);
+    // (blur radius 2) can be laid under them. Drawn in points onto device pixels.
+    QImage shapes(pixels, pixels, QImage::Format_ARGB32_Premultiplied);
+    shapes.setDevicePixelRatio(ratio);
     shapes.fill(Qt::transparent);
     {
         QPainter painter(&shapes);
@@ -87,25 +92,35 @@ QImage cursor(float diameter)
                              Qt::white);
         }
     }
-    QImage shadow(side, side, QImage::Format_ARGB32_Premultiplied);
-    for (int y = 0; y < side; ++y) {
+    // The shadow: twice the mean alpha over a square of 2 points around each
+    // pixel (the part outside the image counting as transparent), summed one
+    // direction at a time.
+    const int reach = int(std::lround(2 * ratio));
+    const int count = (2 * reach + 1) * (2 * reach + 1);
+    std::vector<int> across(std::size_t(pixels) * pixels);
+    for (int y = 0; y < pixels; ++y) {
+        const auto* row = reinterpret_cast<const quint32*>(shapes.constScanLine(y));
+        for (int x = 0; x < pixels; ++x) {
+            int sum = 0;
+            for (int sx = std::max(0, x - reach); sx <= std::min(pixels - 1, x + reach); ++sx)
+                sum += qAlpha(row[sx]);
+            across[std::size_t(y) * pixels + x] = sum;
+        }
+    }
+    QImage shadow(pixels, pixels, QImage::Format_ARGB32_Premultiplied);
+    shadow.setDevicePixelRatio(ratio);
+    for (int y = 0; y < pixels; ++y) {
         auto* out = reinterpret_cast<quint32*>(shadow.scanLine(y));
-        for (int x = 0; x < side; ++x) {
-            int sum = 0, count = 0;
-            for (int dy = -2; dy <= 2; ++dy)
-                for (int dx = -2; dx <= 2; ++dx) {
-                    const int sx = x + dx, sy = y + dy;
-                    if (sx >= 0 && sy >= 0 && sx < side && sy < side)
-                        sum += qAlpha(reinterpret_cast<const quint32*>(shapes.constScanLine(sy))[sx]);
-                    ++count;
-                }
-            const int a = std::min(255, 2 * sum / count);
-            out[x] = quint32(a) << 24;
+        for (int x = 0; x < pixels; ++x) {
+            int sum = 0;
+            for (int sy = std::max(0, y - reach); sy <= std::min(pixels - 1, y + reach); ++sy)
+                sum += across[std::size_t(sy) * pixels + x];
+            out[x] = quint32(std::min(255, 2 * sum / count)) << 24;
         }
     }
     {
         QPainter painter(&shadow);
-        painter.drawImage(0, 0, shapes);
+        painter.drawImage(QPointF(0, 0), shapes);
     }
     return shadow;
 }

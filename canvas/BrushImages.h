@@ -14,10 +14,11 @@ namespace BrushImages {
 // half the brush's diameter, at most 0.975 w across.
 Picture preview(QSizeF size, float diameter, float hardness, float alpha);
 
-// The pointer's image: a one-pixel white circle of the diameter rounded down
-// to an even number, 3 pixels in from the edges, over a soft black shadow,
-// with a small cross at the centre from diameter 42 on. The hot spot is the
-// centre, (side / 2, side / 2).
-QImage cursor(float diameter);
+// The pointer's image: a one-point white circle of the diameter rounded down
+// to an even number, 3 points in from the edges, over a soft black shadow,
+// with a small cross at the centre from diameter 42 on, in device pixels at
+// `ratio` (its device pixel ratio is set). The hot spot is the centre,
+// (side / 2, side / 2) in points.
+QImage cursor(float diameter, qreal ratio = 1);
 
 } // namespace BrushImages

@@ -6,7 +6,7 @@
 std::shared_ptr<const BrushStamp> BrushStamp::make(float hardness, float maskScale)
 {
     auto stamp = std::make_shared<BrushStamp>();
-    const float diameter = 200.0f / maskScale;
+    const float diameter = std::min(200.0f / maskScale, float(maxSize));
     stamp->size = std::max(0, int(diameter));
     stamp->radius = double(diameter) * 0.5;
     stamp->hardness = hardness;

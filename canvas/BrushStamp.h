@@ -20,8 +20,16 @@ struct BrushStamp {
 
     const std::uint8_t* row(int y) const { return alpha.data() + std::size_t(y) * size; }
 
-    // D = 200 / maskScale as a 32-bit float, S = D truncated. Alpha at distance
-    // rho from the centre (R, R), t = rho / R: 1 up to t = hardness, then
-    // falling linearly to 0 at the rim, 0 beyond; sampled at pixel centres.
+    // D = 200 / maskScale as a 32-bit float, at most maxSize, S = D truncated.
+    // Alpha at distance rho from the centre (R, R), t = rho / R: 1 up to t =
+    // hardness, then falling linearly to 0 at the rim, 0 beyond; sampled at
+    // pixel centres.
     static std::shared_ptr<const BrushStamp> make(float hardness, float maskScale);
+
+    // The stamp is stretched onto every stamp rectangle, so its size only sets
+    // its resolution, and no stamp rectangle on a mask of at most 2000 x 2000
+    // needs more than this. Without the cap a 100000-point-wide picture (mask
+    // scale 0.02) would build a stamp of 10000 x 10000 at each hardness
+    // change, on the main thread.
+    static constexpr int maxSize = 1024;
 };

@@ -7,6 +7,11 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <utility>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 #include <vector>
 
 namespace Compositor {
@@ -87,6 +92,74 @@ void interpolateMaskRow(const QImage& mask, double rowCoord, int from, int to, s
         out[x] = std::uint16_t(a[x] * (256 - w) + b[x] * w);
 }
 
+// out[c] = the picture's pixel for column c, kept whole by the mask, for c in
+// [first, last): the pixel itself where it is opaque, else `under(c, p)`.
+// The frame is written once and read next by the blit to the screen, so the
+// aligned middle of the row goes around the cache (half the memory traffic
+// on a 3840 x 2160 frame).
+template <class Under>
+void keptRow(std::uint32_t* out, const std::uint32_t* picRow, const int* pictureX,
+             std::uint32_t opaque, int first, int last, const Under& under)
+{
+    auto one = [&](int c) {
+        const std::uint32_t p = picRow[pictureX[c]] | opaque;
+        return (p >> 24) == 255 ? p : under(c, p);
+    };
+    int c = first;
+#if defined(__SSE2__)
+    for (; c < last && (reinterpret_cast<std::uintptr_t>(out + c) & 15) != 0; ++c)
+        out[c] = one(c);
+    const __m128i alpha = _mm_set1_epi32(int(0xff000000));
+    const __m128i orOpaque = _mm_set1_epi32(int(opaque));
+    for (; c + 4 <= last; c += 4) {
+        __m128i four =
+            _mm_or_si128(_mm_set_epi32(int(picRow[pictureX[c + 3]]), int(picRow[pictureX[c + 2]]),
+                                       int(picRow[pictureX[c + 1]]), int(picRow[pictureX[c]])),
+                         orOpaque);
+        if (_mm_movemask_epi8(_mm_cmpeq_epi32(_mm_and_si128(four, alpha), alpha)) != 0xffff)
+            four = _mm_set_epi32(int(one(c + 3)), int(one(c + 2)), int(one(c + 1)), int(one(c)));
+        _mm_stream_si128(reinterpret_cast<__m128i*>(out + c), four);
+    }
+#endif
+    for (; c < last; ++c)
+        out[c] = one(c);
+}
+
+// The first and the last column from `from` to `to` where either mask row that
+// linear filtering reads at `rowCoord` is below 255 (first > last when none
+// is): outside them every pixel sampled is kept whole.
+std::pair<int, int> cutColumns(const QImage& mask, double rowCoord, int from, int to)
+{
+    const int height = mask.height();
+    const int r0 = std::clamp(int(std::floor(rowCoord)), 0, height - 1);
+    const int r1 = std::clamp(int(std::floor(rowCoord)) + 1, 0, height - 1);
+    int lo = to + 1, hi = from - 1;
+    for (int r : {r0, r1}) {
+        const std::uint8_t* row = mask.constScanLine(r);
+        int x = from;
+        for (std::uint64_t eight; x + 8 <= std::min(lo, to + 1); x += 8) {
+            std::memcpy(&eight, row + x, 8);
+            if (eight != ~std::uint64_t(0))
+                break;
+        }
+        while (x < lo && row[x] == 255)
+            ++x;
+        lo = std::min(lo, x);
+        if (x > to)
+            continue; // nothing cut in this row
+        int y = to;
+        for (std::uint64_t eight; y - 7 >= std::max(hi + 1, from); y -= 8) {
+            std::memcpy(&eight, row + y - 7, 8);
+            if (eight != ~std::uint64_t(0))
+                break;
+        }
+        while (y > hi && y >= from && row[y] == 255)
+            --y;
+        hi = std::max(hi, y);
+    }
+    return {lo, hi};
+}
+
 } // namespace
 
 void paintFrame(QImage& frame, const QRect& requested, const QImage& tile, const Layers& layers,
@@ -133,77 +206,125 @@ void paintFrame(QImage& frame, const QRect& requested, const QImage& tile, const
 
     auto rows = [&](int begin, int end) {
         std::vector<std::uint16_t> maskRow(hasPicture ? layers.mask.width() + 1 : 0);
+        const std::uint32_t opaque =
+            layers.picture.format() == QImage::Format_RGB32 ? 0xff000000 : 0;
         for (int i = begin; i < end; ++i) {
             const int y = area.top() + i;
             auto* out = reinterpret_cast<std::uint32_t*>(frame.scanLine(y)) + area.left();
-            const auto* tileRow = reinterpret_cast<const std::uint32_t*>(tile.constScanLine(y % tileH));
-            // Backdrop first, anchored at the canvas's upper-left corner.
-            if (layers.backdrop) {
-                std::fill(out, out + area.width(), layers.backdrop);
-            } else {
-                for (int c = 0, tx = area.left() % tileW; c < area.width(); ++c) {
+            const auto* tileRow =
+                reinterpret_cast<const std::uint32_t*>(tile.constScanLine(y % tileH));
+            // The backdrop, anchored at the canvas's upper-left corner: the
+            // tile, or the chosen colour.
+            auto backdrop = [&](int c0, int c1) {
+                if (layers.backdrop) {
+                    std::fill(out + c0, out + c1, layers.backdrop);
+                    return;
+                }
+                for (int c = c0, tx = (area.left() + c0) % tileW; c < c1; ++c) {
                     out[c] = tileRow[tx];
                     if (++tx == tileW)
                         tx = 0;
                 }
-            }
-            if (!hasPicture || sampling.first >= sampling.last)
-                continue;
+            };
+            auto backdropAt = [&](int c) {
+                return layers.backdrop ? layers.backdrop : tileRow[(area.left() + c) % tileW];
+            };
             // Canvas y up at the pixel centre, then the picture row from the top.
             const double vy = canvasHeight - (y + 0.5);
             const double py = ph - ((vy - t.ty) / t.scale + ph / 2);
-            if (py < 0 || py >= ph)
+            if (!hasPicture || sampling.first >= sampling.last || py < 0 || py >= ph) {
+                backdrop(0, area.width());
                 continue;
+            }
             const QImage& pic = layers.picture;
             const auto* picRow = reinterpret_cast<const std::uint32_t*>(
                 pic.constScanLine(std::min(pic.height() - 1, int(py * pic.height() / ph))));
+            const int from = sampling.maskX[sampling.first];
+            const int to = std::min(layers.mask.width() - 1, sampling.maskX[sampling.last - 1] + 1);
+            const double maskRowCoord = py * layers.mask.height() / ph - 0.5;
             const std::uint32_t* blurRow = nullptr;
             if (!layers.blur.isNull())
                 blurRow = reinterpret_cast<const std::uint32_t*>(layers.blur.constScanLine(
                     std::min(layers.blur.height() - 1, int(py * layers.blur.height() / ph))));
-            const int from = sampling.maskX[sampling.first];
-            const int to = std::min(layers.mask.width() - 1, sampling.maskX[sampling.last - 1] + 1);
-            interpolateMaskRow(layers.mask, py * layers.mask.height() / ph - 0.5, from, to,
-                               maskRow.data());
-            maskRow[to + 1 < int(maskRow.size()) ? to + 1 : to] = maskRow[to];
-            const std::uint32_t opaque = pic.format() == QImage::Format_RGB32 ? 0xff000000u : 0;
-            auto picture = [&](int c) { return picRow[sampling.pictureX[c]] | opaque; };
-            auto mask = [&](int c) { return maskAt(maskRow.data(), sampling.maskX[c], sampling.maskWeight[c]); };
-            switch (layers.mode) {
-            case ViewMode::Original:
-                for (int c = sampling.first; c < sampling.last; ++c)
-                    out[c] = over(picture(c), out[c]);
-                continue;
-            case ViewMode::Mask:
-                for (int c = sampling.first; c < sampling.last; ++c)
-                    out[c] = 0xff000000u | (mask(c) * 0x010101u);
-                continue;
-            case ViewMode::Overlay:
-                // Half of the tint where cut entirely, less where partly.
+            if (layers.mode != ViewMode::CutOut) {
+                backdrop(0, area.width());
+                interpolateMaskRow(layers.mask, maskRowCoord, from, to, maskRow.data());
+                maskRow[to + 1 < int(maskRow.size()) ? to + 1 : to] = maskRow[to];
+                auto picture = [&](int c) { return picRow[sampling.pictureX[c]] | opaque; };
+                auto mask = [&](int c) {
+                    return maskAt(maskRow.data(), sampling.maskX[c], sampling.maskWeight[c]);
+                };
                 for (int c = sampling.first; c < sampling.last; ++c) {
-                    const std::uint32_t k = (255 - mask(c) + 1) / 2;
-                    const std::uint32_t base = over(picture(c), out[c]);
-                    out[c] = k ? byteMul(base, 255 - k) + byteMul(layers.tint, k) : base;
+                    switch (layers.mode) {
+                    case ViewMode::Original:
+                        out[c] = over(picture(c), out[c]);
+                        break;
+                    case ViewMode::Mask:
+                        out[c] = 0xff000000u | (mask(c) * 0x010101u);
+                        break;
+                    default: {
+                        // Half of the tint where cut entirely, less where partly.
+                        const std::uint32_t k = (255 - mask(c) + 1) / 2;
+                        const std::uint32_t base = over(picture(c), out[c]);
+                        out[c] = k ? byteMul(base, 255 - k) + byteMul(layers.tint, k) : base;
+                    }
+                    }
                 }
                 continue;
-            case ViewMode::CutOut:
-                break;
             }
-            for (int c = sampling.first; c < sampling.last; ++c) {
-                const std::uint32_t m = mask(c);
-                std::uint32_t under = out[c];
-                if (blurRow)
-                    under = over(blurRow[sampling.blurX[c]], under);
-                const std::uint32_t p = picture(c);
-                if (m == 255) {
-                    out[c] = over(p, under);
-                } else if (m == 0) {
-                    out[c] = under;
-                } else {
-                    out[c] = over(byteMul(p, m), under);
+            // Columns whose mask taps are all 255 show the picture kept whole,
+            // and only its translucent pixels let anything through: the
+            // backdrop is drawn beside it and under the cut columns alone.
+            const int* maskX = sampling.maskX.data();
+            int slowFirst = sampling.last, slowLast = sampling.last;
+            if (const auto [cutLo, cutHi] = cutColumns(layers.mask, maskRowCoord, from, to);
+                cutLo <= cutHi) {
+                slowFirst = int(std::partition_point(maskX + sampling.first, maskX + sampling.last,
+                                                     [&](int x) { return x + 1 < cutLo; }) -
+                                maskX);
+                slowLast = int(std::partition_point(maskX + slowFirst, maskX + sampling.last,
+                                                    [&](int x) { return x <= cutHi; }) -
+                               maskX);
+            }
+            auto kept = [&](int c0, int c1) {
+                keptRow(out, picRow, sampling.pictureX.data(), opaque, c0, c1,
+                        [&](int c, std::uint32_t p) {
+                            std::uint32_t below = backdropAt(c);
+                            if (blurRow)
+                                below = over(blurRow[sampling.blurX[c]], below);
+                            return over(p, below);
+                        });
+            };
+            backdrop(0, sampling.first);
+            kept(sampling.first, slowFirst);
+            if (slowFirst < slowLast) {
+                backdrop(slowFirst, slowLast);
+                const int cutFrom = maskX[slowFirst];
+                const int cutTo = std::min(layers.mask.width() - 1, maskX[slowLast - 1] + 1);
+                interpolateMaskRow(layers.mask, maskRowCoord, cutFrom, cutTo, maskRow.data());
+                maskRow[cutTo + 1 < int(maskRow.size()) ? cutTo + 1 : cutTo] = maskRow[cutTo];
+                for (int c = slowFirst; c < slowLast; ++c) {
+                    const std::uint32_t m =
+                        maskAt(maskRow.data(), maskX[c], sampling.maskWeight[c]);
+                    std::uint32_t under = out[c];
+                    if (blurRow)
+                        under = over(blurRow[sampling.blurX[c]], under);
+                    std::uint32_t p = picRow[sampling.pictureX[c]] | opaque;
+                    if (m == 255) {
+                        out[c] = over(p, under);
+                    } else if (m == 0) {
+                        out[c] = under;
+                    } else {
+                        out[c] = over(byteMul(p, m), under);
+                    }
                 }
             }
+            kept(slowLast, sampling.last);
+            backdrop(sampling.last, area.width());
         }
+#if defined(__SSE2__)
+        _mm_sfence(); // the streamed rows are seen by whoever reads the frame next
+#endif
     };
     // Small repaints (a brush dab) are not worth a thread.
     ParallelFor::run(area.height(), std::max(16, 60000 / std::max(1, area.width())), rows);

@@ -56,8 +56,9 @@ QImage result(const QImage& picture, const QImage& blur, const QImage& mask, QSi
               QSize size, bool keepColours = false);
 
 // The backdrop that shows where the picture is cut away: the application's
-// "tile.png", or a plain grey and white checkerboard without it.
-QImage backdropTile();
+// "tile.png", or a plain grey and white checkerboard without it, in device
+// pixels at `ratio` (its pattern keeps its size in points).
+QImage backdropTile(qreal ratio = 1);
 
 // Halves a premultiplied image with a 2 x 2 box filter (odd sizes round up).
 QImage halve(const QImage& image);

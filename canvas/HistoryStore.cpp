@@ -10,6 +10,7 @@
 #include <QLockFile>
 
 #include <cstdio>
+#include <limits>
 
 namespace {
 
@@ -31,6 +32,24 @@ bool writeFileWhole(const QString& path, const QByteArray& bytes)
                        QFile::encodeName(path).constData()) == 0;
 }
 
+// Opens the file and reads the picture size from its PNG header: nothing when
+// the file cannot be opened, an invalid size when it is not a PNG.
+std::optional<QSize> pngSize(QFile& file)
+{
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    const QByteArray head = file.peek(24);
+    if (head.size() < 24 || !head.startsWith("\x89PNG\r\n\x1a\n") || head.mid(12, 4) != "IHDR")
+        return QSize();
+    auto word = [&](int at) {
+        const auto* b = reinterpret_cast<const uchar*>(head.constData() + at);
+        return qint64(b[0]) << 24 | b[1] << 16 | b[2] << 8 | b[3];
+    };
+    if (word(16) > std::numeric_limits<int>::max() || word(20) > std::numeric_limits<int>::max())
+        return QSize(0, 0);
+    return QSize(int(word(16)), int(word(20)));
+}
+
 } // namespace
 
 HistoryStore::HistoryStore() = default;
@@ -45,7 +64,8 @@ QString HistoryStore::directory()
     const QString base = CachesFolder::path() + QStringLiteral("/Pelmora/");
     QDir().mkpath(base);
     for (int n = 1; n <= 64; ++n) {
-        const QString name = n == 1 ? QStringLiteral("history") : QStringLiteral("history-%1").arg(n);
+        const QString name =
+            n == 1 ? QStringLiteral("history") : QStringLiteral("history-%1").arg(n);
         auto lock = std::make_unique<QLockFile>(base + name + QStringLiteral(".lock"));
         lock->setStaleLockTime(0);
         if (lock->tryLock(0)) {
@@ -103,13 +123,14 @@ void HistoryStore::record(const AlphaPlane& mask)
     const qint64 f = m_fileIndex.load();
     const qint64 slot = f <= slotCount - 2 ? f + 1 : 0;
     if (mask.data && mask.width > 0 && mask.height > 0) {
-        const QByteArray png = PngCodec::encodeAlpha(mask.data, mask.width, mask.height, mask.stride);
+        const QByteArray png =
+            PngCodec::encodeAlpha(mask.data, mask.width, mask.height, mask.stride);
         writeFileWhole(slotPath(slot), png);
         m_fileIndex = slot;
     }
 }
 
-std::optional<QImage> HistoryStore::step(int direction)
+std::optional<QImage> HistoryStore::step(int direction, QSize maskSize)
 {
     const qint64 current = m_current.load();
     const qint64 f = m_fileIndex.load();
@@ -124,11 +145,16 @@ std::optional<QImage> HistoryStore::step(int direction)
         slot = f <= slotCount - 2 ? f + 1 : 0;
     }
     QFile file(slotPath(slot));
-    if (!file.open(QIODevice::ReadOnly)) {
+    // Only this store writes the folder, so a snapshot of another size than
+    // the mask was put there by something else: refused before it is decoded
+    // (a 67108864 x 1 one takes 64 MB and cannot be scaled).
+    const auto size = pngSize(file);
+    if (!size || (size->isValid() && *size != maskSize)) {
         SystemLog::log(QStringLiteral("NO DATA PROVIDER"));
         return std::nullopt;
     }
     m_fileIndex = slot;
     m_current = current + direction;
-    return PngCodec::decodeAlpha(file.readAll());
+    const QImage snapshot = PngCodec::decodeAlpha(file.readAll());
+    return snapshot.size() == maskSize ? snapshot : QImage();
 }

@@ -3,6 +3,7 @@
 #include "canvas/StampDrawing.h"
 
 #include <QImage>
+#include <QSize>
 #include <QString>
 
 #include <atomic>
@@ -55,11 +56,12 @@ public:
     // and, with 30 states, the oldest. Without a mask (null data) the counters
     // move but nothing is written and f stays.
     void record(const AlphaPlane& mask);
-    // An undo (direction -1) or redo (+1) step. Nothing when no step is
-    // possible. A slot that cannot be opened logs "NO DATA PROVIDER" and
-    // changes nothing. Otherwise f and cur move and the result is the slot's
-    // snapshot as Format_Alpha8, null when the file does not decode.
-    std::optional<QImage> step(int direction);
+    // An undo (direction -1) or redo (+1) step for a mask of `maskSize`.
+    // Nothing when no step is possible. A slot that cannot be opened, or whose
+    // snapshot is not of the mask's size, logs "NO DATA PROVIDER" and changes
+    // nothing. Otherwise f and cur move and the result is the slot's snapshot
+    // as Format_Alpha8, null when the file does not decode.
+    std::optional<QImage> step(int direction, QSize maskSize);
 
     QString slotPath(qint64 slot);
 

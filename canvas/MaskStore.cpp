@@ -48,6 +48,8 @@ void MaskStore::create(int width, int height, const QImage& snapshot)
     }
     if (alpha.format() != QImage::Format_Alpha8)
         alpha = alpha.convertToFormat(QImage::Format_Alpha8);
+    if (alpha.size() != QSize(m_width, m_height))
+        return; // a snapshot Qt cannot convert or scale: everything kept
     for (int y = 0; y < m_height; ++y)
         std::memcpy(m_pixels.data() + std::size_t(y) * m_width, alpha.constScanLine(y),
                     std::size_t(m_width));

@@ -21,7 +21,8 @@ public:
     ~MaskStore();
 
     // A new mask of width x height, filled from `snapshot` (an image whose alpha
-    // is stretched onto the mask) or, without one, with 255 everywhere.
+    // is stretched onto the mask) or, without one or when it cannot be
+    // converted, with 255 everywhere.
     void create(int width, int height, const QImage& snapshot = QImage());
     void clear();
 

@@ -28,11 +28,12 @@ QThreadPool& canvasPool()
     return *pool;
 }
 
-// The halvings of `level` down to about 256 pixels on its shorter side.
-std::vector<QImage> halvings(QImage level)
+// The halvings of `level` down to about 256 pixels on its shorter side; as
+// far as they got when `stale` says a newer picture has come.
+std::vector<QImage> halvings(QImage level, const std::function<bool()>& stale)
 {
     std::vector<QImage> levels;
-    while (level.width() > 256 && level.height() > 256) {
+    while (level.width() > 256 && level.height() > 256 && !stale()) {
         level = Compositor::halve(level);
         levels.push_back(level);
     }
@@ -42,16 +43,17 @@ std::vector<QImage> halvings(QImage level)
 } // namespace
 
 struct PictureLevels::Tasks {
-    std::atomic<int> blur{0};
-    std::atomic<int> halvings{0};
+    std::atomic<int> running{0};
     // Bumped by each new picture and by the owner's end.
     std::atomic<std::uint64_t> generation{0};
 };
 
 PictureLevels::PictureLevels(QObject* context, std::function<void()> halvingsArrived,
-                             std::function<void(const QImage&)> blurArrived)
+                             std::function<void(const QImage&)> blurArrived,
+                             std::function<void(const QString&)> failed)
     : m_context(context), m_halvingsArrived(std::move(halvingsArrived)),
-      m_blurArrived(std::move(blurArrived)), m_tasks(std::make_shared<Tasks>())
+      m_blurArrived(std::move(blurArrived)), m_failed(std::move(failed)),
+      m_tasks(std::make_shared<Tasks>())
 {
 }
 
@@ -87,7 +89,7 @@ const QImage& PictureLevels::pick(const std::vector<QImage>& levels, double scal
 
 bool PictureLevels::busy() const
 {
-    return m_tasks->blur.load() > 0 || m_tasks->halvings.load() > 0;
+    return m_tasks->running.load() > 0;
 }
 
 void PictureLevels::setPicture(const Picture& picture, const QImage& bitmap)
@@ -104,57 +106,70 @@ void PictureLevels::startHalvings(const Picture& picture, const QImage& base)
 {
     if (base.isNull())
         return;
-    auto tasks = m_tasks;
-    QPointer<QObject> owner(m_context);
-    ++tasks->halvings;
-    const std::uint64_t generation = tasks->generation.load();
-    canvasPool().start(handOff([this, owner, tasks, picture, base, generation] {
-        if (tasks->generation.load() != generation) {
-            --tasks->halvings; // a newer picture, or no owner any more
-            return;
-        }
-        // `this` lives as long as the owner, and is touched only on the main thread.
-        MainThread::async([this, owner, picture, levels = halvings(base)] {
-            if (!owner || !m_source.isSameObject(picture))
-                return;
-            m_picture.resize(1);
-            m_picture.insert(m_picture.end(), levels.begin(), levels.end());
-            m_halvingsArrived();
-        });
-        --tasks->halvings;
-    }));
+    start(picture, [base](const Stale& stale) -> Delivery {
+        return [levels = halvings(base, stale)](PictureLevels& self) {
+            self.m_picture.resize(1);
+            self.m_picture.insert(self.m_picture.end(), levels.begin(), levels.end());
+            self.m_halvingsArrived();
+        };
+    });
 }
 
 void PictureLevels::startBlur(const Picture& picture)
 {
-    auto tasks = m_tasks;
-    QPointer<QObject> owner(m_context);
-    ++tasks->blur;
-    const std::uint64_t generation = tasks->generation.load();
-    canvasPool().start(handOff([this, owner, tasks, picture, generation] {
-        if (tasks->generation.load() != generation) {
-            --tasks->blur; // a newer picture, or no owner any more
-            return;
-        }
+    start(picture, [picture](const Stale& stale) -> Delivery {
         const QImage source = drawableBitmap(picture);
         const QRect extent(QPoint(0, 0), source.size());
         const double radius = (extent.width() + extent.height()) / 200.0;
         // The blur over the source's own extent: what the grown result holds
-        // once cropped back to that extent.
+        // once cropped back to that extent. A blur for a picture no longer
+        // shown stops within a band of rows.
         QImage blurred;
         if (!source.isNull())
-            blurred = DiscBlur::blur(FilterImage(source, QPoint(0, 0)), radius, extent).pixels();
+            blurred =
+                DiscBlur::blur(FilterImage(source, QPoint(0, 0)), radius, extent, stale).pixels();
         std::vector<QImage> levels;
         if (!blurred.isNull()) {
-            levels = halvings(blurred);
+            levels = halvings(blurred, stale);
             levels.insert(levels.begin(), blurred);
         }
-        MainThread::async([this, owner, picture, blurred, levels = std::move(levels)] {
-            if (!owner || !m_source.isSameObject(picture))
-                return; // a newer picture is on the canvas
-            m_blur = levels;
-            m_blurArrived(blurred);
-        });
-        --tasks->blur;
+        return [blurred, levels = std::move(levels)](PictureLevels& self) {
+            self.m_blur = levels;
+            self.m_blurArrived(blurred);
+        };
+    });
+}
+
+void PictureLevels::start(const Picture& picture, std::function<Delivery(const Stale&)> work)
+{
+    auto tasks = m_tasks;
+    QPointer<QObject> owner(m_context);
+    ++tasks->running;
+    const std::uint64_t generation = tasks->generation.load();
+    canvasPool().start(handOff([this, owner, tasks, picture, generation, work = std::move(work)] {
+        const Stale stale = [&tasks, generation] { return tasks->generation.load() != generation; };
+        if (!stale()) {
+            // Nothing a task meets (no memory for a huge picture, say) may end
+            // the process: the failure is reported as the picture refused.
+            Delivery deliver;
+            QString failure;
+            try {
+                deliver = work(stale);
+            } catch (const std::exception& thrown) {
+                failure = QString::fromLocal8Bit(thrown.what());
+            } catch (...) {
+                failure = QStringLiteral("unknown failure");
+            }
+            // `this` lives as long as the owner, and is touched only on the main thread.
+            MainThread::async([this, owner, picture, deliver = std::move(deliver), failure] {
+                if (!owner || !m_source.isSameObject(picture))
+                    return; // a newer picture is on the canvas
+                if (deliver)
+                    deliver(*this);
+                else
+                    m_failed(failure);
+            });
+        }
+        --tasks->running;
     }));
 }

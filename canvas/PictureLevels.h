@@ -3,6 +3,7 @@
 #include "imaging/Picture.h"
 
 #include <QImage>
+#include <QString>
 
 #include <atomic>
 #include <cstdint>
@@ -22,15 +23,19 @@ class QObject;
 // global one, whose workers Qt's threaded fills wait for in paint), and comes
 // back through a queued main-thread call tied to the owner's context object.
 // A task checks a generation counter that each new picture and the owner's
-// end bump: one that has not started for an older picture skips its work,
-// and a result for a picture no longer current is dropped. Tasks share that
-// counter block, so they may outlive this object.
+// end bump: one that has not started for an older picture skips its work, a
+// blur under way stops within a band of rows, and a result for a picture no
+// longer current is dropped. Tasks share that counter block, so they may
+// outlive this object, and nothing waits for them. A task that throws reports
+// the failure instead of ending the process.
 class PictureLevels {
 public:
     // halvingsArrived: the picture's halvings are in. blurArrived: the blurred
     // copy of the current picture (full size) is in, its halvings with it.
+    // failed: a task for the current picture failed, for the reason given.
     PictureLevels(QObject* context, std::function<void()> halvingsArrived,
-                  std::function<void(const QImage& blurred)> blurArrived);
+                  std::function<void(const QImage& blurred)> blurArrived,
+                  std::function<void(const QString& reason)> failed);
     ~PictureLevels();
     PictureLevels(const PictureLevels&) = delete;
     PictureLevels& operator=(const PictureLevels&) = delete;
@@ -53,13 +58,20 @@ public:
 
 private:
     struct Tasks;
+    // Asked by a task whether a newer picture has come since it started.
+    using Stale = std::function<bool()>;
+    // What a task hands back, run on the main thread if its picture is current.
+    using Delivery = std::function<void(PictureLevels&)>;
+
     static const QImage& pick(const std::vector<QImage>& levels, double scale);
     void startHalvings(const Picture& picture, const QImage& base);
     void startBlur(const Picture& picture);
+    void start(const Picture& picture, std::function<Delivery(const Stale&)> work);
 
     QObject* const m_context;
     const std::function<void()> m_halvingsArrived;
     const std::function<void(const QImage&)> m_blurArrived;
+    const std::function<void(const QString&)> m_failed;
     Picture m_source;
     std::vector<QImage> m_picture; // [0] is full size, then halvings
     std::vector<QImage> m_blur;    // same, for the blurred copy

@@ -16,7 +16,7 @@ constexpr double hardDiscHardness = 0.985;
 } // namespace
 
 struct StrokeDrain::PendingStamp {
-    double x, y, width, height; // mask pixels, y up
+    double x, y, width, height;              // mask pixels, y up
     std::shared_ptr<const BrushStamp> stamp; // null: the hard disc
     std::uint8_t alpha;
 };
@@ -30,46 +30,45 @@ StrokeDrain::~StrokeDrain() = default;
 
 void StrokeDrain::updateStamp()
 {
-    auto stamp = BrushStamp::make(m_hardness.load(), m_maskScale.load());
-    std::shared_ptr<const BrushStamp> old;
-    {
-        std::lock_guard lock(m_stampMutex);
-        old = std::exchange(m_stamp, std::move(stamp));
-    }
+    const std::uint64_t ticket = m_stamp.ticket();
+    m_stamp.install(ticket, BrushStamp::make(m_hardness.load(), m_maskScale.load()));
 }
 
 std::shared_ptr<const BrushStamp> StrokeDrain::currentStamp() const
 {
-    std::lock_guard lock(m_stampMutex);
-    return m_stamp;
+    return m_stamp.current();
 }
 
-void StrokeDrain::setPicture(QSizeF size)
+std::uint64_t StrokeDrain::setPicture(QSizeF size)
 {
     m_buffer.clear();
     std::lock_guard lock(m_pictureMutex);
     m_pictureSize = size;
     m_pendingSnapshot = QImage();
+    return ++m_generation;
 }
 
-QSizeF StrokeDrain::pictureSize() const
+std::uint64_t StrokeDrain::generation() const
 {
     std::lock_guard lock(m_pictureMutex);
-    return m_pictureSize;
+    return m_generation;
 }
 
-void StrokeDrain::setPendingSnapshot(const QImage& snapshot)
+bool StrokeDrain::offerSnapshot(std::uint64_t generation, const QImage& snapshot)
 {
     std::lock_guard lock(m_pictureMutex);
+    if (generation != m_generation)
+        return false;
     m_pendingSnapshot = snapshot;
+    m_needsNewMask = true;
+    return true;
 }
 
 void StrokeDrain::run()
 {
     bool changed = false;
-    if (m_needsNewMask.load()) {
+    if (m_needsNewMask.exchange(false)) {
         createNewMask();
-        m_needsNewMask = false;
         changed = true;
         m_mask.markChanged(QRect(0, 0, m_mask.width(), m_mask.height()));
     }
@@ -106,7 +105,11 @@ StrokeDrain::PendingStamp StrokeDrain::pendingStamp(const StampRect& r) const
     const double s = m_maskScale.load();
     const bool soft = double(m_hardness.load()) < hardDiscHardness;
     const float alpha = std::clamp(m_alpha.load(), 0.0f, 1.0f);
-    return {r.x * s, r.y * s, r.width * s, r.height * s, soft ? currentStamp() : nullptr,
+    return {r.x * s,
+            r.y * s,
+            r.width * s,
+            r.height * s,
+            soft ? currentStamp() : nullptr,
             std::uint8_t(std::lround(alpha * 255))};
 }
 
@@ -135,7 +138,13 @@ void StrokeDrain::drawStamps(const std::vector<PendingStamp>& batch)
 
 void StrokeDrain::createNewMask()
 {
-    QSizeF size = pictureSize();
+    QSizeF size;
+    QImage snapshot;
+    {
+        std::lock_guard lock(m_pictureMutex);
+        size = m_pictureSize;
+        snapshot = std::exchange(m_pendingSnapshot, QImage());
+    }
     m_mask.clear();
     if (!(size.width() > 0) || !(size.height() > 0))
         return;
@@ -146,11 +155,7 @@ void StrokeDrain::createNewMask()
     } else {
         m_maskScale = 1;
     }
-    QImage snapshot;
-    {
-        std::lock_guard lock(m_pictureMutex);
-        snapshot = std::exchange(m_pendingSnapshot, QImage());
-    }
-    m_mask.create(int(size.width()), int(size.height()), snapshot);
+    // A picture less than a mask pixel high or wide still gets a row or column.
+    m_mask.create(std::max(1, int(size.width())), std::max(1, int(size.height())), snapshot);
     updateStamp();
 }

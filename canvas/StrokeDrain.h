@@ -2,6 +2,7 @@
 
 #include "canvas/EventBuffer.h"
 #include "canvas/MaskStore.h"
+#include "canvas/StampSlot.h"
 
 #include <QImage>
 #include <QRect>
@@ -12,24 +13,26 @@
 #include <memory>
 #include <mutex>
 
-struct BrushStamp;
-
 // The way from stroke input to the mask on screen: the event buffer's stamp
 // rectangles (picture points) become brush stamps drawn into the mask, and
 // each drain that changed the mask publishes an immutable image of it.
 //
-// The rebuild rule: a drain that finds "needs a new mask" set first replaces
-// the mask with one sized for the current picture (at most 2000 x 2000, the
-// mask scale following), filled from a waiting snapshot or with 255
-// everywhere, and publishes it whole.
+// The rebuild rule: a drain that finds "needs a new mask" set takes the flag
+// (a request made while it builds is kept for the next drain), then replaces
+// the mask with one sized for the current picture (at most 2000 x 2000 and at
+// least one pixel each way, the mask scale following), filled from a waiting
+// snapshot or with 255 everywhere, and publishes it whole. A snapshot belongs
+// to the picture it was decoded for: each picture has a generation, and one
+// offered for an earlier generation is refused.
 //
 // Threads: run() and everything marked "drain only" belong to the owner's
 // serial queue, which calls them one at a time; it alone touches the mask.
 // Input appends to the buffer from the main thread; the buffer's own mutex is
 // the one lock the two share, held only while one entry is taken. The brush
 // settings and the rebuild flag are atomics any thread may set; the picture
-// size and the waiting snapshot are handed over under their own mutex; the
-// stamp is replaced in one step and each stamp drawn holds its own reference.
+// size, the generation and the waiting snapshot are handed over under their
+// own mutex; the stamp goes through a StampSlot and each stamp drawn holds its
+// own reference.
 class StrokeDrain {
 public:
     // Receives each published mask image (Format_Alpha8, top row first) and
@@ -59,14 +62,15 @@ public:
 
     // A new picture of `size` points: the stamps still waiting are dropped,
     // and so is a waiting snapshot; the next rebuild sizes the mask for it.
-    // Does not ask for the rebuild itself.
-    void setPicture(QSizeF size);
-    QSizeF pictureSize() const;
+    // Does not ask for the rebuild itself. Returns the picture's generation.
+    std::uint64_t setPicture(QSizeF size);
+    std::uint64_t generation() const;
     bool needsNewMask() const { return m_needsNewMask.load(); }
     void setNeedsNewMask(bool needs) { m_needsNewMask = needs; }
-    // A decoded snapshot for the next rebuild to fill the mask from (null:
-    // none, 255 everywhere).
-    void setPendingSnapshot(const QImage& snapshot);
+    // A decoded snapshot (null: none, 255 everywhere) for the next rebuild of
+    // the picture of `generation`, and the request for that rebuild. Refused,
+    // asking nothing, when a newer picture has come meanwhile.
+    bool offerSnapshot(std::uint64_t generation, const QImage& snapshot);
 
     // Drain only. Rebuilds the mask if asked to, then draws the waiting
     // stamps in order up to the first end-of-stroke marker (which it takes)
@@ -75,6 +79,7 @@ public:
     void run();
     // Drain only: the mask as it is now (no data without a picture).
     AlphaPlane maskPlane() { return m_mask.plane(); }
+    QSize maskSize() const { return {m_mask.width(), m_mask.height()}; }
 
 private:
     struct PendingStamp;
@@ -92,10 +97,10 @@ private:
     std::atomic<float> m_maskScale{1};
     std::atomic<bool> m_needsNewMask{false};
 
-    mutable std::mutex m_stampMutex;
-    std::shared_ptr<const BrushStamp> m_stamp;
+    StampSlot m_stamp;
 
     mutable std::mutex m_pictureMutex;
     QSizeF m_pictureSize;
+    std::uint64_t m_generation = 0;
     QImage m_pendingSnapshot;
 };

@@ -4,15 +4,12 @@
 #include "canvas/CanvasKeys.h"
 #include "canvas/CanvasLayer.h"
 #include "canvas/Compositor.h"
-#include "canvas/HistoryStore.h"
 #include "canvas/PictureLevels.h"
-#include "canvas/StrokeDrain.h"
 #include "canvas/StrokeSpacing.h"
 #include "canvas/Viewport.h"
 #include "canvas/ZRImageCutViewDelegate.h"
 #include "platform/MainThread.h"
 #include "platform/NotificationCenter.h"
-#include "platform/SerialQueue.h"
 #include "platform/SystemLog.h"
 
 #include <QApplication>
@@ -31,20 +28,24 @@ namespace {
 
 const char* const cursorNotification = "zr.cutView.needsCursorUpdate";
 
-
 } // namespace
 
 ZRImageCutView::ZRImageCutView(QWidget* parent)
-    : QWidget(parent),
-      m_drain([this](const QImage& mask, const QRect& changed) { publishMask(mask, changed); },
-              [this] { recordHistoryState(); }),
-      m_levels(std::make_unique<PictureLevels>(
-          this, [this] { update(); },
-          [this](const QImage& blurred) {
-              if (const auto layer = bluredLayer())
-                  layer->setContent(blurred);
-              update();
-          }))
+    : QWidget(parent), m_levels(std::make_unique<PictureLevels>(
+                           this, [this] { update(); },
+                           [this](const QImage& blurred) {
+                               if (const auto layer = bluredLayer())
+                                   layer->setContent(blurred);
+                               update();
+                           },
+                           [this](const QString& reason) {
+                               refusePicture(m_document.drain().generation(), reason);
+                           })),
+      m_document({[this](const QImage& mask, const QRect& changed) { publishMask(mask, changed); },
+                  [this] { reportHistoryChanged(); },
+                  [this](std::uint64_t picture, const QString& reason) {
+                      refusePicture(picture, reason);
+                  }})
 {
     setupView();
     addEventHandler();
@@ -52,12 +53,9 @@ ZRImageCutView::ZRImageCutView(QWidget* parent)
 
 ZRImageCutView::~ZRImageCutView()
 {
-    m_levels.reset(); // background tasks not yet started skip their work
+    m_levels.reset(); // background tasks skip or stop their work
     qApp->removeEventFilter(this);
     NotificationCenter::defaultCenter().removeObserver(m_cursorObserver);
-    // Runs what is still queued (it may touch the mask and the history) and
-    // joins the queue before any field goes away.
-    m_serial.reset();
 }
 
 void ZRImageCutView::setupView()
@@ -65,15 +63,12 @@ void ZRImageCutView::setupView()
     setAttribute(Qt::WA_OpaquePaintEvent);
     setMouseTracking(true);
     setFocusPolicy(Qt::ClickFocus);
-    m_tile = Compositor::backdropTile();
 
     m_brushDiameter = 20;
     auto* spare = new QWidget(this);
     spare->setGeometry(0, 0, 0, 0);
-    historyDirectory();
-    m_serial = std::make_unique<SerialQueue>("serial que");
-    m_drain.buffer().clear();
-    m_drain.setHardness(1);
+    m_document.drain().buffer().clear();
+    m_document.drain().setHardness(1);
     m_dragMode = 0;
     m_cursorObserver = NotificationCenter::defaultCenter().addObserver(
         QString::fromLatin1(cursorNotification), [this](const void*) { updateCursor(); });
@@ -107,13 +102,13 @@ void ZRImageCutView::setBrushDiameter(float diameter)
 
 void ZRImageCutView::setBrushHardness(float hardness)
 {
-    m_drain.setHardness(hardness);
+    m_document.drain().setHardness(hardness);
     updateBrushMask();
 }
 
 void ZRImageCutView::updateBrushMask()
 {
-    m_drain.updateStamp();
+    m_document.drain().updateStamp();
 }
 
 Picture ZRImageCutView::getBrushPreviewWithSize(QSizeF size) const
@@ -154,14 +149,10 @@ void ZRImageCutView::setOverlayTint(const QColor& colour)
 
 void ZRImageCutView::setImage(const Picture& picture)
 {
-    m_drain.setPicture(picture.size());
     m_image = picture;
     const QImage bitmap = PictureLevels::drawableBitmap(picture);
     m_layers.reset(picture.size(), bitmap);
-
-    setNeedsContectUpdate(true);
-    updateMap();
-    clearHistory();
+    m_document.setPicture(picture.size()); // its mask and its first history state
 
     m_imageFit = true;
     correctImagePositionWithFiting(true);
@@ -170,13 +161,6 @@ void ZRImageCutView::setImage(const Picture& picture)
     m_levels->setPicture(picture, bitmap);
     updateCursor();
     update();
-}
-
-void ZRImageCutView::resetMask()
-{
-    setNeedsContectUpdate(true);
-    updateMap();
-    m_serial->async([this] { recordHistoryState(); });
 }
 
 Picture ZRImageCutView::getResult() const
@@ -208,9 +192,16 @@ std::function<QImage()> ZRImageCutView::resultTask(bool keepColours) const
 
 // ---------------------------------------------------------------- mask drain
 
-void ZRImageCutView::updateMap()
+void ZRImageCutView::refusePicture(std::uint64_t picture, const QString& reason)
 {
-    m_serial->async([this] { m_drain.run(); });
+    MainThread::async(this, [this, picture, reason] {
+        if (picture != m_document.drain().generation())
+            return; // a newer picture is on the canvas
+        // Nothing tells the owner yet: the log says why, the canvas empties.
+        SystemLog::log(
+            QStringLiteral("Invalid Image: the canvas could not take it (%1)").arg(reason));
+        setImage(Picture());
+    });
 }
 
 void ZRImageCutView::publishMask(const QImage& mask, const QRect& changed)
@@ -229,50 +220,6 @@ void ZRImageCutView::publishMask(const QImage& mask, const QRect& changed)
 }
 
 // ---------------------------------------------------------------- history
-
-void ZRImageCutView::clearHistory()
-{
-    // The folder is emptied on the queue, behind any snapshot write of the
-    // previous picture that is still waiting there; the counters are reset
-    // again there so that no step that ran meanwhile leaves its mark.
-    m_history.resetCounters();
-    historyDirectory();
-    m_serial->async([this] { m_history.clear(); });
-    m_serial->async([this] { recordHistoryState(); });
-}
-
-void ZRImageCutView::recordHistoryState()
-{
-    m_history.record(m_drain.maskPlane());
-    const qint64 slot = m_history.fileIndex();
-    m_revision = ++m_lastRevision;
-    if (slot >= 0)
-        m_slotRevisions[std::size_t(slot)] = m_lastRevision;
-    reportHistoryChanged();
-}
-
-void ZRImageCutView::prevHistoryState()
-{
-    m_serial->async([this] { historyStep(-1); });
-}
-
-void ZRImageCutView::nextHistoryState()
-{
-    if (m_history.canRedo())
-        m_serial->async([this] { historyStep(+1); });
-}
-
-void ZRImageCutView::historyStep(int direction)
-{
-    const std::optional<QImage> snapshot = m_history.step(direction);
-    if (!snapshot)
-        return;
-    m_revision = m_slotRevisions[std::size_t(m_history.fileIndex())].load();
-    m_drain.setPendingSnapshot(*snapshot);
-    setNeedsContectUpdate(true);
-    updateMap();
-    reportHistoryChanged();
-}
 
 void ZRImageCutView::reportHistoryChanged()
 {
@@ -434,7 +381,7 @@ void ZRImageCutView::handleKey(QKeyEvent* event)
         nextHistoryState();
         break;
     case CanvasKeys::Action::InvertBrush:
-        m_drain.setAlpha(1.0f - m_drain.alpha());
+        m_document.drain().setAlpha(1.0f - m_document.drain().alpha());
         break;
     case CanvasKeys::Action::ShowOriginal:
     case CanvasKeys::Action::HideOriginal: {
@@ -541,7 +488,8 @@ void ZRImageCutView::paintStamp(QPointF widgetPos)
     const auto layer = imageLayer();
     const QRectF r = layer ? layer->transform().invertedRect(view, m_image.size()) : QRectF();
     const StampRect stamp{r.x(), r.y(), r.width(), r.height()};
-    if (StrokeSpacing::append(m_drain.buffer(), m_prevEventRect, stamp, m_drain.hardness()))
+    if (StrokeSpacing::append(m_document.drain().buffer(), m_prevEventRect, stamp,
+                              m_document.drain().hardness()))
         updateMap();
 }
 
@@ -549,7 +497,7 @@ void ZRImageCutView::mouseUp()
 {
     m_prevEventRect = StampRect{};
     if (m_cutting) {
-        m_drain.buffer().append(StampRect::endOfStroke());
+        m_document.drain().buffer().append(StampRect::endOfStroke());
         updateMap();
     }
     if (m_dragging)
@@ -590,7 +538,7 @@ void ZRImageCutView::updateCursor()
     } else if (m_keys.ctrl() == (m_dragMode.load() == 1)) {
         const QCursor cursor = brushCursor();
         m_cursorKind = CursorKind::Brush;
-        m_cursorSize = cursor.pixmap().width();
+        m_cursorSize = int(std::lround(cursor.pixmap().deviceIndependentSize().width()));
         setCursor(cursor);
     } else {
         m_cursorKind = CursorKind::OpenHand;
@@ -601,24 +549,37 @@ void ZRImageCutView::updateCursor()
 
 QCursor ZRImageCutView::brushCursor() const
 {
-    const QImage image = BrushImages::cursor(m_brushDiameter);
-    return QCursor(QPixmap::fromImage(image), image.width() / 2, image.height() / 2);
+    // Drawn at the screen's ratio; the hot spot is in points.
+    const QImage image = BrushImages::cursor(m_brushDiameter, devicePixelRatioF());
+    const int side = int(std::lround(image.deviceIndependentSize().width()));
+    return QCursor(QPixmap::fromImage(image), side / 2, side / 2);
 }
 
 // ---------------------------------------------------------------- painting
 
 void ZRImageCutView::paintEvent(QPaintEvent* event)
 {
-    if (m_frame.size() != size())
-        m_frame = QImage(size(), QImage::Format_ARGB32_Premultiplied);
+    // Composed in device pixels, so that a screen at a device pixel ratio of
+    // 2 shows the picture at its own resolution, not in blocks of 2 x 2.
+    const qreal ratio = devicePixelRatioF();
+    const QSize pixels = (QSizeF(size()) * ratio).toSize();
+    if (m_frame.size() != pixels)
+        m_frame = QImage(pixels, QImage::Format_ARGB32_Premultiplied);
     if (m_frame.isNull())
         return;
-    const QRect area = event->rect() & rect();
+    if (m_tile.isNull() || m_tile.devicePixelRatio() != ratio) {
+        m_tile = Compositor::backdropTile(ratio);
+        m_tile.setDevicePixelRatio(ratio);
+    }
+    const QRectF dirty = event->rect();
+    const QRect area = QRectF(dirty.topLeft() * ratio, dirty.size() * ratio).toAlignedRect() &
+                       m_frame.rect();
 
     Compositor::Layers layers;
     ViewTransform t;
     if (const auto pictureLayer = imageLayer()) {
-        t = pictureLayer->presentationTransform();
+        const ViewTransform shown = pictureLayer->presentationTransform();
+        t = {shown.scale * ratio, shown.tx * ratio, shown.ty * ratio};
         layers.pictureSize = m_image.size();
         layers.picture = m_levels->picture(t.scale);
         layers.mask = currentMask();
@@ -632,7 +593,8 @@ void ZRImageCutView::paintEvent(QPaintEvent* event)
 
     QPainter painter(this);
     painter.setCompositionMode(QPainter::CompositionMode_Source);
-    painter.drawImage(area, m_frame, area);
+    painter.drawImage(QRectF(QPointF(area.topLeft()) / ratio, QSizeF(area.size()) / ratio), m_frame,
+                      area);
     if (isAnimating())
         scheduleAnimationFrames();
 }
@@ -642,7 +604,7 @@ void ZRImageCutView::paintEvent(QPaintEvent* event)
 void ZRImageCutView::waitUntilIdle()
 {
     for (int round = 0; round < 4; ++round) {
-        m_serial->waitUntilIdle();
+        m_document.waitUntilIdle();
         while (m_levels->busy())
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         MainThread::flush();

@@ -3,10 +3,9 @@
 #include "canvas/CanvasKeys.h"
 #include "canvas/Compositor.h"
 #include "canvas/EventBuffer.h"
-#include "canvas/HistoryStore.h"
 #include "canvas/LayerStack.h"
+#include "canvas/MaskDocument.h"
 #include "canvas/StampRect.h"
-#include "canvas/StrokeDrain.h"
 #include "canvas/ViewTransform.h"
 #include "imaging/Picture.h"
 
@@ -28,15 +27,15 @@ class ZRImageCutViewDelegate;
 // The cut canvas: shows one picture through its transparency mask, turns
 // strokes into brush stamps that its own serial queue draws into the mask,
 // keeps the undo history on disk, fits, zooms and pans, and produces the
-// finished picture. The drain (StrokeDrain), the history (HistoryStore) and
-// the background levels (PictureLevels) are rooms of their own; this class
-// keeps the input, the viewport glue, painting and the cursor.
+// finished picture. The mask, its drain, its undo history and their queue
+// (MaskDocument), the layers (LayerStack) and the background levels
+// (PictureLevels) are rooms of their own; this class keeps the input, the
+// viewport glue, painting and the cursor, and delegates the rest.
 //
 // Threads: the main thread owns the widget, input, the layers' transforms and
-// the frame. The serial queue "serial que", which this class owns and joins
-// at its end, runs every drain and every history step in submission order;
-// what those may touch is written at the top of StrokeDrain and HistoryStore.
-// The layers are shared as LayerStack says.
+// the frame; MaskDocument, LayerStack and PictureLevels say what their queue
+// and tasks own. Reports from the queue reach the widget through queued
+// main-thread calls.
 class ZRImageCutView : public QWidget {
     Q_OBJECT
 
@@ -52,10 +51,10 @@ public:
     float brushDiameter() const { return m_brushDiameter; }
     void setBrushDiameterSilent(float diameter);
     void setBrushDiameter(float diameter);
-    float brushHardness() const { return m_drain.hardness(); }
+    float brushHardness() const { return m_document.drain().hardness(); }
     void setBrushHardness(float hardness);
-    float brushAlphaValue() const { return m_drain.alpha(); }
-    void setBrushAlphaValue(float alpha) { m_drain.setAlpha(alpha); }
+    float brushAlphaValue() const { return m_document.drain().alpha(); }
+    void setBrushAlphaValue(float alpha) { m_document.drain().setAlpha(alpha); }
     void updateBrushMask();
     // A picture of w x h points showing the brush, for the controls beside it.
     Picture getBrushPreviewWithSize(QSizeF size) const;
@@ -74,9 +73,9 @@ public:
     void setBlurOn(bool on);
     bool imageFit() const { return m_imageFit; }
     void setImageFit(bool fit) { m_imageFit = fit; }
-    bool needsContectUpdate() const { return m_drain.needsNewMask(); }
-    void setNeedsContectUpdate(bool needs) { m_drain.setNeedsNewMask(needs); }
-    float maskScale() const { return m_drain.maskScale(); }
+    bool needsContectUpdate() const { return m_document.drain().needsNewMask(); }
+    void setNeedsContectUpdate(bool needs) { m_document.drain().setNeedsNewMask(needs); }
+    float maskScale() const { return m_document.drain().maskScale(); }
 
     // What the canvas shows (Compositor::ViewMode), the colour behind the
     // cut-out (invalid: the checkerboard) and the overlay's colour. Holding O
@@ -93,7 +92,7 @@ public:
     // Picture, mask and result.
     const Picture& image() const { return m_image; }
     void setImage(const Picture& picture);
-    void resetMask();
+    void resetMask() { m_document.resetMask(); }
     Picture getResult() const;
     // The finished picture's work: its inputs are taken here, on the main
     // thread, and the task composes them on any thread (a 24-megapixel
@@ -103,20 +102,20 @@ public:
     // `keepColours` keeps the picture's colour under fully cut pixels. The
     // task gives null without a picture.
     std::function<QImage()> resultTask(bool keepColours = false) const;
-    void updateMap();
+    void updateMap() { m_document.updateMap(); }
 
     // Undo history.
-    QString historyDirectory() { return m_history.directory(); }
-    qint64 historyLength() const { return m_history.length(); }
-    qint64 historyCurrentState() const { return m_history.currentState(); }
-    qint64 historyFileIndex() const { return m_history.fileIndex(); }
+    QString historyDirectory() { return m_document.history().directory(); }
+    qint64 historyLength() const { return m_document.history().length(); }
+    qint64 historyCurrentState() const { return m_document.history().currentState(); }
+    qint64 historyFileIndex() const { return m_document.history().fileIndex(); }
     // An id of the current state's mask: each recorded state gets a new one,
     // and undo and redo come back to the id of the state they reach. Tells
     // whether the cut is still the one last saved.
-    qint64 historyRevision() const { return m_revision.load(); }
-    void clearHistory();
-    void prevHistoryState();
-    void nextHistoryState();
+    qint64 historyRevision() const { return m_document.revision(); }
+    void clearHistory() { m_document.clearHistory(); }
+    void prevHistoryState() { m_document.undo(); }
+    void nextHistoryState() { m_document.redo(); }
 
     // Layers (shared with the serial queue and the blur task).
     std::shared_ptr<CanvasLayer> imageLayer() const { return m_layers.picture(); }
@@ -142,8 +141,8 @@ public:
     int cursorSize() const { return m_cursorSize; }
 
     // The stamps waiting for the drain, and the queue that drains them (tests and tools).
-    EventBuffer& eventBuffer() { return m_drain.buffer(); }
-    SerialQueue& serialQueue() { return *m_serial; }
+    EventBuffer& eventBuffer() { return m_document.drain().buffer(); }
+    SerialQueue& serialQueue() { return m_document.queue(); }
     // The mask as currently shown (Format_Alpha8, top row first), or null.
     QImage currentMask() const { return m_layers.maskContent(); }
 
@@ -172,9 +171,9 @@ private:
     void addEventHandler();
     void handleKey(QKeyEvent* event);
 
+    // Any thread: empties the canvas if the picture failed is still shown.
+    void refusePicture(std::uint64_t picture, const QString& reason);
     // Serial queue only.
-    void recordHistoryState();
-    void historyStep(int direction);
     void publishMask(const QImage& mask, const QRect& changed);
 
     void mouseDragged(QPointF widgetPos, QPointF delta);
@@ -192,14 +191,11 @@ private:
     void scheduleAnimationFrames();
 
     // Fields, in the order of the canvas's design.
-    std::unique_ptr<SerialQueue> m_serial;
-    StrokeDrain m_drain; // the event buffer, the mask, the brush settings and stamp
     bool m_dragging = false;
     bool m_cutting = false;
     CanvasKeys m_keys; // Alt and Ctrl held, the shortcuts
     float m_brushDiameter = 0;
     bool m_mouseIn = false;
-    HistoryStore m_history; // the folder and the counters
     Compositor::ViewMode m_viewMode = Compositor::ViewMode::CutOut;
     bool m_usePressure = true;
     // The last pen event's pressure, for the mouse event Qt makes of it at
@@ -209,10 +205,6 @@ private:
     bool m_showOriginal = false;
     QColor m_backdrop;
     QColor m_tint = QColor(255, 59, 48);
-    // The revision of each slot's state, and of the current one (serial queue writes).
-    std::array<std::atomic<qint64>, HistoryStore::slotCount> m_slotRevisions{};
-    std::atomic<qint64> m_revision{0};
-    qint64 m_lastRevision = 0;
     StampRect m_prevEventRect;
     bool m_blurMode = false;
     bool m_blurOn = false;
@@ -232,4 +224,8 @@ private:
     CursorKind m_cursorKind = CursorKind::Arrow;
     int m_cursorSize = 0;
     std::uint64_t m_cursorObserver = 0;
+
+    // The serial queue, the drain with the mask and the brush, the history.
+    // Last, so that its queue, which reaches the layers, is joined first.
+    MaskDocument m_document;
 };

@@ -75,8 +75,7 @@ void sumRow(const std::uint32_t* const* hi, const std::uint32_t* const* lo, int 
 // Blurs the input (premultiplied, width x height) into the output rectangle
 // `out` given in input pixel coordinates (top-first rows), which may reach
 // outside the input. Null when `cancelled` was raised before it finished.
-QImage blurInto(const QImage& input, double radius, const QRect& out,
-                const std::atomic<bool>* cancelled)
+QImage blurInto(const QImage& input, double radius, const QRect& out, const Cancelled& cancelled)
 {
     QImage result(out.size(), QImage::Format_ARGB32_Premultiplied);
     if (result.isNull())
@@ -106,7 +105,7 @@ QImage blurInto(const QImage& input, double radius, const QRect& out,
     std::atomic<bool> stopped{false};
 
     auto job = [&](int index) {
-        if (cancelled && cancelled->load(std::memory_order_relaxed)) {
+        if (cancelled && cancelled()) {
             stopped.store(true, std::memory_order_relaxed);
             return;
         }
@@ -200,7 +199,7 @@ QImage premultiplied(const QImage& image)
 
 } // namespace
 
-QImage blur(const QImage& image, double radius, const std::atomic<bool>* cancelled)
+QImage blur(const QImage& image, double radius, const Cancelled& cancelled)
 {
     if (image.isNull())
         return {};
@@ -217,7 +216,7 @@ FilterImage blur(const FilterImage& image, double radius)
 }
 
 FilterImage blur(const FilterImage& image, double radius, const QRect& region,
-                 const std::atomic<bool>* cancelled)
+                 const Cancelled& cancelled)
 {
     if (image.isNull() || region.isEmpty())
         return {};

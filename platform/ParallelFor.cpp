@@ -6,6 +6,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <exception>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -24,17 +25,28 @@ struct State {
     std::mutex mutex;
     std::condition_variable allDone;
     int done = 0;
+    std::exception_ptr failure; // the first call that threw, rethrown to the caller
 
     void work()
     {
         int finished = 0;
+        std::exception_ptr thrown;
         for (int i = next.fetch_add(1); i < count; i = next.fetch_add(1)) {
-            (*body)(i);
+            // A call that throws on a helper would end the process; it counts
+            // as done, and the caller rethrows once every call has returned.
+            try {
+                (*body)(i);
+            } catch (...) {
+                if (!thrown)
+                    thrown = std::current_exception();
+            }
             ++finished;
         }
         if (finished == 0)
             return;
         std::lock_guard lock(mutex);
+        if (thrown && !failure)
+            failure = thrown;
         done += finished;
         if (done == count)
             allDone.notify_all();
@@ -65,6 +77,8 @@ void run(int count, const std::function<void(int)>& body)
     state->work();
     std::unique_lock lock(state->mutex);
     state->allDone.wait(lock, [&] { return state->done == state->count; });
+    if (state->failure)
+        std::rethrow_exception(state->failure);
 }
 
 void runLowPriority(int count, const std::function<void(int)>& body)

@@ -10,6 +10,7 @@ namespace ParallelFor {
 
 // Calls `body(i)` once for every i in [0, count), in no particular order and
 // possibly on several threads at once; returns when all calls have returned.
+// If calls threw, the first exception is rethrown then, on the calling thread.
 void run(int count, const std::function<void(int)>& body);
 
 // Splits [0, count) into contiguous chunks, one per core, and calls

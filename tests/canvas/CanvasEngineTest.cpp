@@ -186,3 +186,19 @@ TEST(CanvasEngine, ANewPictureAppearsFittedAndTheResultOfNoPictureIsNothing)
     EXPECT_DOUBLE_EQ(t.ty, 300);
     EXPECT_TRUE(view->imageFit());
 }
+
+TEST(CanvasEngine, AVeryWidePictureLoadsIsBlurredAndCanBeCut)
+{
+    // 400000 x 4: a stamp of 40000 x 40000 and a blur band of gigabytes
+    // once ended the process from a worker thread.
+    auto view = canvasWith(gradientPicture(400000, 4));
+    ASSERT_EQ(view->currentMask().size(), QSize(2000, 1));
+    EXPECT_EQ(view->bluredLayer()->content().size(), QSize(400000, 4));
+    view->setBrushAlphaValue(0);
+    view->setBrushHardness(0.5f);
+    stroke(*view, {{500, -1000, 4000, 4000}});
+    view->waitUntilIdle();
+    EXPECT_EQ(maskAt(*view, 10, 0), 0);
+    EXPECT_EQ(maskAt(*view, 1000, 0), 255);
+    EXPECT_EQ(view->historyLength(), 2);
+}

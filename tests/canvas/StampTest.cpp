@@ -1,4 +1,5 @@
 #include "canvas/BrushStamp.h"
+#include "canvas/StampSlot.h"
 #include "canvas/StampDrawing.h"
 
 #include <gtest/gtest.h>
@@ -26,6 +27,27 @@ TEST(BrushStamp, SizeFollowsTheMaskScale)
     // 200 / (2000/3000 as a float) rounds to exactly 300 in single precision.
     EXPECT_EQ(BrushStamp::make(1, 2000.0f / 3000.0f)->size, 300);
     EXPECT_EQ(BrushStamp::make(1, 0.3f)->size, 666);
+    // It only sets the stamp's resolution: capped for pictures over ~10000
+    // points, whose stamp would otherwise take seconds to build.
+    EXPECT_EQ(BrushStamp::make(1, 0.1f)->size, 1024);
+    const auto wide = BrushStamp::make(0.5f, 2000.0f / 400000);
+    ASSERT_EQ(wide->size, 1024);
+    EXPECT_EQ(wide->row(512)[512 + 200], 255); // within half the radius
+    EXPECT_NEAR(wide->row(512)[512 + 384], 128, 4); // half way down the ramp
+    EXPECT_EQ(wide->row(0)[0], 0);
+}
+
+TEST(StampSlot, TheNewestSettingsWinWhicheverBuildFinishesLast)
+{
+    // A mask rebuild on the serial queue took its ticket first; a hardness
+    // change on the main thread took the next one and finished first.
+    StampSlot slot;
+    const std::uint64_t rebuild = slot.ticket();
+    const std::uint64_t hardnessChange = slot.ticket();
+    const auto soft = BrushStamp::make(0.5f, 1);
+    EXPECT_TRUE(slot.install(hardnessChange, soft));
+    EXPECT_FALSE(slot.install(rebuild, BrushStamp::make(1, 1)));
+    EXPECT_EQ(slot.current(), soft);
 }
 
 TEST(BrushStamp, SoftProfileIsFlatToTheHardnessThenLinearToTheRim)

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -9,8 +11,11 @@ namespace {
 // A drain run on the test's own thread, recording what it publishes.
 struct Drain {
     Drain()
-        : drain([this](const QImage& mask, const QRect& changed) { published.push_back({mask, changed}); },
-                [this] { ++strokes; })
+        : drain(
+              [this](const QImage& mask, const QRect& changed) {
+                  published.push_back({mask, changed});
+              },
+              [this] { ++strokes; })
     {
         drain.updateStamp();
     }
@@ -51,11 +56,13 @@ TEST(StrokeDrain, MaskSizeAndScaleFollowThePicture)
         int maskW, maskH;
         float scale;
     };
-    for (const Case c : {Case{1500, 800, 1500, 800, 1.0f}, Case{2000, 2000, 2000, 2000, 1.0f},
-                         Case{3000, 3000, 2000, 2000, float(2000.0 / 3000.0)},
-                         Case{2001, 10, 2000, 9, float(2000.0 / 2001.0)},
-                         Case{4000, 3000, 2000, 1500, 0.5f},
-                         Case{800, 3000, 533, 2000, float(533.3333333 / 800)}}) {
+    for (const Case c :
+         {Case{1500, 800, 1500, 800, 1.0f}, Case{2000, 2000, 2000, 2000, 1.0f},
+          Case{3000, 3000, 2000, 2000, float(2000.0 / 3000.0)},
+          Case{2001, 10, 2000, 9, float(2000.0 / 2001.0)}, Case{4000, 3000, 2000, 1500, 0.5f},
+          Case{800, 3000, 533, 2000, float(533.3333333 / 800)},
+          // Less than a mask pixel high or wide: one row, or one pixel.
+          Case{400000, 4, 2000, 1, 0.005f}, Case{0.5, 0.5, 1, 1, 1.0f}}) {
         Drain d;
         d.load({c.w, c.h});
         ASSERT_EQ(d.published.size(), 1u) << c.w << "x" << c.h;
@@ -155,13 +162,47 @@ TEST(StrokeDrain, ARebuildFillsTheMaskFromTheWaitingSnapshotOnce)
     QImage snapshot(300, 200, QImage::Format_Alpha8);
     snapshot.fill(0);
     snapshot.scanLine(0)[0] = 77; // the upper-left corner
-    d.drain.setPendingSnapshot(snapshot);
-    d.drain.setNeedsNewMask(true);
+    EXPECT_TRUE(d.drain.offerSnapshot(d.drain.generation(), snapshot));
     d.drain.run();
     EXPECT_EQ(d.at(0, 199), 77);
     EXPECT_EQ(d.at(150, 100), 0);
     d.drain.setNeedsNewMask(true); // taken by the rebuild above: now 255 everywhere
     d.drain.run();
     EXPECT_EQ(d.at(0, 199), 255);
+    EXPECT_EQ(d.at(150, 100), 255);
+}
+
+TEST(StrokeDrain, ANewMaskAskedForWhileOneIsBuiltIsNotLost)
+{
+    // Scaling a snapshot onto a 2000 x 2000 mask takes a while; a new picture
+    // that asks for its mask meanwhile must get it from the next drain.
+    for (int delayMs : {1, 3, 8, 20}) {
+        Drain d;
+        d.load({2000, 2000});
+        QImage snapshot(1000, 1000, QImage::Format_Alpha8);
+        snapshot.fill(0);
+        ASSERT_TRUE(d.drain.offerSnapshot(d.drain.generation(), snapshot));
+        std::thread rebuild([&] { d.drain.run(); });
+        std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
+        d.drain.setPicture({300, 200});
+        d.drain.setNeedsNewMask(true);
+        rebuild.join();
+        d.drain.run(); // the drain setImage queues after asking
+        EXPECT_EQ(d.mask().size(), QSize(300, 200)) << delayMs;
+    }
+}
+
+TEST(StrokeDrain, ASnapshotDecodedForAnEarlierPictureIsRefused)
+{
+    Drain d;
+    d.load({300, 200});
+    const std::uint64_t earlier = d.drain.generation();
+    d.load({300, 200}); // a new picture while an undo step decodes
+    QImage snapshot(300, 200, QImage::Format_Alpha8);
+    snapshot.fill(0);
+    EXPECT_FALSE(d.drain.offerSnapshot(earlier, snapshot));
+    EXPECT_FALSE(d.drain.needsNewMask());
+    d.drain.setNeedsNewMask(true); // say the new picture's own rebuild is still to come
+    d.drain.run();
     EXPECT_EQ(d.at(150, 100), 255);
 }

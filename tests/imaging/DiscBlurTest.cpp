@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <random>
 
 namespace {
@@ -90,13 +91,15 @@ TEST(DiscBlur, OutsideCountsAsTransparentAndTheGrownExtentKeepsTheHalo)
     EXPECT_EQ(region.pixels(), out);
 }
 
-TEST(DiscBlur, StopsWhenAskedAndGivesNothing)
+TEST(DiscBlur, ACancelledBlurStopsAndGivesNothing)
 {
-    QImage in(600, 400, QImage::Format_RGB32);
-    in.fill(Qt::gray);
-    std::atomic<bool> stop{true};
-    EXPECT_TRUE(DiscBlur::blur(in, 10, &stop).isNull());
-    EXPECT_TRUE(DiscBlur::blur(FilterImage(in, QPoint(0, 0)), 10, QRect(0, 0, 600, 400), &stop).isNull());
-    stop = false;
-    EXPECT_FALSE(DiscBlur::blur(in, 10, &stop).isNull());
+    QImage grey(600, 400, QImage::Format_RGB32);
+    grey.fill(Qt::gray);
+    const FilterImage in(grey, QPoint(0, 0));
+    std::atomic<int> asked{0};
+    const FilterImage out = DiscBlur::blur(in, 10, in.extent(), [&] { return ++asked > 1; });
+    EXPECT_TRUE(out.isNull());
+    EXPECT_LE(asked.load(), 1 + 2 * 16); // at most one more look per tile once cancelled
+    EXPECT_FALSE(DiscBlur::blur(in, 10, in.extent(), [] { return false; }).isNull());
+    EXPECT_TRUE(DiscBlur::blur(grey, 10, [] { return true; }).isNull());
 }

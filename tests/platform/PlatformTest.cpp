@@ -3,6 +3,7 @@
 #include "platform/CachesFolder.h"
 #include "platform/MainThread.h"
 #include "platform/NotificationCenter.h"
+#include "platform/ParallelFor.h"
 #include "platform/SerialQueue.h"
 #include "platform/SystemLog.h"
 
@@ -135,6 +136,21 @@ TEST(BackgroundPool, RunsOffTheMainThreadAndWaits)
     BackgroundPool::waitForDone();
     EXPECT_EQ(offMain.load(), 16);
     EXPECT_GE(BackgroundPool::threadCount(), 1);
+}
+
+TEST(ParallelFor, CallsThatThrowAllRunAndTheCallerGetsTheException)
+{
+    // Thrown on a pool thread, the exception used to end the process; thrown
+    // on the caller's, it left helpers running on a body that had gone.
+    std::atomic<int> calls{0};
+    EXPECT_THROW(ParallelFor::run(64,
+                                  [&](int) {
+                                      ++calls;
+                                      std::this_thread::sleep_for(std::chrono::microseconds(200));
+                                      throw std::bad_alloc();
+                                  }),
+                 std::bad_alloc);
+    EXPECT_EQ(calls.load(), 64);
 }
 
 TEST(CachesFolder, FollowsXdgCacheHome)

@@ -1,0 +1,84 @@
+#pragma once
+
+#include "canvas/HistoryStore.h"
+#include "canvas/StrokeDrain.h"
+
+#include <QImage>
+#include <QRect>
+#include <QSizeF>
+#include <QString>
+
+#include <cstdint>
+#include <array>
+#include <atomic>
+#include <functional>
+#include <memory>
+
+class SerialQueue;
+
+// The mask's side of the canvas, without a widget: the stroke drain and the
+// undo store, and the serial queue on which they meet. A stroke's end
+// becomes a history state; an undo or redo step hands its snapshot to the
+// drain for the picture it was asked for; a new picture queues its mask and
+// a fresh history.
+//
+// Threads: this class owns the serial queue "serial que" and joins it at its
+// end, after running what is still queued. Every drain, every history step
+// and every snapshot write runs there, one at a time in submission order, so
+// the mask, the history folder and the counters' changes need no further
+// lock. The operations below are called on the main thread (undo and redo
+// from any thread); the reports come from the queue. A queued task that
+// throws is reported as a failure of the picture it was queued for, never
+// ends the process.
+class MaskDocument {
+public:
+    struct Reports {
+        StrokeDrain::Publish maskPublished;
+        std::function<void()> historyChanged; // after each record, undo and redo
+        std::function<void(std::uint64_t picture, const QString& reason)> failed;
+    };
+
+    explicit MaskDocument(Reports reports);
+    ~MaskDocument();
+    MaskDocument(const MaskDocument&) = delete;
+    MaskDocument& operator=(const MaskDocument&) = delete;
+
+    StrokeDrain& drain() { return m_drain; }
+    const StrokeDrain& drain() const { return m_drain; }
+    HistoryStore& history() { return m_history; }
+    // An id of the current state's mask: each recorded state gets a new one,
+    // and undo and redo come back to the id of the state they reach. Any thread.
+    qint64 revision() const { return m_revision.load(); }
+    const HistoryStore& history() const { return m_history; }
+    SerialQueue& queue() { return *m_queue; }
+
+    // A new picture of `size` points: waiting stamps and snapshots dropped,
+    // its mask and its first history state queued.
+    void setPicture(QSizeF size);
+    // Queues one drain.
+    void updateMap();
+    // The mask back to 255 everywhere, as one history state.
+    void resetMask();
+    // Counters reset now and again on the queue, the folder emptied there,
+    // and the first state queued behind the drains already waiting.
+    void clearHistory();
+    void undo();
+    // Queued only if a redo is possible now; the step checks again.
+    void redo();
+    // Tests and tools: returns when the queue has run everything queued so far.
+    void waitUntilIdle();
+
+private:
+    void onQueue(std::function<void()> task);
+    void record();
+    void step(int direction, std::uint64_t picture);
+
+    const Reports m_reports;
+    StrokeDrain m_drain;
+    HistoryStore m_history;
+    // The revision of each slot's state, and of the current one (queue writes).
+    std::array<std::atomic<qint64>, HistoryStore::slotCount> m_slotRevisions{};
+    std::atomic<qint64> m_revision{0};
+    qint64 m_lastRevision = 0;
+    std::unique_ptr<SerialQueue> m_queue; // last: joined before the rest goes
+};
