@@ -417,6 +417,23 @@ QImage backdropTile()
     return tile.convertToFormat(QImage::Format_ARGB32_Premultiplied);
 }
 
+QImage backdropTile(qreal ratio)
+{
+    Resources::load();
+    QImage tile(QStringLiteral(":/tile.png"));
+    if (tile.isNull()) {
+        // A plain checkerboard keeps the canvas usable without the resource.
+        tile = QImage(20, 20, QImage::Format_ARGB32_Premultiplied);
+        for (int y = 0; y < 20; ++y)
+            for (int x = 0; x < 20; ++x)
+                tile.setPixel(x, y, ((x / 10 + y / 10) % 2) ? 0xffd6d6d6 : 0xffffffff);
+    }
+    if (ratio != 1)
+        tile = tile.scaled((QSizeF(tile.size()) * ratio).toSize(), Qt::IgnoreAspectRatio,
+                           Qt::FastTransformation);
+    return tile.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+}
+
 QImage halve(const QImage& image)
 {
     const int w = std::max(1, (image.width() + 1) / 2);

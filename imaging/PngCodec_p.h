@@ -5,6 +5,30 @@
 #include <QByteArray>
 #include <QImage>
 
+// The file format's own constants, shared by the encoder and the decoder.
+namespace PngFormat {
+
+inline constexpr uchar kSignature[8] = {137, 80, 78, 71, 13, 10, 26, 10};
+inline constexpr int kColourGrey = 0, kColourRgb = 2, kColourGreyAlpha = 4, kColourRgba = 6;
+
+// Rows are compressed in independent pieces of about this many input bytes,
+// so that both cores work on a large picture. Each piece restarts the deflate
+// dictionary, which costs a few hundred bytes against megabytes of output.
+inline constexpr qsizetype kPieceBytes = 2 * 1024 * 1024;
+// Below this many rows' bytes the whole image is one piece on the calling thread.
+inline constexpr qsizetype kParallelBytes = 1024 * 1024;
+
+// A big-endian 32-bit number, as PNG writes every length and CRC.
+inline void putU32(uchar* out, quint32 v)
+{
+    out[0] = uchar(v >> 24);
+    out[1] = uchar(v >> 16);
+    out[2] = uchar(v >> 8);
+    out[3] = uchar(v);
+}
+
+} // namespace PngFormat
+
 // PNG details shared with the file reader.
 namespace PngCodec {
 
