@@ -1,0 +1,196 @@
+#include "imaging/EdgeRefine.h"
+
+#include "canvas/Compositor.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <functional>
+#include <random>
+
+namespace {
+
+// Pictures 600 x 300 under a 200 x 100 mask: three picture pixels per mask pixel.
+constexpr int kW = 600, kH = 300;
+
+QImage picture(const std::function<QRgb(int x, int y)>& colour)
+{
+    QImage image(kW, kH, QImage::Format_RGB32);
+    for (int y = 0; y < kH; ++y)
+        for (int x = 0; x < kW; ++x)
+            reinterpret_cast<QRgb*>(image.scanLine(y))[x] = colour(x, y);
+    return image;
+}
+
+// The mask a user would paint for a known alpha: its mean over each mask pixel.
+QImage averagedMask(const std::function<double(int x, int y)>& alpha)
+{
+    QImage mask(kW / 3, kH / 3, QImage::Format_Alpha8);
+    for (int j = 0; j < mask.height(); ++j)
+        for (int i = 0; i < mask.width(); ++i) {
+            double sum = 0;
+            for (int y = 3 * j; y < 3 * j + 3; ++y)
+                for (int x = 3 * i; x < 3 * i + 3; ++x)
+                    sum += alpha(x, y);
+            mask.scanLine(j)[i] = uchar(std::lround(255 * sum / 9));
+        }
+    return mask;
+}
+
+QImage refined(const QImage& pic, const QImage& mask, const QImage& blur = {})
+{
+    return EdgeRefine::result(pic, blur, mask, QSizeF(kW, kH), QSize(kW, kH));
+}
+
+QImage stretched(const QImage& pic, const QImage& mask, const QImage& blur = {})
+{
+    return Compositor::result(pic, blur, mask, QSizeF(kW, kH), QSize(kW, kH));
+}
+
+int alphaAt(const QImage& image, int x, int y)
+{
+    return qAlpha(reinterpret_cast<const QRgb*>(image.constScanLine(y))[x]);
+}
+
+int partialInRow(const QImage& image, int y)
+{
+    int n = 0;
+    for (int x = 0; x < image.width(); ++x)
+        n += alphaAt(image, x, y) != 0 && alphaAt(image, x, y) != 255;
+    return n;
+}
+
+const QRgb kFur = qRgb(200, 140, 60), kGrass = qRgb(40, 120, 70);
+
+} // namespace
+
+// A vertical edge between two flat colours, on a mask pixel's border, inside
+// one, and through a picture pixel (which the picture itself shows mixed).
+TEST(EdgeRefine, HardEdgeBetweenFlatColoursComesOutSharp)
+{
+    for (double edge : {300.0, 301.0, 302.5}) {
+        auto alpha = [edge](int x, int) { return std::clamp(edge - x, 0.0, 1.0); };
+        const QImage pic = picture([&](int x, int y) {
+            const double a = alpha(x, y);
+            auto mix = [a](int f, int b) { return int(std::lround(a * f + (1 - a) * b)); };
+            return qRgb(mix(qRed(kFur), qRed(kGrass)), mix(qGreen(kFur), qGreen(kGrass)),
+                        mix(qBlue(kFur), qBlue(kGrass)));
+        });
+        const QImage mask = averagedMask(alpha);
+        const QImage before = stretched(pic, mask), after = refined(pic, mask);
+        for (int y : {0, 150, 299}) {
+            ASSERT_GE(partialInRow(before, y), 2) << edge;
+            EXPECT_LE(partialInRow(after, y), 1) << edge << " row " << y;
+            for (int x = 290; x < 310; ++x) {
+                EXPECT_NEAR(alphaAt(after, x, y), 255 * alpha(x, y), 3) << edge << " at " << x;
+                // A partly kept pixel has the fur's colour, not the picture's mix with grass.
+                const QRgb p = reinterpret_cast<const QRgb*>(after.constScanLine(y))[x];
+                if (qAlpha(p) > 0 && qAlpha(p) < 255) {
+                    EXPECT_NEAR(qRed(p), qRed(kFur), 4) << edge << " at " << x;
+                    EXPECT_NEAR(qGreen(p), qGreen(kFur), 4) << edge << " at " << x;
+                }
+            }
+        }
+    }
+}
+
+// A strand one picture pixel wide, at each place within its mask pixels,
+// keeps its full alpha and its colour, and the grass beside it is cut.
+TEST(EdgeRefine, OnePixelStrandIsKept)
+{
+    for (int strand : {300, 301, 302}) {
+        auto alpha = [strand](int x, int) { return x == strand ? 1.0 : 0.0; };
+        const QImage pic = picture([&](int x, int) { return x == strand ? kFur : kGrass; });
+        const QImage after = refined(pic, averagedMask(alpha));
+        for (int y : {10, 150, 290}) {
+            const QRgb on = reinterpret_cast<const QRgb*>(after.constScanLine(y))[strand];
+            EXPECT_GE(qAlpha(on), 240) << strand;
+            EXPECT_NEAR(qRed(on), qRed(kFur), 8) << strand;
+            EXPECT_NEAR(qGreen(on), qGreen(kFur), 8) << strand;
+            for (int x : {strand - 2, strand - 1, strand + 1, strand + 2})
+                EXPECT_LE(alphaAt(after, x, y), 16) << strand << " beside at " << x;
+        }
+    }
+}
+
+// Where colours say nothing about the mask, the stretched mask stands: exactly
+// on a flat picture, within a few levels under sensor-like noise.
+TEST(EdgeRefine, PictureWithoutEdgesGivesTheStretchedMask)
+{
+    // A soft brush stroke, as painted: a 30-pixel wide ramp in the mask.
+    QImage mask(kW / 3, kH / 3, QImage::Format_Alpha8);
+    for (int j = 0; j < mask.height(); ++j)
+        for (int i = 0; i < mask.width(); ++i)
+            mask.scanLine(j)[i] = uchar(std::clamp(std::lround(std::hypot(i - 100, j - 50) * 8 - 200), 0L, 255L));
+    std::mt19937 rng(5);
+    const struct {
+        int noise, tolerance;
+    } cases[] = {{0, 0}, {3, 4}};
+    for (const auto& c : cases) {
+        std::uniform_int_distribution<int> n(-c.noise, c.noise);
+        const QImage pic = picture([&](int, int) {
+            return qRgb(120 + n(rng), 130 + n(rng), 140 + n(rng));
+        });
+        const QImage before = stretched(pic, mask), after = refined(pic, mask);
+        int worst = 0;
+        for (int y = 0; y < kH; ++y)
+            for (int x = 0; x < kW; ++x)
+                worst = std::max(worst, std::abs(alphaAt(after, x, y) - alphaAt(before, x, y)));
+        EXPECT_LE(worst, c.tolerance) << "noise " << c.noise;
+    }
+}
+
+// Away from the band (partial pixels of the stretched mask, widened), the
+// result is today's to the byte, with or without the blurred copy, for an
+// opaque and a translucent picture; and the canvas's region is the same
+// picture, premultiplied.
+TEST(EdgeRefine, KeptAndCutAreasAreTodaysBytes)
+{
+    std::mt19937 rng(9);
+    QImage pic(kW, kH, QImage::Format_ARGB32);
+    for (int y = 0; y < kH; ++y)
+        for (int x = 0; x < kW; ++x)
+            reinterpret_cast<QRgb*>(pic.scanLine(y))[x] =
+                qRgba(int(rng() % 256), int(rng() % 256), int(rng() % 256), x < 100 ? 128 : 255);
+    QImage blur(kW / 4, kH / 4, QImage::Format_ARGB32_Premultiplied);
+    blur.fill(qRgba(20, 40, 60, 255));
+    // Cut on the right, a hard step at x = 200 and a soft one at x = 420.
+    const QImage mask = averagedMask([](int x, int) {
+        return x < 200 ? 1.0 : x < 420 ? 0.0 : std::clamp((x - 420) / 60.0, 0.0, 1.0);
+    });
+    // The band, from the stretched mask alone.
+    QImage white(kW, kH, QImage::Format_RGB32);
+    white.fill(Qt::white);
+    const QImage alphaOnly = stretched(white, mask);
+    const int widening = EdgeRefine::parameters(mask.size(), QSizeF(kW, kH)).widening;
+    auto inBand = [&](int x, int y) {
+        for (int dx = -widening; dx <= widening; ++dx)
+            if (x + dx >= 0 && x + dx < kW && alphaAt(alphaOnly, x + dx, y) % 255 != 0)
+                return true;
+        return false;
+    };
+    for (const QImage& picture : {pic.convertToFormat(QImage::Format_RGB32), pic}) {
+        for (const QImage& under : {QImage(), blur}) {
+            const QImage before = stretched(picture, mask, under);
+            const QImage after = refined(picture, mask, under);
+            ASSERT_EQ(after.format(), QImage::Format_ARGB32);
+            int outside = 0;
+            for (int y = 0; y < kH; ++y)
+                for (int x = 0; x < kW; ++x)
+                    if (!inBand(x, y)) {
+                        ++outside;
+                        ASSERT_EQ(before.pixel(x, y), after.pixel(x, y)) << x << "," << y;
+                    }
+            ASSERT_GT(outside, kW * kH * 3 / 4);
+        }
+    }
+    const QImage opaque = pic.convertToFormat(QImage::Format_RGB32);
+    const QImage whole = refined(opaque, mask).convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    const QRect region(150, 40, 330, 200);
+    const QImage part = EdgeRefine::refineRegion(opaque, mask, QSizeF(kW, kH), QSize(kW, kH), region);
+    ASSERT_EQ(part.size(), region.size());
+    EXPECT_EQ(part, whole.copy(region));
+    const std::atomic<bool> cancelled{true};
+    EXPECT_TRUE(EdgeRefine::refineRegion(opaque, mask, QSizeF(kW, kH), QSize(kW, kH), region, &cancelled)
+                    .isNull());
+}
