@@ -434,17 +434,26 @@ void fitCells(const Job& job, int c0x, int c1x, int c0y, int c1y, Scratch& s, QR
             job.source->constScanLine(g.sourceY[size_t(y)]));
         std::uint32_t* c = s.sums.data() + size_t(g.cellY[size_t(y)] - e0y) * size_t(ew) * 4;
         for (int i = e0x; i < e1x; ++i, c += 4) {
-            std::uint32_t r = 0, gr = 0, b = 0;
             const int x0 = g.firstX[size_t(i)], x1 = g.firstX[size_t(i) + 1];
-            for (int x = x0; x < x1; ++x) {
-                const std::uint32_t p = straightAt<colour>(row, g.sourceX[size_t(x)]);
-                r += (p >> 16) & 0xff;
-                gr += (p >> 8) & 0xff;
-                b += p & 0xff;
+            if (x1 - x0 <= 256) {
+                // Red and blue in the low 16-bit lanes, green in the third:
+                // one add per pixel, no lane overflows within 257 pixels.
+                std::uint64_t packed = 0;
+                for (int x = x0; x < x1; ++x) {
+                    const std::uint32_t p = straightAt<colour>(row, g.sourceX[size_t(x)]);
+                    packed += (p & 0x00ff00ffu) | (std::uint64_t((p >> 8) & 0xff) << 32);
+                }
+                c[0] += std::uint32_t(packed >> 16) & 0xffff;
+                c[1] += std::uint32_t(packed >> 32) & 0xffff;
+                c[2] += std::uint32_t(packed) & 0xffff;
+            } else {
+                for (int x = x0; x < x1; ++x) {
+                    const std::uint32_t p = straightAt<colour>(row, g.sourceX[size_t(x)]);
+                    c[0] += (p >> 16) & 0xff;
+                    c[1] += (p >> 8) & 0xff;
+                    c[2] += p & 0xff;
+                }
             }
-            c[0] += r;
-            c[1] += gr;
-            c[2] += b;
             c[3] += std::uint32_t(x1 - x0);
         }
     }
