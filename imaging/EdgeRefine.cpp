@@ -767,12 +767,17 @@ Parameters parameters(QSize maskSize, QSizeF pictureSize)
     const double sx = pictureSize.width() / maskSize.width();
     const double sy = pictureSize.height() / maskSize.height();
     p.scale = std::max(1.0, (sx + sy) / 2);
-    // A mask edge is known to one mask pixel: the picture's edge may lie up to
-    // half a cell beyond the partial pixels, plus its own one-pixel blur.
-    p.fullReach = int(std::ceil(p.scale / 2));
-    p.widening = int(std::ceil(p.scale)) + 1;
-    // About 13 picture pixels across, but never fewer than 5 x 5 cells: the
-    // model has four unknowns.
+    // A mask painted to within a mask pixel may put the picture's edge up to
+    // half a cell beyond the partial pixels: the refinement applies whole up
+    // to there, then fades out over half a cell and a pixel more, so that no
+    // seam shows where the band ends. (Capped for masks far smaller than the
+    // picture, where a cell is a block of its own.)
+    p.widening = std::min(64, int(std::ceil(p.scale)) + 1);
+    p.fullReach = std::min(p.widening, int(std::ceil(p.scale / 2)));
+    // A window of about 13 picture pixels across (15 at three pixels per cell),
+    // but never fewer than 5 x 5 cells: the model has four unknowns. The
+    // models are averaged over the windows that hold the pixel's own cell and
+    // its neighbours (radius one less), the colours over a cell more.
     p.window = std::max(2, int(std::lround(6 / p.scale)));
     p.averaging = p.window - 1;
     p.colourReach = p.window + 1;
