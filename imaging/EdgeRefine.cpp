@@ -626,7 +626,9 @@ void refinePixels(const Job& job, const QRect& around, const QRect& pixels, cons
                 straight = outAlpha ? (outAlpha << 24) | rgb : 0;
             }
             if (job.premultipliedOut) {
-                out[x] = premultiply(straight);
+                // A premultiplied source pixel kept whole stays as it was.
+                out[x] = colour == Colour::Premultiplied && a8 == 255 ? src[g.sourceX[size_t(x)]]
+                                                                      : premultiply(straight);
             } else {
                 if (blurRow && (straight >> 24) != 255)
                     straight = unpremultiply(over(premultiply(straight), blurRow[job.blurX[size_t(x)]]));

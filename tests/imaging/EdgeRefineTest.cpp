@@ -37,14 +37,14 @@ QImage averagedMask(const std::function<double(int x, int y)>& alpha)
     return mask;
 }
 
-QImage refined(const QImage& pic, const QImage& mask, const QImage& blur = {})
+QImage refined(const QImage& pic, const QImage& mask)
 {
-    return EdgeRefine::result(pic, blur, mask, QSizeF(kW, kH), QSize(kW, kH));
+    return EdgeRefine::result(pic, {}, mask, QSizeF(kW, kH), QSize(kW, kH));
 }
 
-QImage stretched(const QImage& pic, const QImage& mask, const QImage& blur = {})
+QImage stretched(const QImage& pic, const QImage& mask)
 {
-    return Compositor::result(pic, blur, mask, QSizeF(kW, kH), QSize(kW, kH));
+    return Compositor::result(pic, {}, mask, QSizeF(kW, kH), QSize(kW, kH));
 }
 
 int alphaAt(const QImage& image, int x, int y)
@@ -95,20 +95,31 @@ TEST(EdgeRefine, HardEdgeBetweenFlatColoursComesOutSharp)
 }
 
 // A strand one picture pixel wide, at each place within its mask pixels,
-// keeps its full alpha and its colour, and the grass beside it is cut.
+// keeps its full alpha and its colour, and the grass beside it is cut; with
+// the blurred copy shown, that copy fills in beside it.
 TEST(EdgeRefine, OnePixelStrandIsKept)
 {
+    QImage blur(kW / 2, kH / 2, QImage::Format_ARGB32_Premultiplied);
+    blur.fill(qRgb(90, 90, 250));
     for (int strand : {300, 301, 302}) {
         auto alpha = [strand](int x, int) { return x == strand ? 1.0 : 0.0; };
         const QImage pic = picture([&](int x, int) { return x == strand ? kFur : kGrass; });
-        const QImage after = refined(pic, averagedMask(alpha));
+        const QImage mask = averagedMask(alpha);
+        const QImage after = refined(pic, mask);
+        const QImage overBlur = EdgeRefine::result(pic, blur, mask, QSizeF(kW, kH), QSize(kW, kH));
         for (int y : {10, 150, 290}) {
-            const QRgb on = reinterpret_cast<const QRgb*>(after.constScanLine(y))[strand];
-            EXPECT_GE(qAlpha(on), 240) << strand;
-            EXPECT_NEAR(qRed(on), qRed(kFur), 8) << strand;
-            EXPECT_NEAR(qGreen(on), qGreen(kFur), 8) << strand;
-            for (int x : {strand - 2, strand - 1, strand + 1, strand + 2})
+            for (const QImage& out : {after, overBlur}) {
+                const QRgb on = reinterpret_cast<const QRgb*>(out.constScanLine(y))[strand];
+                EXPECT_GE(qAlpha(on), 240) << strand;
+                EXPECT_NEAR(qRed(on), qRed(kFur), 8) << strand;
+                EXPECT_NEAR(qGreen(on), qGreen(kFur), 8) << strand;
+            }
+            for (int x : {strand - 2, strand - 1, strand + 1, strand + 2}) {
                 EXPECT_LE(alphaAt(after, x, y), 16) << strand << " beside at " << x;
+                const QRgb beside = reinterpret_cast<const QRgb*>(overBlur.constScanLine(y))[x];
+                EXPECT_EQ(qAlpha(beside), 255);
+                EXPECT_GE(qBlue(beside), 230) << strand << " beside at " << x;
+            }
         }
     }
 }
