@@ -280,6 +280,9 @@ struct Job {
     int tile;       // cells per tile side
     int cellReach;  // cells within which a band pixel of a mixed cell may lie
     std::vector<float> fade; // weight of the refinement at each distance from the partial pixels
+    // The stretched mask over `knownArea`, when the caller has it (rows of knownArea.width()).
+    const std::uint8_t* known = nullptr;
+    QRect knownArea;
 };
 
 struct Scratch {
@@ -365,7 +368,22 @@ bool stretchAndMeasure(const Job& job, const QRect& around, const QRect& pixels,
     bool any = false;
     for (int y = 0; y < ah; ++y) {
         std::uint8_t* m = s.stretched.data() + size_t(y) * size_t(aw);
-        stretchedRow(g, *job.mask, around.top() + y, around.left(), around.right(), s.maskRow, m);
+        const int py = around.top() + y;
+        const QRect& known = job.knownArea;
+        if (py >= known.top() && py <= known.bottom() && around.left() <= known.right() &&
+            around.right() >= known.left()) {
+            // Inside the region the stretched mask is at hand already.
+            const int from = std::max(around.left(), known.left());
+            const int to = std::min(around.right(), known.right());
+            if (from > around.left())
+                stretchedRow(g, *job.mask, py, around.left(), from - 1, s.maskRow, m);
+            std::copy_n(job.known + size_t(py - known.top()) * size_t(known.width()) + (from - known.left()),
+                        to - from + 1, m + (from - around.left()));
+            if (to < around.right())
+                stretchedRow(g, *job.mask, py, to + 1, around.right(), s.maskRow, m + (to + 1 - around.left()));
+        } else {
+            stretchedRow(g, *job.mask, py, around.left(), around.right(), s.maskRow, m);
+        }
         // Along the row first: distance to the nearest partial pixel on either side.
         std::uint8_t* d = s.rowDistance.data() + size_t(y) * size_t(aw);
         int last = -1000;
@@ -852,12 +870,13 @@ QImage refineRegion(const QImage& picture, const QImage& mask, QSizeF pictureSiz
     // The picture through the stretched mask, as the canvas paints it.
     uchar* bits = out.bits();
     const qsizetype stride = out.bytesPerLine();
+    std::vector<std::uint8_t> stretched(size_t(area.width()) * size_t(area.height()));
     ParallelFor::run(area.height(), 64, [&](int begin, int end) {
         std::vector<std::uint16_t> maskRow;
-        std::vector<std::uint8_t> m(size_t(area.width()));
         for (int i = begin; i < end; ++i) {
             const int y = area.top() + i;
-            stretchedRow(g, mask8, y, area.left(), area.right(), maskRow, m.data());
+            std::uint8_t* m = stretched.data() + size_t(i) * size_t(area.width());
+            stretchedRow(g, mask8, y, area.left(), area.right(), maskRow, m);
             const auto* src = reinterpret_cast<const std::uint32_t*>(source.constScanLine(g.sourceY[size_t(y)]));
             auto* dst = reinterpret_cast<std::uint32_t*>(bits + i * stride);
             for (int c = 0; c < area.width(); ++c) {
@@ -865,7 +884,7 @@ QImage refineRegion(const QImage& picture, const QImage& mask, QSizeF pictureSiz
                 p = colour == Colour::Opaque ? p | 0xff000000u
                     : colour == Colour::Straight ? premultiply(p)
                                                  : p;
-                const std::uint32_t a = m[size_t(c)];
+                const std::uint32_t a = m[c];
                 dst[c] = a == 255 ? p : a == 0 ? 0 : byteMul(p, a);
             }
         }
@@ -882,6 +901,8 @@ QImage refineRegion(const QImage& picture, const QImage& mask, QSizeF pictureSiz
     job.stride = stride;
     job.premultipliedOut = true;
     job.blur = nullptr;
+    job.known = stretched.data();
+    job.knownArea = area;
     if (!refineBand(job, cancel))
         return {};
     return out;
