@@ -46,7 +46,9 @@ float noise(float x, float y, float scale, std::uint32_t seed)
     float tx = fx - float(ix), ty = fy - float(iy);
     tx = tx * tx * (3 - 2 * tx);
     ty = ty * ty * (3 - 2 * ty);
-    auto at = [&](int i, int j) { return unit(hash(std::uint32_t(i + 4096), std::uint32_t(j + 4096), seed)); };
+    auto at = [&](int i, int j) {
+        return unit(hash(std::uint32_t(i + 4096), std::uint32_t(j + 4096), seed));
+    };
     const float top = at(ix, iy) + tx * (at(ix + 1, iy) - at(ix, iy));
     const float bottom = at(ix, iy + 1) + tx * (at(ix + 1, iy + 1) - at(ix, iy + 1));
     return top + ty * (bottom - top);
@@ -62,7 +64,8 @@ Rgb background(int x, int y)
     const float fx = float(x), fy = float(y);
     const float n1 = noise(fx, fy, 180, 1), n2 = noise(fx, fy, 23, 2), n3 = noise(fx, fy, 5, 3);
     const float fine = unit(hash(std::uint32_t(x), std::uint32_t(y), 4)) - 0.5f;
-    Rgb c{30 + 50 * n1 + 40 * n2 + 20 * n3 + 18 * fine, 70 + 70 * noise(fx, fy, 150, 6) + 45 * n2 + 18 * fine,
+    Rgb c{30 + 50 * n1 + 40 * n2 + 20 * n3 + 18 * fine,
+          70 + 70 * noise(fx, fy, 150, 6) + 45 * n2 + 18 * fine,
           60 + 90 * n1 + 30 * n3 + 18 * fine};
     if (noise(fx, fy, 40, 5) > 0.68f) { // sunlit leaves
         c.r += 90;
@@ -83,7 +86,8 @@ Rgb foreground(int x, int y)
     const float fx = float(x), fy = float(y);
     const float n1 = noise(fx, fy, 64, 7), n2 = noise(fx, fy, 9, 8);
     const float fine = unit(hash(std::uint32_t(x), std::uint32_t(y), 10)) - 0.5f;
-    Rgb c{165 + 55 * n1 + 30 * n2 + 16 * fine, 105 + 45 * n1 + 25 * n2 + 16 * fine, 55 + 30 * n2 + 16 * fine};
+    Rgb c{165 + 55 * n1 + 30 * n2 + 16 * fine, 105 + 45 * n1 + 25 * n2 + 16 * fine,
+          55 + 30 * n2 + 16 * fine};
     if (noise(fx, fy, 30, 9) > 0.72f) {
         c.r *= 0.55f;
         c.g *= 0.55f;
@@ -109,7 +113,8 @@ double blobAlpha(int x, int y)
                                 0.015 * std::sin(23 * t));
     const double dr = kRadius * (0.21 * std::cos(3 * t + 0.5) + 0.28 * std::cos(7 * t + 1.3) +
                                  0.345 * std::cos(23 * t));
-    const double distance = (rho - r) / std::sqrt(1 + (dr / std::max(rho, 1.0)) * (dr / std::max(rho, 1.0)));
+    const double distance =
+        (rho - r) / std::sqrt(1 + (dr / std::max(rho, 1.0)) * (dr / std::max(rho, 1.0)));
     const double sector = std::abs(t - 0.2);
     const double soft = sector < 0.45 ? 0.5 * (1 + std::cos(std::numbers::pi * sector / 0.45)) : 0;
     const double width = 1 + 55 * soft;
@@ -117,15 +122,15 @@ double blobAlpha(int x, int y)
 }
 
 struct Scene {
-    QImage picture;             // the composite, Format_RGB32
-    std::vector<float> alpha;   // true alpha
+    QImage picture;           // the composite, Format_RGB32
+    std::vector<float> alpha; // true alpha
     // Truth over white, for pixels of alpha strictly between 0 and 1 (per row, by column).
     struct Partial {
         int x;
         Rgb white;
     };
     std::vector<std::vector<Partial>> partial;
-    QImage mask;                // true alpha averaged down to the mask's size
+    QImage mask; // true alpha averaged down to the mask's size
 };
 
 QImage averagedMask(const std::vector<float>& alpha, int width, int height, QSize maskSize)
@@ -167,23 +172,28 @@ const Scene& scene()
         std::uniform_real_distribution<double> u(0, 1);
         for (int k = 0; k < 260; ++k) {
             const double t = -std::numbers::pi + 0.35 + u(rng) * (std::numbers::pi - 0.7);
-            const double r = kRadius * (1 + 0.07 * std::sin(3 * t + 0.5) + 0.04 * std::sin(7 * t + 1.3) +
-                                        0.015 * std::sin(23 * t)) - 20;
+            const double r = kRadius * (1 + 0.07 * std::sin(3 * t + 0.5) +
+                                        0.04 * std::sin(7 * t + 1.3) + 0.015 * std::sin(23 * t)) -
+                             20;
             const double tilt = (u(rng) - 0.5) * 1.4;
             const double dirX = std::cos(t + tilt), dirY = std::sin(t + tilt);
             const double length = 120 + 530 * u(rng);
-            const double amplitude = 3 + 27 * u(rng), wavelength = 80 + 220 * u(rng), phase = 6.3 * u(rng);
+            const double amplitude = 3 + 27 * u(rng), wavelength = 80 + 220 * u(rng),
+                         phase = 6.3 * u(rng);
             const double width = 1 + 2 * u(rng) * u(rng);
             const double shade = u(rng);
-            strandColour.push_back({float(110 + 110 * shade), float(65 + 95 * shade), float(30 + 60 * shade)});
+            strandColour.push_back(
+                {float(110 + 110 * shade), float(65 + 95 * shade), float(30 + 60 * shade)});
             const std::uint16_t id = std::uint16_t(strandColour.size() - 1);
             const double reach = width / 2 + 0.5;
             for (double l = 0; l < length; l += 0.4) {
-                const double wave = amplitude * std::sin(2 * std::numbers::pi * l / wavelength + phase);
+                const double wave =
+                    amplitude * std::sin(2 * std::numbers::pi * l / wavelength + phase);
                 const double px = kCx + r * std::cos(t) + l * dirX - wave * dirY;
                 const double py = kCy + r * std::sin(t) + l * dirY + wave * dirX;
                 for (int y = int(std::floor(py - reach)); y <= int(std::ceil(py + reach)); ++y)
-                    for (int x = int(std::floor(px - reach)); x <= int(std::ceil(px + reach)); ++x) {
+                    for (int x = int(std::floor(px - reach)); x <= int(std::ceil(px + reach));
+                         ++x) {
                         if (x < 0 || y < 0 || x >= kWidth || y >= kHeight)
                             continue;
                         const double d = std::hypot(x + 0.5 - px, y + 0.5 - py);
@@ -210,7 +220,8 @@ const Scene& scene()
                     // Strand colours vary a little along their length.
                     const float grain = 12 * (noise(float(x), float(y), 7, 11) - 0.5f);
                     const Rgb fb{clampByte(fg.r), clampByte(fg.g), clampByte(fg.b)};
-                    const Rgb fs{clampByte(sc.r + grain), clampByte(sc.g + grain), clampByte(sc.b + grain)};
+                    const Rgb fs{clampByte(sc.r + grain), clampByte(sc.g + grain),
+                                 clampByte(sc.b + grain)};
                     const Rgb b{clampByte(bg.r), clampByte(bg.g), clampByte(bg.b)};
                     auto mix = [&](float under, float blob, float strand) {
                         return as * strand + (1 - as) * (ab * blob + (1 - ab) * under);
@@ -222,7 +233,8 @@ const Scene& scene()
                     s.alpha[at] = alpha;
                     if (alpha > 0 && alpha < 1)
                         s.partial[size_t(y)].push_back(
-                            {x, {mix(255, fb.r, fs.r), mix(255, fb.g, fs.g), mix(255, fb.b, fs.b)}});
+                            {x,
+                             {mix(255, fb.r, fs.r), mix(255, fb.g, fs.g), mix(255, fb.b, fs.b)}});
                 }
             }
         });
@@ -244,7 +256,8 @@ Scores score(const QImage& out, const Scene& s)
     ParallelFor::run(chunks, [&](int c) {
         for (int y = c * kHeight / chunks; y < (c + 1) * kHeight / chunks; ++y) {
             const auto* row = reinterpret_cast<const std::uint32_t*>(out.constScanLine(y));
-            const auto* picture = reinterpret_cast<const std::uint32_t*>(s.picture.constScanLine(y));
+            const auto* picture =
+                reinterpret_cast<const std::uint32_t*>(s.picture.constScanLine(y));
             auto partial = s.partial[size_t(y)].begin();
             for (int x = 0; x < kWidth; ++x) {
                 const float truth = s.alpha[size_t(y) * kWidth + size_t(x)];
@@ -262,9 +275,13 @@ Scores score(const QImage& out, const Scene& s)
                         ++partial;
                     white = partial->white;
                 }
-                auto over = [&](int shift) { return a * float((p >> shift) & 0xff) + (1 - a) * 255; };
-                colour[size_t(c)] += truth * (std::abs(over(16) - white.r) + std::abs(over(8) - white.g) +
-                                              std::abs(over(0) - white.b)) / 3;
+                auto over = [&](int shift) {
+                    return a * float((p >> shift) & 0xff) + (1 - a) * 255;
+                };
+                colour[size_t(c)] += truth *
+                                     (std::abs(over(16) - white.r) + std::abs(over(8) - white.g) +
+                                      std::abs(over(0) - white.b)) /
+                                     3;
                 weight[size_t(c)] += truth;
             }
         }
@@ -342,5 +359,6 @@ VELTRANE_BENCH(refine_view_1080)
     const Scene& s = scene();
     const QSizeF size(kWidth, kHeight);
     const QRect region(2000, 500, 1920, 1080);
-    ctx.measure([&] { EdgeRefine::refineRegion(s.picture, s.mask, size, size.toSize(), region); }, 9);
+    ctx.measure([&] { EdgeRefine::refineRegion(s.picture, s.mask, size, size.toSize(), region); },
+                9);
 }

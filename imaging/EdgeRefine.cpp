@@ -84,7 +84,9 @@ inline std::uint32_t unpremultiply(std::uint32_t p)
     const std::uint32_t a = p >> 24;
     if (a == 255 || a == 0)
         return a ? p : 0;
-    auto channel = [a](std::uint32_t c) { return std::min<std::uint32_t>(255, (c * 255 + a / 2) / a); };
+    auto channel = [a](std::uint32_t c) {
+        return std::min<std::uint32_t>(255, (c * 255 + a / 2) / a);
+    };
     return (a << 24) | (channel((p >> 16) & 0xff) << 16) | (channel((p >> 8) & 0xff) << 8) |
            channel(p & 0xff);
 }
@@ -266,19 +268,19 @@ struct Job {
     const Parameters* prm;
     const QImage* source; // Format_RGB32, _ARGB32 or _ARGB32_Premultiplied
     Colour colour;
-    const QImage* mask;   // 8 bits per pixel
-    QRect region;         // picture pixels produced
+    const QImage* mask; // 8 bits per pixel
+    QRect region;       // picture pixels produced
     // The output: pixel (x, y) of the region lives at bits + (y - top) * stride + (x - left) * 4.
     uchar* bits;
     qsizetype stride;
     bool premultipliedOut;
-    const QImage* blur;   // straight output only; may be null
+    const QImage* blur; // straight output only; may be null
     std::vector<int> blurX, blurY;
     // Cells whose 3 x 3 neighbourhood is not all 0 or all 255, over `mixedArea`.
     std::vector<std::uint8_t> mixed;
     QRect mixedArea;
-    int tile;       // cells per tile side
-    int cellReach;  // cells within which a band pixel of a mixed cell may lie
+    int tile;                // cells per tile side
+    int cellReach;           // cells within which a band pixel of a mixed cell may lie
     std::vector<float> fade; // weight of the refinement at each distance from the partial pixels
     // The stretched mask over `knownArea`, when the caller has it (rows of knownArea.width()).
     const std::uint8_t* known = nullptr;
@@ -294,8 +296,7 @@ struct Scratch {
     BoxMean box;
 };
 
-template <Colour colour>
-inline std::uint32_t straightAt(const std::uint32_t* row, int x)
+template <Colour colour> inline std::uint32_t straightAt(const std::uint32_t* row, int x)
 {
     const std::uint32_t p = row[x];
     if constexpr (colour == Colour::Opaque)
@@ -377,10 +378,12 @@ bool stretchAndMeasure(const Job& job, const QRect& around, const QRect& pixels,
             const int to = std::min(around.right(), known.right());
             if (from > around.left())
                 stretchedRow(g, *job.mask, py, around.left(), from - 1, s.maskRow, m);
-            std::copy_n(job.known + size_t(py - known.top()) * size_t(known.width()) + (from - known.left()),
+            std::copy_n(job.known + size_t(py - known.top()) * size_t(known.width()) +
+                            (from - known.left()),
                         to - from + 1, m + (from - around.left()));
             if (to < around.right())
-                stretchedRow(g, *job.mask, py, to + 1, around.right(), s.maskRow, m + (to + 1 - around.left()));
+                stretchedRow(g, *job.mask, py, to + 1, around.right(), s.maskRow,
+                             m + (to + 1 - around.left()));
         } else {
             stretchedRow(g, *job.mask, py, around.left(), around.right(), s.maskRow, m);
         }
@@ -413,7 +416,8 @@ bool stretchAndMeasure(const Job& job, const QRect& around, const QRect& pixels,
         const int from = std::max(around.top(), y - D), to = std::min(around.bottom(), y + D);
         for (int yy = from; yy <= to; ++yy) {
             const std::uint8_t step = std::uint8_t(std::abs(yy - y));
-            const std::uint8_t* d = s.rowDistance.data() + size_t(yy - around.top()) * size_t(aw) + dx;
+            const std::uint8_t* d =
+                s.rowDistance.data() + size_t(yy - around.top()) * size_t(aw) + dx;
             for (int x = 0; x < pw; ++x)
                 out[x] = std::min(out[x], std::max(step, d[x]));
         }
@@ -436,9 +440,33 @@ void fitCells(const Job& job, int c0x, int c1x, int c0y, int c1y, Scratch& s, QR
     const int ew = e1x - e0x, eh = e1y - e0y;
     const size_t n = size_t(ew) * size_t(eh);
     enum Plane {
-        I0, I1, I2, I00, I01, I02, I11, I12, I22, M, I0M, I1M, I2M, MM, // regression inputs, then means
-        A0, A1, A2, B, C,                                          // models, then their averages
-        WF, WF0, WF1, WF2, WB, WB0, WB1, WB2,                      // colour estimate, then means
+        I0,
+        I1,
+        I2,
+        I00,
+        I01,
+        I02,
+        I11,
+        I12,
+        I22,
+        M,
+        I0M,
+        I1M,
+        I2M,
+        MM, // regression inputs, then means
+        A0,
+        A1,
+        A2,
+        B,
+        C, // models, then their averages
+        WF,
+        WF0,
+        WF1,
+        WF2,
+        WB,
+        WB0,
+        WB1,
+        WB2, // colour estimate, then means
         PlaneCount
     };
     s.planes.resize(n * PlaneCount);
@@ -448,8 +476,8 @@ void fitCells(const Job& job, int c0x, int c1x, int c0y, int c1y, Scratch& s, QR
     s.sums.assign(n * 4, 0);
     const int py0 = g.firstY[size_t(e0y)], py1 = g.firstY[size_t(e1y)];
     for (int y = py0; y < py1; ++y) {
-        const auto* row = reinterpret_cast<const std::uint32_t*>(
-            job.source->constScanLine(g.sourceY[size_t(y)]));
+        const auto* row =
+            reinterpret_cast<const std::uint32_t*>(job.source->constScanLine(g.sourceY[size_t(y)]));
         std::uint32_t* c = s.sums.data() + size_t(g.cellY[size_t(y)] - e0y) * size_t(ew) * 4;
         for (int i = e0x; i < e1x; ++i, c += 4) {
             const int x0 = g.firstX[size_t(i)], x1 = g.firstX[size_t(i) + 1];
@@ -587,8 +615,8 @@ void refinePixels(const Job& job, const QRect& around, const QRect& pixels, cons
     const int aw = around.width(), fw = fitted.width();
     s.rowFits.resize(size_t(fw) * kFields);
     for (int y = pixels.top(); y <= pixels.bottom(); ++y) {
-        const std::uint8_t* distance = s.distance.data() + size_t(y - pixels.top()) * size_t(pixels.width()) -
-                                       pixels.left();
+        const std::uint8_t* distance =
+            s.distance.data() + size_t(y - pixels.top()) * size_t(pixels.width()) - pixels.left();
         int first = pixels.left();
         while (first <= pixels.right() && distance[first] > D)
             ++first;
@@ -596,13 +624,14 @@ void refinePixels(const Job& job, const QRect& around, const QRect& pixels, cons
             continue;
         const std::uint8_t* stretched =
             s.stretched.data() + size_t(y - around.top()) * size_t(aw) - around.left();
-        const auto* src = reinterpret_cast<const std::uint32_t*>(
-            job.source->constScanLine(g.sourceY[size_t(y)]));
-        auto* out = reinterpret_cast<std::uint32_t*>(job.bits + (y - job.region.top()) * job.stride) -
-                    job.region.left();
-        const std::uint32_t* blurRow =
-            job.blur ? reinterpret_cast<const std::uint32_t*>(job.blur->constScanLine(job.blurY[size_t(y)]))
-                     : nullptr;
+        const auto* src =
+            reinterpret_cast<const std::uint32_t*>(job.source->constScanLine(g.sourceY[size_t(y)]));
+        auto* out =
+            reinterpret_cast<std::uint32_t*>(job.bits + (y - job.region.top()) * job.stride) -
+            job.region.left();
+        const std::uint32_t* blurRow = job.blur ? reinterpret_cast<const std::uint32_t*>(
+                                                      job.blur->constScanLine(job.blurY[size_t(y)]))
+                                                : nullptr;
         // The cell fields on this row, between the two cell rows around it.
         {
             const float* low = s.fits[size_t(g.lowY[size_t(y)] - fitted.top()) * size_t(fw)].v;
@@ -617,13 +646,16 @@ void refinePixels(const Job& job, const QRect& around, const QRect& pixels, cons
             if (d > D)
                 continue;
             const float pm = float(stretched[x]) * (1.0f / 255.0f);
-            const float* left = s.rowFits.data() + size_t(g.lowX[size_t(x)] - fitted.left()) * kFields;
-            const float* right = s.rowFits.data() + size_t(g.highX[size_t(x)] - fitted.left()) * kFields;
+            const float* left =
+                s.rowFits.data() + size_t(g.lowX[size_t(x)] - fitted.left()) * kFields;
+            const float* right =
+                s.rowFits.data() + size_t(g.highX[size_t(x)] - fitted.left()) * kFields;
             const float fx = g.fracX[size_t(x)];
             auto field = [&](int k) { return left[k] + fx * (right[k] - left[k]); };
             const std::uint32_t p = straightAt<colour>(src, g.sourceX[size_t(x)]);
             const float I[3] = {float((p >> 16) & 0xff) * (1.0f / 255.0f),
-                                float((p >> 8) & 0xff) * (1.0f / 255.0f), float(p & 0xff) * (1.0f / 255.0f)};
+                                float((p >> 8) & 0xff) * (1.0f / 255.0f),
+                                float(p & 0xff) * (1.0f / 255.0f)};
             float q = field(kA) * I[0] + field(kA + 1) * I[1] + field(kA + 2) * I[2] + field(kB);
             q = q < kSnap ? 0.0f : q > 1 - kSnap ? 1.0f : q;
             const std::uint32_t a8 = toByte(pm + job.fade[size_t(d)] * field(kC) * (q - pm));
@@ -649,21 +681,23 @@ void refinePixels(const Job& job, const QRect& around, const QRect& pixels, cons
                                                                       : premultiply(straight);
             } else {
                 if (blurRow && (straight >> 24) != 255)
-                    straight = unpremultiply(over(premultiply(straight), blurRow[job.blurX[size_t(x)]]));
+                    straight =
+                        unpremultiply(over(premultiply(straight), blurRow[job.blurX[size_t(x)]]));
                 out[x] = straight;
             }
         }
     }
 }
 
-template <Colour colour>
-void refineTile(const Job& job, int tileX, int tileY, Scratch& s)
+template <Colour colour> void refineTile(const Job& job, int tileX, int tileY, Scratch& s)
 {
     const Geometry& g = *job.g;
     const int T = job.tile;
     // The tile's cells, limited to those holding pixels of the region.
-    const int rc0x = g.cellX[size_t(job.region.left())], rc1x = g.cellX[size_t(job.region.right())] + 1;
-    const int rc0y = g.cellY[size_t(job.region.top())], rc1y = g.cellY[size_t(job.region.bottom())] + 1;
+    const int rc0x = g.cellX[size_t(job.region.left())],
+              rc1x = g.cellX[size_t(job.region.right())] + 1;
+    const int rc0y = g.cellY[size_t(job.region.top())],
+              rc1y = g.cellY[size_t(job.region.bottom())] + 1;
     const int c0x = std::max(rc0x, tileX * T), c1x = std::min(rc1x, (tileX + 1) * T);
     const int c0y = std::max(rc0y, tileY * T), c1y = std::min(rc1y, (tileY + 1) * T);
     if (c0x >= c1x || c0y >= c1y || !nearMixed(job, c0x, c1x, c0y, c1y))
@@ -720,16 +754,18 @@ bool refineBand(Job& job, const std::atomic<bool>* cancel)
     const Parameters& prm = *job.prm;
     job.tile = std::clamp(int(std::lround(96 / prm.scale)), 16, 64);
     const double cellPixels = std::min(g.pw / g.mw, g.ph / g.mh);
-    job.cellReach = int(std::ceil((prm.widening + 1) / (cellPixels >= 1 ? std::floor(cellPixels)
-                                                                         : cellPixels))) + 1;
+    job.cellReach = int(std::ceil((prm.widening + 1) /
+                                  (cellPixels >= 1 ? std::floor(cellPixels) : cellPixels))) +
+                    1;
     job.fade.assign(size_t(prm.widening) + 2, 0.0f);
     for (int d = 0; d <= prm.widening; ++d)
-        job.fade[size_t(d)] = d <= prm.fullReach
-                                  ? 1.0f
-                                  : float(prm.widening + 1 - d) / float(prm.widening + 1 - prm.fullReach);
+        job.fade[size_t(d)] = d <= prm.fullReach ? 1.0f
+                                                 : float(prm.widening + 1 - d) /
+                                                       float(prm.widening + 1 - prm.fullReach);
 
-    const QRect cells(QPoint(g.cellX[size_t(job.region.left())], g.cellY[size_t(job.region.top())]),
-                      QPoint(g.cellX[size_t(job.region.right())], g.cellY[size_t(job.region.bottom())]));
+    const QRect cells(
+        QPoint(g.cellX[size_t(job.region.left())], g.cellY[size_t(job.region.top())]),
+        QPoint(g.cellX[size_t(job.region.right())], g.cellY[size_t(job.region.bottom())]));
     job.mixedArea = cells.adjusted(-job.cellReach, -job.cellReach, job.cellReach, job.cellReach) &
                     QRect(0, 0, g.mw, g.mh);
     job.mixed = mixedCells(*job.mask, job.mixedArea);
@@ -834,9 +870,11 @@ QImage result(const QImage& picture, const QImage& blur, const QImage& mask, QSi
         job.blurX.resize(size_t(size.width()));
         job.blurY.resize(size_t(size.height()));
         for (int x = 0; x < size.width(); ++x)
-            job.blurX[size_t(x)] = std::min(blur.width() - 1, int((x + 0.5) * blur.width() / pictureSize.width()));
+            job.blurX[size_t(x)] =
+                std::min(blur.width() - 1, int((x + 0.5) * blur.width() / pictureSize.width()));
         for (int y = 0; y < size.height(); ++y)
-            job.blurY[size_t(y)] = std::min(blur.height() - 1, int((y + 0.5) * blur.height() / pictureSize.height()));
+            job.blurY[size_t(y)] =
+                std::min(blur.height() - 1, int((y + 0.5) * blur.height() / pictureSize.height()));
     }
     refineBand(job, nullptr);
     return out;
@@ -859,11 +897,11 @@ QImage refineRegion(const QImage& picture, const QImage& mask, QSizeF pictureSiz
     QImage source = picture;
     if (source.format() != QImage::Format_ARGB32 && source.format() != QImage::Format_RGB32 &&
         source.format() != QImage::Format_ARGB32_Premultiplied)
-        source = source.convertToFormat(source.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied
-                                                                 : QImage::Format_RGB32);
-    const Colour colour = source.format() == QImage::Format_RGB32      ? Colour::Opaque
+        source = source.convertToFormat(
+            source.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32);
+    const Colour colour = source.format() == QImage::Format_RGB32    ? Colour::Opaque
                           : source.format() == QImage::Format_ARGB32 ? Colour::Straight
-                                                                       : Colour::Premultiplied;
+                                                                     : Colour::Premultiplied;
     const Parameters prm = parameters(mask8.size(), pictureSize);
     const Geometry g = makeGeometry(size, pictureSize, mask8.size(), source.size());
 
@@ -877,11 +915,12 @@ QImage refineRegion(const QImage& picture, const QImage& mask, QSizeF pictureSiz
             const int y = area.top() + i;
             std::uint8_t* m = stretched.data() + size_t(i) * size_t(area.width());
             stretchedRow(g, mask8, y, area.left(), area.right(), maskRow, m);
-            const auto* src = reinterpret_cast<const std::uint32_t*>(source.constScanLine(g.sourceY[size_t(y)]));
+            const auto* src =
+                reinterpret_cast<const std::uint32_t*>(source.constScanLine(g.sourceY[size_t(y)]));
             auto* dst = reinterpret_cast<std::uint32_t*>(bits + i * stride);
             for (int c = 0; c < area.width(); ++c) {
                 std::uint32_t p = src[g.sourceX[size_t(area.left() + c)]];
-                p = colour == Colour::Opaque ? p | 0xff000000u
+                p = colour == Colour::Opaque     ? p | 0xff000000u
                     : colour == Colour::Straight ? premultiply(p)
                                                  : p;
                 const std::uint32_t a = m[c];

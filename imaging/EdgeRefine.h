@@ -24,13 +24,13 @@ namespace EdgeRefine {
 // unless said otherwise; given for callers that want to know which pixels the
 // refinement may touch.
 struct Parameters {
-    double scale = 1;   // picture pixels per mask pixel, at least 1
-    int widening = 2;   // the band reaches this far beyond the partial pixels
-    int fullReach = 1;  // up to here the refined alpha applies whole; beyond, it fades out
-    int window = 2;     // radius of the colour model's window, in mask pixels
-    int averaging = 1;  // radius over which the models are averaged, in mask pixels
+    double scale = 1;    // picture pixels per mask pixel, at least 1
+    int widening = 2;    // the band reaches this far beyond the partial pixels
+    int fullReach = 1;   // up to here the refined alpha applies whole; beyond, it fades out
+    int window = 2;      // radius of the colour model's window, in mask pixels
+    int averaging = 1;   // radius over which the models are averaged, in mask pixels
     int colourReach = 3; // radius of the foreground and background colour estimate, in mask pixels
-    float epsilon = 0;  // regularisation of the colour model (colour variance, channels 0..1)
+    float epsilon = 1e-4f; // regularisation of the colour model (colour variance, channels 0..1)
 };
 
 Parameters parameters(QSize maskSize, QSizeF pictureSize);

@@ -132,16 +132,16 @@ TEST(EdgeRefine, PictureWithoutEdgesGivesTheStretchedMask)
     QImage mask(kW / 3, kH / 3, QImage::Format_Alpha8);
     for (int j = 0; j < mask.height(); ++j)
         for (int i = 0; i < mask.width(); ++i)
-            mask.scanLine(j)[i] = uchar(std::clamp(std::lround(std::hypot(i - 100, j - 50) * 8 - 200), 0L, 255L));
+            mask.scanLine(j)[i] =
+                uchar(std::clamp(std::lround(std::hypot(i - 100, j - 50) * 8 - 200), 0L, 255L));
     std::mt19937 rng(5);
     const struct {
         int noise, tolerance;
     } cases[] = {{0, 0}, {6, 2}};
     for (const auto& c : cases) {
         std::uniform_int_distribution<int> n(-c.noise, c.noise);
-        const QImage pic = picture([&](int, int) {
-            return qRgb(120 + n(rng), 130 + n(rng), 140 + n(rng));
-        });
+        const QImage pic =
+            picture([&](int, int) { return qRgb(120 + n(rng), 130 + n(rng), 140 + n(rng)); });
         const QImage before = stretched(pic, mask), after = refined(pic, mask);
         int worst = 0;
         for (int y = 0; y < kH; ++y)
@@ -191,8 +191,9 @@ int expectTodaysBytesOutsideBand(const QImage& pic, const QImage& blur, const QI
                 }
             }
     if (blur.isNull() && pic.format() == QImage::Format_RGB32) {
-        const QRect region = QRect(QPoint(), pixels).adjusted(pixels.width() / 4, pixels.height() / 5,
-                                                              -pixels.width() / 5, -pixels.height() / 4);
+        const QRect region = QRect(QPoint(), pixels)
+                                 .adjusted(pixels.width() / 4, pixels.height() / 5,
+                                           -pixels.width() / 5, -pixels.height() / 4);
         const QImage part = EdgeRefine::refineRegion(pic, mask, pictureSize, pixels, region);
         EXPECT_EQ(part, after.convertToFormat(QImage::Format_ARGB32_Premultiplied).copy(region));
     }
@@ -215,10 +216,11 @@ TEST(EdgeRefine, KeptAndCutAreasAreTodaysBytes)
     });
     for (const QImage& picture : {pic.convertToFormat(QImage::Format_RGB32), pic})
         for (const QImage& under : {QImage(), blur})
-            EXPECT_GT(expectTodaysBytesOutsideBand(picture, under, mask, QSizeF(kW, kH)), kW * kH * 3 / 4);
+            EXPECT_GT(expectTodaysBytesOutsideBand(picture, under, mask, QSizeF(kW, kH)),
+                      kW * kH * 3 / 4);
     const std::atomic<bool> cancelled{true};
-    EXPECT_TRUE(EdgeRefine::refineRegion(pic, mask, QSizeF(kW, kH), QSize(kW, kH), QRect(0, 0, 50, 50),
-                                         &cancelled)
+    EXPECT_TRUE(EdgeRefine::refineRegion(pic, mask, QSizeF(kW, kH), QSize(kW, kH),
+                                         QRect(0, 0, 50, 50), &cancelled)
                     .isNull());
 }
 
@@ -235,7 +237,8 @@ TEST(EdgeRefine, OddGeometriesKeepTodaysBytes)
         QImage pic(c.picture.toSize() + QSize(1, 1), QImage::Format_RGB32);
         for (int y = 0; y < pic.height(); ++y)
             for (int x = 0; x < pic.width(); ++x)
-                reinterpret_cast<QRgb*>(pic.scanLine(y))[x] = qRgb(x % 7 * 30, y % 5 * 40, int(rng() % 256));
+                reinterpret_cast<QRgb*>(pic.scanLine(y))[x] =
+                    qRgb(x % 7 * 30, y % 5 * 40, int(rng() % 256));
         // Kept but for the lower right corner, and one partial pixel.
         QImage mask(c.mask, QImage::Format_Alpha8);
         const int mw = mask.width(), mh = mask.height();
