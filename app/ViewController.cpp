@@ -36,6 +36,7 @@ const QString kBrushIntensity = QStringLiteral("brush/intensity");
 const QString kBrushSoftness = QStringLiteral("brush/softness");
 const QString kBlurredCopy = QStringLiteral("brush/blurredCopy");
 const QString kPenPressure = QStringLiteral("brush/penPressure");
+const QString kRefineEdges = QStringLiteral("brush/refineEdges");
 
 } // namespace
 
@@ -57,6 +58,10 @@ ViewController::ViewController(QWidget* parent)
     connect(m_ui->chkBlur, &QCheckBox::toggled, this, [this](bool on) {
         m_ui->viCut->setBlurOn(on);
         QSettings().setValue(kBlurredCopy, on);
+    });
+    connect(m_ui->chkRefine, &QCheckBox::toggled, this, [this](bool on) {
+        m_ui->viCut->setRefinesEdges(on);
+        QSettings().setValue(kRefineEdges, on);
     });
     connect(m_ui->chkPressure, &QCheckBox::toggled, this, [this](bool on) {
         m_ui->viCut->setUsesPenPressure(on);
@@ -104,6 +109,8 @@ void ViewController::viewDidLoad()
     m_ui->sldSmooth->setValue(settings.value(kBrushSoftness, m_ui->sldSmooth->value()).toInt());
     m_ui->chkBlur->setChecked(settings.value(kBlurredCopy, false).toBool());
     m_ui->chkPressure->setChecked(settings.value(kPenPressure, true).toBool());
+    m_ui->chkRefine->setChecked(settings.value(kRefineEdges, true).toBool());
+    m_ui->viCut->setRefinesEdges(m_ui->chkRefine->isChecked());
     m_ui->viCut->setUsesPenPressure(m_ui->chkPressure->isChecked());
     m_ui->viCut->setHidden(true);
     m_ui->viDrag->setDelegate(this);

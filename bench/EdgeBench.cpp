@@ -1,7 +1,7 @@
 #include "Bench.h"
 
 #include "canvas/Compositor.h"
-#include "imaging/EdgeRefine.h"
+#include "canvas/EdgeRefine.h"
 #include "platform/ParallelFor.h"
 
 #include <QElapsedTimer>

@@ -36,6 +36,18 @@ void MaskDocument::resetMask()
     onQueue([this] { record(); });
 }
 
+bool MaskDocument::loadMask(const QImage& mask)
+{
+    if (mask.isNull() || mask.format() != QImage::Format_Alpha8 || mask.size() != m_drain.maskSize())
+        return false;
+    onQueue([this, mask, picture = m_drain.generation()] {
+        if (m_drain.offerSnapshot(picture, mask))
+            m_drain.run();
+        record();
+    });
+    return true;
+}
+
 void MaskDocument::clearHistory()
 {
     // The folder is emptied on the queue, behind any snapshot write of the

@@ -59,6 +59,9 @@ public:
     void updateMap();
     // The mask back to 255 everywhere, as one history state.
     void resetMask();
+    // `mask` (Format_Alpha8, the mask's own size, top row first) becomes the
+    // mask, as one history state. False, changing nothing, for another size.
+    bool loadMask(const QImage& mask);
     // Counters reset now and again on the queue, the folder emptied there,
     // and the first state queued behind the drains already waiting.
     void clearHistory();

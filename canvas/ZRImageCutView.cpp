@@ -4,6 +4,7 @@
 #include "canvas/CanvasKeys.h"
 #include "canvas/CanvasLayer.h"
 #include "canvas/Compositor.h"
+#include "canvas/EdgeRefine.h"
 #include "canvas/PictureLevels.h"
 #include "canvas/Viewport.h"
 #include "canvas/ZRImageCutViewDelegate.h"
@@ -160,6 +161,39 @@ void ZRImageCutView::setImage(const Picture& picture)
     update();
 }
 
+namespace {
+
+// Fully cut pixels of `out` (straight, the picture's size) take the
+// picture's colour under their zero alpha.
+void keepColoursUnderCut(QImage& out, const QImage& picture)
+{
+    const QImage source = picture.format() == QImage::Format_ARGB32 || picture.format() == QImage::Format_RGB32
+                              ? picture
+                              : picture.convertToFormat(QImage::Format_ARGB32);
+    for (int y = 0; y < out.height(); ++y) {
+        auto* row = reinterpret_cast<std::uint32_t*>(out.scanLine(y));
+        const auto* pic = reinterpret_cast<const std::uint32_t*>(source.constScanLine(y));
+        for (int x = 0; x < out.width(); ++x)
+            if ((row[x] >> 24) == 0)
+                row[x] = pic[x] & 0x00ffffffu;
+    }
+}
+
+} // namespace
+
+bool ZRImageCutView::loadMask(const QImage& mask)
+{
+    // An alpha channel is the mask; a grey picture's grey is (white kept).
+    QImage alpha;
+    if (mask.hasAlphaChannel()) {
+        alpha = mask.convertToFormat(QImage::Format_Alpha8);
+    } else {
+        alpha = mask.convertToFormat(QImage::Format_Grayscale8);
+        alpha.reinterpretAsFormat(QImage::Format_Alpha8);
+    }
+    return m_document.loadMask(alpha);
+}
+
 Picture ZRImageCutView::getResult() const
 {
     const QImage out = resultTask()();
@@ -182,8 +216,16 @@ std::function<QImage()> ZRImageCutView::resultTask(bool keepColours) const
     if (const auto layer = m_layers.blurred(); layer && !layer->isHidden())
         blur = layer->content();
     const QImage mask = m_layers.maskContent();
+    if (!m_refineEdges) {
+        return [source, blur, mask, size, pixels, keepColours] {
+            return Compositor::result(source, blur, mask, size, pixels, keepColours);
+        };
+    }
     return [source, blur, mask, size, pixels, keepColours] {
-        return Compositor::result(source, blur, mask, size, pixels, keepColours);
+        QImage out = EdgeRefine::result(source, blur, mask, size, pixels);
+        if (keepColours && !out.isNull() && blur.isNull())
+            keepColoursUnderCut(out, source);
+        return out;
     };
 }
 

@@ -59,6 +59,14 @@ public:
     // A picture of w x h points showing the brush, for the controls beside it.
     Picture getBrushPreviewWithSize(QSizeF size) const;
 
+    // The saved cut follows the picture's own edges where the mask is partial
+    // (EdgeRefine); off, it is the mask stretched to the picture's size.
+    bool refinesEdges() const { return m_refineEdges; }
+    void setRefinesEdges(bool on) { m_refineEdges = on; }
+    // Scripts: `mask` (grey or alpha, the mask's size) becomes the mask as
+    // one undo step; false for another size.
+    bool loadMask(const QImage& mask);
+
     // A pen's pressure sets the stamp's diameter (pressure times the brush
     // size, at least 30 % of it) while this is on; a mouse paints at full size.
     bool usesPenPressure() const { return m_usePressure; }
@@ -198,6 +206,7 @@ private:
     bool m_mouseIn = false;
     Compositor::ViewMode m_viewMode = Compositor::ViewMode::CutOut;
     bool m_usePressure = true;
+    bool m_refineEdges = true;
     // The last pen event's pressure, for the mouse event Qt makes of it at
     // the same place; any other pointer event paints at full size.
     double m_pressure = 1;

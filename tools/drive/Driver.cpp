@@ -384,6 +384,31 @@ bool Driver::dispatch(const QString& command, const QStringList& args, QString* 
             return true;
         }
         return writeBytes(args[0], png, error);
+    } else if (command == QLatin1String("refine")) {
+        if (args.size() != 1 || (args[0] != QLatin1String("on") && args[0] != QLatin1String("off"))) {
+            *error = QStringLiteral("refine takes on or off");
+            return false;
+        }
+        view.setRefinesEdges(args[0] == QLatin1String("on"));
+    } else if (command == QLatin1String("maskload")) {
+        if (!need(1))
+            return false;
+        const QImage mask(args.join(QLatin1Char(' ')));
+        if (mask.isNull()) {
+            print(QStringLiteral("maskload: not a picture"));
+            return true;
+        }
+        const QImage current = view.currentMask();
+        if (current.isNull() || mask.size() != current.size()) {
+            print(QStringLiteral("maskload: the mask is %1 x %2, the file %3 x %4")
+                      .arg(current.width())
+                      .arg(current.height())
+                      .arg(mask.width())
+                      .arg(mask.height()));
+            return true;
+        }
+        view.loadMask(mask);
+        print(QStringLiteral("mask loaded"));
     } else if (command == QLatin1String("view")) {
         static const QMap<QString, Compositor::ViewMode> modes{
             {QStringLiteral("cutout"), Compositor::ViewMode::CutOut},

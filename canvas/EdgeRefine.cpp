@@ -1,4 +1,4 @@
-#include "imaging/EdgeRefine.h"
+#include "canvas/EdgeRefine.h"
 
 #include "canvas/Compositor.h"
 #include "platform/ParallelFor.h"

@@ -1,4 +1,7 @@
-#include "imaging/EdgeRefine.h"
+#include "canvas/EdgeRefine.h"
+
+#include "CanvasSupport.h"
+#include "canvas/Compositor.h"
 
 #include "canvas/Compositor.h"
 
@@ -248,4 +251,28 @@ TEST(EdgeRefine, OddGeometriesKeepTodaysBytes)
         mask.scanLine(mh / 4)[mw / 2] = 100;
         EXPECT_GT(expectTodaysBytesOutsideBand(pic, {}, mask, c.picture), 0) << c.picture.width();
     }
+}
+
+TEST(EdgeRefineOnTheCanvas, ALoadedMaskIsOneStepAndTheSwitchChoosesTheResult)
+{
+    auto view = canvastest::canvasWith(canvastest::gradientPicture(300, 200));
+    view->waitUntilIdle();
+    EXPECT_FALSE(view->loadMask(QImage(10, 10, QImage::Format_Alpha8))); // not the mask's size
+    QImage mask(view->currentMask().size(), QImage::Format_Grayscale8);
+    for (int y = 0; y < mask.height(); ++y)
+        for (int x = 0; x < mask.width(); ++x)
+            mask.scanLine(y)[x] = x < 150 ? 255 : (x < 160 ? uchar(255 - (x - 150) * 25) : 0);
+    const qint64 before = view->historyLength();
+    ASSERT_TRUE(view->loadMask(mask));
+    view->waitUntilIdle();
+    EXPECT_EQ(view->historyLength(), before + 1);
+    EXPECT_EQ(view->currentMask().constScanLine(5)[155], mask.constScanLine(5)[155]);
+
+    const QImage picture = view->image().bestRepresentation();
+    view->setRefinesEdges(false);
+    EXPECT_EQ(view->getResult().bestRepresentation(),
+              Compositor::result(picture, {}, view->currentMask(), {300, 200}, {300, 200}));
+    view->setRefinesEdges(true);
+    EXPECT_EQ(view->getResult().bestRepresentation(),
+              EdgeRefine::result(picture, {}, view->currentMask(), {300, 200}, {300, 200}));
 }
