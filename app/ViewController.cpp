@@ -1,6 +1,7 @@
 #include "app/ViewController.h"
 
 #include "app/AppDelegate.h"
+#include "app/ClipboardCopy.h"
 #include "app/DragView.h"
 #include "app/Exporter.h"
 #include "app/RecentFiles.h"
@@ -315,26 +316,13 @@ void ViewController::copy()
     if (!canSave())
         return;
     showStatus(tr("Copying the cut-out…"), 0);
-    QPointer<ViewController> self(this);
-    BackgroundPool::run([self, compose = m_ui->viCut->resultTask()] {
-        const QImage image = compose();
-        QString error = QObject::tr("The picture could not be composed.");
-        const QByteArray png =
-            image.isNull() ? QByteArray() : ExportWriter::encode(image, ExportWriter::Format::Png, {}, &error);
-        MainThread::async([self, image, png, error] {
-            if (!self)
-                return;
-            if (png.isEmpty()) {
-                self->showStatus(tr("Could not copy the cut-out: %1").arg(error), 15000);
-                return;
-            }
-            auto* data = new QMimeData;
-            data->setData(QStringLiteral("image/png"), png);
-            data->setImageData(image);
-            QGuiApplication::clipboard()->setMimeData(data);
-            self->showStatus(tr("Copied the cut-out"));
-            emit self->copied();
-        });
+    ClipboardCopy::copy(this, m_ui->viCut->resultTask(), [this](const QString& error) {
+        if (!error.isEmpty()) {
+            showStatus(tr("Could not copy the cut-out: %1").arg(error), 15000);
+            return;
+        }
+        showStatus(tr("Copied the cut-out"));
+        emit copied();
     });
 }
 

@@ -1,5 +1,7 @@
 #include "Driver.h"
 
+#include "app/ClipboardCopy.h"
+#include "app/DragView.h"
 #include "app/Exporter.h"
 #include "canvas/CanvasLayer.h"
 #include "canvas/ZRImageCutView.h"
@@ -8,6 +10,11 @@
 #include "platform/MainThread.h"
 
 #include <QApplication>
+#include <QClipboard>
+#include <QFile>
+#include <QGuiApplication>
+#include <QMimeData>
+#include <QUrl>
 #include <QColor>
 #include <QMap>
 #include <QPointingDevice>
@@ -384,6 +391,43 @@ bool Driver::dispatch(const QString& command, const QStringList& args, QString* 
             return true;
         }
         return writeBytes(args[0], png, error);
+    } else if (command == QLatin1String("copy")) {
+        // The cut-out to the real clipboard, as the editor's Copy does.
+        QObject context;
+        QString outcome;
+        bool done = false;
+        ClipboardCopy::copy(&context, view.resultTask(), [&](const QString& e) {
+            outcome = e.isEmpty() ? QStringLiteral("copied") : QStringLiteral("copy failed: ") + e;
+            done = true;
+        });
+        while (!done)
+            QApplication::processEvents(QEventLoop::AllEvents, 5);
+        print(outcome);
+    } else if (command == QLatin1String("paste")) {
+        // A picture from the real clipboard: the first local file it names,
+        // else its picture data (through the drop folder, as the editor does).
+        const QMimeData* data = QGuiApplication::clipboard()->mimeData();
+        QString path;
+        bool ours = false;
+        if (data) {
+            for (const QUrl& url : data->urls())
+                if (path.isEmpty() && url.isLocalFile())
+                    path = url.toLocalFile();
+            if (path.isEmpty()) {
+                path = DragView::writePictureData(DragView::pictureData(*data));
+                ours = true;
+            }
+        }
+        const Picture loaded = path.isEmpty() ? Picture() : ImageAction::imageFromURL(path);
+        if (ours && !path.isEmpty())
+            QFile::remove(path);
+        const Picture redrawn = loaded ? ImageAction::resize(loaded, loaded.size()) : Picture();
+        if (!redrawn.isValid()) {
+            print(QStringLiteral("nothing to paste"));
+            return true;
+        }
+        view.setImage(redrawn);
+        print(QStringLiteral("pasted %1 %2").arg(redrawn.size().width()).arg(redrawn.size().height()));
     } else if (command == QLatin1String("refine")) {
         if (args.size() != 1 || (args[0] != QLatin1String("on") && args[0] != QLatin1String("off"))) {
             *error = QStringLiteral("refine takes on or off");
