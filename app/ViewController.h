@@ -141,6 +141,7 @@ private:
     };
 
     void finishIntake(const Intake& intake);
+    void showPreview(int generation, const QString& path, const Picture& preview);
     void viewDidLoad();
     void viewWillAppear();
     void viewDidAppear();
@@ -171,6 +172,7 @@ private:
     QPointer<QFileDialog> m_openDialog;
     int m_intakeGeneration = 0;
     int m_shownGeneration = 0;
+    int m_previewGeneration = 0; // the intake whose reduced version is shown, while it decodes
     std::set<int> m_loadsInFlight;
     Intake m_waiting; // the newest picture read while a newer intake still loads
     int m_savesInFlight = 0;

@@ -109,11 +109,20 @@ void ViewController::draggingFilesComplete(const QList<QUrl>& urls, bool needsWa
     m_loadsInFlight.insert(generation);
     showStatus(tr("Opening %1…").arg(QFileInfo(paths.first()).fileName()));
     QPointer<ViewController> self(this);
-    BackgroundPool::run([self, paths, needsWait, generation] {
+    // A large JPEG shows a reduced version of about the canvas's size first.
+    const QWidget* stage = m_ui->viDrag;
+    const int previewSide = int(std::max(stage->width(), stage->height()) * stage->devicePixelRatioF());
+    BackgroundPool::run([self, paths, needsWait, generation, previewSide] {
         Intake intake;
         intake.generation = generation;
         for (const QString& path : paths) {
-            const Picture picture = ImageAction::imageFromURL(path, needsWait);
+            auto preview = [self, generation, path](const Picture& reduced) {
+                MainThread::async([self, generation, path, reduced] {
+                    if (self)
+                        self->showPreview(generation, path, reduced);
+                });
+            };
+            const Picture picture = ImageAction::imageFromURL(path, needsWait, previewSide, preview);
             if (picture) {
                 intake.picture = ImageAction::resize(picture, picture.size());
                 intake.warning = ImageAction::lastLoadWarning();
@@ -139,10 +148,43 @@ void ViewController::draggingFilesComplete(const QList<QUrl>& urls, bool needsWa
     });
 }
 
+void ViewController::showPreview(int generation, const QString& path, const Picture& preview)
+{
+    // Only for the newest intake, and never over a newer picture.
+    if (generation != m_intakeGeneration || generation <= m_shownGeneration)
+        return;
+    m_shownGeneration = generation;
+    m_previewGeneration = generation;
+    m_picturePath = QFileInfo(path).absoluteFilePath();
+    takePicture(preview);
+}
+
 void ViewController::finishIntake(const Intake& intake)
 {
     m_loadsInFlight.erase(intake.generation);
     const bool loaded = intake.picture.isValid();
+    if (intake.generation == m_previewGeneration) {
+        // The whole picture takes the reduced one's place; strokes made
+        // meanwhile stay, as the picture's size in points is the same.
+        m_previewGeneration = 0;
+        if (loaded) {
+            m_ui->viCut->replacePicture(intake.picture);
+            if (!intake.path.isEmpty())
+                RecentFiles::add(intake.path);
+            Trace::line(QStringLiteral("completed %1 %2")
+                            .arg(intake.picture.size().width())
+                            .arg(intake.picture.size().height()));
+            if (!intake.warning.isEmpty())
+                showStatus(tr("%1 is damaged: %2").arg(intake.name, intake.warning), 15000);
+            else
+                showStatus(QString());
+        } else {
+            showStatus(tr("%1 could only be shown reduced: %2").arg(intake.failedName, intake.reason), 15000);
+        }
+        emit commandsChanged();
+        emit intakeFinished(loaded);
+        return;
+    }
     if (loaded) {
         // Kept until no newer intake is still loading: only the newest
         // picture is shown, and a newer intake that fails changes nothing.
@@ -193,12 +235,14 @@ void ViewController::takePicture(const Picture& picture)
 
 bool ViewController::canSave() const
 {
-    return !m_ui->viCut->image().isNull();
+    // Not from the reduced version shown while the whole picture decodes.
+    return !m_ui->viCut->image().isNull() && m_previewGeneration == 0;
 }
 
 bool ViewController::hasUnsavedCuts() const
 {
-    return canSave() && !m_takeFirstRevision && m_ui->viCut->historyRevision() != m_savedRevision;
+    return !m_ui->viCut->image().isNull() && !m_takeFirstRevision &&
+           m_ui->viCut->historyRevision() != m_savedRevision;
 }
 
 void ViewController::confirmDiscardingCuts(std::function<void()> proceed, std::function<void()> cancelled)

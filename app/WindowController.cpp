@@ -4,6 +4,7 @@
 #include "app/RecentFiles.h"
 #include "app/ViewController.h"
 #include "app/ViewMenu.h"
+#include "canvas/ZRImageCutView.h"
 #include "platform/BackgroundPool.h"
 #include "platform/MainThread.h"
 #include "platform/Resources.h"
@@ -116,7 +117,7 @@ void WindowController::updateTitle()
 {
     const ViewController* controller = viewController();
     const QString path = controller ? controller->picturePath() : QString();
-    const bool shown = controller && controller->canSave();
+    const bool shown = controller && !controller->viCut()->image().isNull();
     if (!shown) {
         setWindowTitle(QStringLiteral("Veltrane PRO"));
         return;

@@ -1,19 +1,23 @@
 #include "Bench.h"
 #include "app/ViewController.h"
 #include "canvas/ZRImageCutView.h"
+#include "imaging/JpegCodec.h"
 #include "imaging/Picture.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QUrl>
 #include <QTimer>
 
 #include <algorithm>
 #include <functional>
 #include <memory>
+#include <vector>
 
 // From the save action's result to the file closed on disk, for a 6000 x 4000
 // cut-out; the main thread must stay free meanwhile, which the worst gap
@@ -141,4 +145,64 @@ VELTRANE_BENCH(window_shown)
         process.kill();
         process.waitForFinished();
     }
+}
+
+// Opening a 6000 x 4000 JPEG: from the request to the first frame painted
+// with the picture in it (its reduced version), and to the whole picture in
+// place.
+VELTRANE_BENCH(first_frame_jpeg_24mp)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("photo.jpg"));
+    {
+        QFile file(path);
+        file.open(QIODevice::WriteOnly);
+        file.write(JpegCodec::encode(bench::photo(6000, 4000), 90));
+    }
+    std::vector<double> whole;
+    for (int run = 0; run < 5; ++run) {
+        ViewController controller;
+        controller.resize(1280, 800);
+        controller.show();
+        QCoreApplication::processEvents();
+        ZRImageCutView* canvas = controller.viCut();
+        bool painted = false, finished = false;
+        QElapsedTimer timer;
+        struct PaintWatch : QObject {
+            ZRImageCutView* canvas;
+            bool* painted;
+            bool eventFilter(QObject*, QEvent* event) override
+            {
+                if (event->type() == QEvent::Paint && !canvas->image().isNull())
+                    *painted = true;
+                return false;
+            }
+        } watch;
+        watch.canvas = canvas;
+        watch.painted = &painted;
+        canvas->installEventFilter(&watch);
+        QObject::connect(&controller, &ViewController::intakeFinished, [&] { finished = true; });
+        double first = 0;
+        timer.start();
+        controller.draggingFilesComplete({QUrl::fromLocalFile(path)}, false);
+        while (!finished) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
+            if (painted && first == 0)
+                first = timer.nsecsElapsed() / 1e6;
+        }
+        if (first == 0) // no reduced version: the first frame is the whole picture's
+            while (!painted)
+                QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
+        if (first == 0)
+            first = timer.nsecsElapsed() / 1e6;
+        const double all = timer.nsecsElapsed() / 1e6;
+        canvas->removeEventFilter(&watch);
+        canvas->waitUntilIdle();
+        if (run > 0) {
+            ctx.record(first);
+            whole.push_back(all);
+        }
+    }
+    std::sort(whole.begin(), whole.end());
+    ctx.report("open_jpeg_24mp", whole[whole.size() / 2]);
 }

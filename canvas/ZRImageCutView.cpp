@@ -161,6 +161,20 @@ void ZRImageCutView::setImage(const Picture& picture)
     update();
 }
 
+void ZRImageCutView::replacePicture(const Picture& picture)
+{
+    if (m_image.isNull() || picture.size() != m_image.size()) {
+        setImage(picture);
+        return;
+    }
+    m_image = picture;
+    const QImage bitmap = PictureLevels::drawableBitmap(picture);
+    if (const auto layer = m_layers.picture())
+        layer->setContent(bitmap);
+    m_levels->setPicture(picture, bitmap);
+    update();
+}
+
 namespace {
 
 // Fully cut pixels of `out` (straight, the picture's size) take the

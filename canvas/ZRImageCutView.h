@@ -100,6 +100,11 @@ public:
     // Picture, mask and result.
     const Picture& image() const { return m_image; }
     void setImage(const Picture& picture);
+    // The same picture at a better resolution, as when a quick reduced
+    // version was shown while the whole one decoded: its size in points is
+    // the same, so the mask, the history, the strokes and the view stay and
+    // only what is drawn is made anew. Another size is taken as a new picture.
+    void replacePicture(const Picture& picture);
     void resetMask() { m_document.resetMask(); }
     Picture getResult() const;
     // The finished picture's work: its inputs are taken here, on the main

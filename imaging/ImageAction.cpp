@@ -242,9 +242,15 @@ namespace {
 
 // One read of the file; `endsEarly` when the picture came out only in part
 // because its data stops short.
-Picture load(const QString& path, bool* endsEarly)
+Picture load(const QString& path, bool* endsEarly, int previewSide = 0,
+             const std::function<void(const Picture&)>& preview = {})
 {
-    ImageFile::Frames frames = ImageFile::read(path);
+    ImageFile::Frames frames =
+        preview ? ImageFile::read(path, previewSide,
+                                  [&](const QImage& reduced, QSize full) {
+                                      preview(Picture(QSizeF(full), {reduced}));
+                                  })
+                : ImageFile::read(path);
     int width = 0, height = 0;
     for (const QImage& image : frames.images) {
         width = std::max(width, image.width());
@@ -273,8 +279,14 @@ Picture imageFromURL(const QString& path)
 
 Picture imageFromURL(const QString& path, bool retry)
 {
+    return imageFromURL(path, retry, 0, {});
+}
+
+Picture imageFromURL(const QString& path, bool retry, int previewSide,
+                     const std::function<void(const Picture&)>& preview)
+{
     bool endsEarly = false;
-    Picture picture = load(path, &endsEarly);
+    Picture picture = load(path, &endsEarly, previewSide, preview);
     if (!retry || (picture && !endsEarly))
         return picture;
     // A file that ends early may still be being written: it is read again,

@@ -59,6 +59,11 @@ Picture imageFromURL(const QString& path);
 // warning) only when no retry finds it whole.
 Picture imageFromURL(const QString& path, bool retry);
 
+// As above; a large JPEG's quick reduced version goes to `preview` first,
+// as a picture of the whole picture's size in points (ImageFile::read).
+Picture imageFromURL(const QString& path, bool retry, int previewSide,
+                     const std::function<void(const Picture&)>& preview);
+
 // Why the last imageFromURL on this thread returned nothing ("" after a success):
 // the reader's own reason, for telling the user.
 QString lastLoadError();

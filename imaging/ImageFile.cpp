@@ -238,7 +238,7 @@ bool readAll(QIODevice& device, qint64 expected, QByteArray* data, QString* erro
     return true;
 }
 
-Frames readDevice(QIODevice& device, qint64 size)
+Frames readDevice(QIODevice& device, qint64 size, int previewSide = 0, const Preview& preview = {})
 {
     if (size <= 0)
         return failure(QStringLiteral("The file is empty."));
@@ -255,6 +255,12 @@ Frames readDevice(QIODevice& device, qint64 size)
         QString error;
         if (!readAll(device, size, &data, &error))
             return failure(error);
+        if (kind == Kind::Jpeg && preview) {
+            QSize full;
+            const QImage reduced = JpegCodec::decodePreview(data, previewSide, &full);
+            if (!reduced.isNull())
+                preview(reduced, full);
+        }
         return decodeWhole(kind, data);
     }
     default:
@@ -281,6 +287,11 @@ QString cannotOpen(int error)
 
 Frames read(const QString& path)
 {
+    return read(path, 0, {});
+}
+
+Frames read(const QString& path, int previewSide, const Preview& preview)
+{
     // Without O_NONBLOCK, opening a named pipe waits for a writer for ever.
     const int fd =
         ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
@@ -300,7 +311,7 @@ Frames read(const QString& path)
         ::close(fd);
         return failure(QStringLiteral("The file could not be opened: %1.").arg(file.errorString()));
     }
-    return readDevice(file, qint64(status.st_size));
+    return readDevice(file, qint64(status.st_size), previewSide, preview);
 }
 
 Frames readData(const QByteArray& data)

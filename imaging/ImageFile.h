@@ -3,7 +3,10 @@
 #include <QByteArray>
 #include <QImage>
 #include <QList>
+#include <QSize>
 #include <QString>
+
+#include <functional>
 
 // Reads every bitmap of a picture file. Only the formats the editor offers are
 // read, recognised by their content whatever the file's name: PNG and JPEG,
@@ -28,6 +31,12 @@ struct Frames {
 };
 
 Frames read(const QString& path);
+
+// As read(path), and for a JPEG whose long side exceeds twice `previewSide`,
+// `preview` is called first (on this thread) with a quickly decoded reduced
+// version and the picture's size, before the whole picture is decoded.
+using Preview = std::function<void(const QImage& preview, QSize fullSize)>;
+Frames read(const QString& path, int previewSide, const Preview& preview);
 
 // The same for a file's content already in memory.
 Frames readData(const QByteArray& data);

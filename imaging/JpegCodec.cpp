@@ -412,6 +412,43 @@ QImage decode(const QByteArray& data, DecodeNotes* notes)
     return oriented(s.image, exifOrientation(data));
 }
 
+QImage decodePreview(const QByteArray& data, int longSide, QSize* fullSize)
+{
+    tjhandle handle = tjInitDecompress();
+    if (!handle)
+        return {};
+    const auto* bytes = reinterpret_cast<const unsigned char*>(data.constData());
+    const unsigned long size = static_cast<unsigned long>(data.size());
+    int width = 0, height = 0, subsampling = 0, colourspace = 0;
+    QImage image;
+    if (tjDecompressHeader3(handle, bytes, size, &width, &height, &subsampling, &colourspace) == 0 &&
+        ImageLimits::fits(width, height) && colourspace != TJCS_CMYK && colourspace != TJCS_YCCK &&
+        !ImageLimits::outOfProportion(qint64(width) * height, qint64(size), ImageLimits::kJpegPixelsPerByte)) {
+        int denominator = 1;
+        for (int d : {8, 4, 2}) {
+            if (std::max(width, height) / d >= longSide) {
+                denominator = d;
+                break;
+            }
+        }
+        if (denominator > 1) {
+            const int w = (width + denominator - 1) / denominator;
+            const int h = (height + denominator - 1) / denominator;
+            image = QImage(w, h, QImage::Format_ARGB32_Premultiplied);
+            if (!image.isNull() &&
+                tjDecompress2(handle, bytes, size, image.bits(), w, int(image.bytesPerLine()), h, TJPF_BGRA,
+                              TJFLAG_FASTDCT | TJFLAG_FASTUPSAMPLE) != 0)
+                image = QImage(); // a damaged file waits for the whole decode and its reasons
+        }
+    }
+    tjDestroy(handle);
+    if (image.isNull())
+        return {};
+    const int orientation = exifOrientation(data);
+    *fullSize = orientation >= 5 ? QSize(height, width) : QSize(width, height);
+    return oriented(image, orientation);
+}
+
 QByteArray encode(const QImage& source, int quality)
 {
     if (source.isNull())

@@ -23,6 +23,13 @@ bool hasSignature(const QByteArray& data);
 // reason in notes->error.
 QImage decode(const QByteArray& data, DecodeNotes* notes);
 
+// A quick, reduced version of the picture for showing while the whole one
+// decodes: decoded at 1/2, 1/4 or 1/8 of its size (the smallest whose long
+// side still reaches `longSide`), upright, with the whole picture's upright
+// size in `fullSize`. Null when no reduction helps or the file does not
+// decode that way.
+QImage decodePreview(const QByteArray& data, int longSide, QSize* fullSize);
+
 // A baseline JPEG of `quality` 1..100 with the usual 4:2:0 chroma.
 // Transparent areas are laid over white, since JPEG has no alpha channel.
 // Empty on failure.
