@@ -5,6 +5,7 @@
 #include "canvas/CanvasLayer.h"
 #include "canvas/Compositor.h"
 #include "canvas/EdgeRefine.h"
+#include "canvas/RefinedView.h"
 #include "canvas/PictureLevels.h"
 #include "canvas/Viewport.h"
 #include "canvas/ZRImageCutViewDelegate.h"
@@ -157,6 +158,8 @@ void ZRImageCutView::setImage(const Picture& picture)
     removeAllAnimations(); // a new picture appears fitted, not eased in from nowhere
 
     m_levels->setPicture(picture, bitmap);
+    if (m_refined)
+        m_refined->clear();
     updateCursor();
     update();
 }
@@ -172,6 +175,8 @@ void ZRImageCutView::replacePicture(const Picture& picture)
     if (const auto layer = m_layers.picture())
         layer->setContent(bitmap);
     m_levels->setPicture(picture, bitmap);
+    if (m_refined)
+        m_refined->clear();
     update();
 }
 
@@ -259,6 +264,7 @@ void ZRImageCutView::refusePicture(std::uint64_t picture, const QString& reason)
 
 void ZRImageCutView::publishMask(const QImage& mask, const QRect& changed)
 {
+    ++m_maskVersion;
     if (const auto layer = maskLayer())
         layer->setContent(mask);
     MainThread::async(this, [this, changed, whole = mask.rect()] {
@@ -486,6 +492,7 @@ void ZRImageCutView::paintEvent(QPaintEvent* event)
     layers.backdrop = m_backdrop.isValid() ? (m_backdrop.rgb() | 0xff000000u) : 0;
     layers.tint = m_tint.rgb() | 0xff000000u;
     Compositor::paintFrame(m_frame, area, m_tile, layers, t);
+    paintRefinedEdge(area, layers, t);
 
     QPainter painter(this);
     painter.setCompositionMode(QPainter::CompositionMode_Source);
@@ -493,6 +500,56 @@ void ZRImageCutView::paintEvent(QPaintEvent* event)
                       area);
     if (isAnimating())
         scheduleAnimationFrames();
+}
+
+void ZRImageCutView::paintRefinedEdge(const QRect& area, const Compositor::Layers& layers, const ViewTransform& t)
+{
+    // Where one mask pixel covers more than one screen pixel, the part on
+    // screen shows the refined edge once it has been made for this mask.
+    const double pw = layers.pictureSize.width(), ph = layers.pictureSize.height();
+    const auto pictureLayer = imageLayer();
+    if (!m_refineEdges || layers.mode != Compositor::ViewMode::CutOut || !layers.blur.isNull() ||
+        layers.mask.isNull() || !pictureLayer || !(t.scale > 0) || pw <= 0 || ph <= 0)
+        return;
+    const QImage full = pictureLayer->content();
+    if (full.size() != QSize(int(pw), int(ph)) || t.scale * pw / layers.mask.width() <= 1.0)
+        return;
+    if (!m_refined)
+        m_refined = std::make_unique<RefinedView>([this] { update(); });
+    const double W = m_frame.width(), H = m_frame.height();
+    auto pictureX = [&](double x) { return (x - t.tx) / t.scale + pw / 2; };
+    auto pictureRow = [&](double y) { return ph - ((H - y - t.ty) / t.scale + ph / 2); };
+    const QRect visible = QRect(QPoint(int(std::floor(pictureX(0))), int(std::floor(pictureRow(0)))),
+                                QPoint(int(std::ceil(pictureX(W))), int(std::ceil(pictureRow(H))))) &
+                          QRect(0, 0, int(pw), int(ph));
+    if (visible.isEmpty())
+        return;
+    QRect region;
+    const QImage& refined =
+        m_refined->lookup(full, layers.mask, m_maskVersion.load(), layers.pictureSize, visible, &region);
+    if (refined.isNull())
+        return;
+    // The refined part, drawn where its pixels fall, over the backdrop.
+    Compositor::Layers edge;
+    edge.picture = refined;
+    edge.pictureSize = QSizeF(region.size());
+    static const QImage kept = [] {
+        QImage one(1, 1, QImage::Format_Alpha8);
+        one.fill(255);
+        return one;
+    }();
+    edge.mask = kept;
+    edge.backdrop = layers.backdrop;
+    const double cx = region.x() + region.width() / 2.0;
+    const double cyUp = ph - (region.y() + region.height() / 2.0);
+    const ViewTransform at{t.scale, t.scale * (cx - pw / 2) + t.tx, t.scale * (cyUp - ph / 2) + t.ty};
+    const double left = t.scale * (region.x() - pw / 2) + t.tx;
+    const double right = t.scale * (region.x() + region.width() - pw / 2) + t.tx;
+    const double top = H - (t.scale * (ph - region.y() - ph / 2) + t.ty);
+    const double bottom = H - (t.scale * (ph - region.y() - region.height() - ph / 2) + t.ty);
+    const QRect onScreen = QRectF(QPointF(left, top), QPointF(right, bottom)).toAlignedRect() & area;
+    if (!onScreen.isEmpty())
+        Compositor::paintFrame(m_frame, onScreen, m_tile, edge, at);
 }
 
 // ---------------------------------------------------------------- tests

@@ -21,6 +21,7 @@
 
 class PictureLevels;
 class QTimer;
+class RefinedView;
 class SerialQueue;
 class ZRImageCutViewDelegate;
 
@@ -202,6 +203,7 @@ private:
     void reportHistoryChanged();
     QPointF toCanvas(QPointF widgetPos) const;
     void scheduleAnimationFrames();
+    void paintRefinedEdge(const QRect& area, const Compositor::Layers& layers, const ViewTransform& t);
 
     // Fields, in the order of the canvas's design.
     bool m_dragging = false;
@@ -230,6 +232,8 @@ private:
 
     // Our own additions.
     std::unique_ptr<PictureLevels> m_levels; // main thread
+    std::unique_ptr<RefinedView> m_refined;  // main thread
+    std::atomic<std::uint64_t> m_maskVersion{0}; // bumped by each published mask
     QImage m_frame;
     QImage m_tile;
     QTimer* m_animationTimer = nullptr;

@@ -37,8 +37,14 @@ using Lanes = std::uint32_t __attribute__((vector_size(32)));
 
 // One output row of a tile: for every channel of every pixel, the sum over
 // the disc's rows of hi - lo, scaled back to 0..255. Built twice, and the
-// processor's best is chosen when the program starts.
-__attribute__((target_clones("avx2", "default")))
+// processor's best is chosen when the program starts, except under the
+// sanitizers, whose runtimes are not ready when that choice is made.
+#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
+#define VELTRANE_PROCESSOR_CHOICE
+#else
+#define VELTRANE_PROCESSOR_CHOICE __attribute__((target_clones("avx2", "default")))
+#endif
+VELTRANE_PROCESSOR_CHOICE
 void sumRow(const std::uint32_t* const* hi, const std::uint32_t* const* lo, int discRows, int n4,
             float scale, std::uint8_t* dst)
 {
