@@ -61,58 +61,50 @@ inline void writeFile(const QString& path, const QByteArray& bytes)
         file.write(bytes);
 }
 
-// A little-endian TIFF of uncompressed 8-bit RGB pages, one per image, so that
-// tests can make multi-page files without a TIFF writer.
-// `claimed`, when given, replaces every page's width and height in its header.
-inline QByteArray multiPageTiff(const std::vector<QImage>& pages, QSize claimed = {})
+// A little-endian TIFF of 8-bit RGB pages, each one strip of pixel data
+// (compression 1: none, 32773: PackBits), so that tests can make files of
+// any shape without a TIFF writer.
+struct TiffPage {
+    quint32 width, height, rows;
+    QByteArray strip;
+    quint32 compression = 1;
+};
+
+inline QByteArray tiffOf(const std::vector<TiffPage>& pages)
 {
     QByteArray out("II*\0", 4);
-    auto put16 = [&](quint16 v) { out.append(char(v & 0xff)).append(char(v >> 8)); };
+    auto put16 = [&](quint32 v) { out.append(char(v & 0xff)).append(char((v >> 8) & 0xff)); };
     auto put32 = [&](quint32 v) {
-        put16(quint16(v & 0xffff));
-        put16(quint16(v >> 16));
+        put16(v & 0xffff);
+        put16(v >> 16);
     };
-    auto patch32 = [&](qsizetype at, quint32 v) { qToLittleEndian(v, out.data() + at); };
     qsizetype nextIfdLink = out.size();
     put32(0);
-    for (const QImage& page : pages) {
-        const QImage rgb = page.convertToFormat(QImage::Format_RGB888);
-        const qsizetype pixels = out.size();
-        for (int y = 0; y < rgb.height(); ++y)
-            out.append(reinterpret_cast<const char*>(rgb.constScanLine(y)), rgb.width() * 3);
+    for (const TiffPage& page : pages) {
+        const quint32 pixels = quint32(out.size());
+        out.append(page.strip);
         if (out.size() % 2)
             out.append('\0');
-        const qsizetype bits = out.size();
+        const quint32 bits = quint32(out.size());
         put16(8);
         put16(8);
         put16(8);
-        const qsizetype ifd = out.size();
-        patch32(nextIfdLink, quint32(ifd));
-        struct Entry {
-            quint16 tag, type;
-            quint32 count, value;
-        };
-        const Entry entries[] = {
-            {256, 4, 1, quint32(claimed.isValid() ? claimed.width() : rgb.width())},
-            {257, 4, 1, quint32(claimed.isValid() ? claimed.height() : rgb.height())},
-            {258, 3, 3, quint32(bits)},
-            {259, 3, 1, 1},
-            {262, 3, 1, 2},
-            {273, 4, 1, quint32(pixels)},
-            {277, 3, 1, 3},
-            {278, 4, 1, quint32(rgb.height())},
-            {279, 4, 1, quint32(rgb.width() * rgb.height() * 3)},
-        };
-        put16(quint16(std::size(entries)));
-        for (const Entry& e : entries) {
-            put16(e.tag);
-            put16(e.type);
-            put32(e.count);
-            if (e.type == 3 && e.count == 1) {
-                put16(quint16(e.value));
+        qToLittleEndian(quint32(out.size()), out.data() + nextIfdLink);
+        const quint32 entries[][4] = {
+            {256, 4, 1, page.width},  {257, 4, 1, page.height},      {258, 3, 3, bits},
+            {259, 3, 1, page.compression}, {262, 3, 1, 2},           {273, 4, 1, pixels},
+            {277, 3, 1, 3},           {278, 4, 1, page.rows},
+            {279, 4, 1, quint32(page.strip.size())}};
+        put16(quint32(std::size(entries)));
+        for (const auto& e : entries) {
+            put16(e[0]);
+            put16(e[1]);
+            put32(e[2]);
+            if (e[1] == 3 && e[2] == 1) {
+                put16(e[3]);
                 put16(0);
             } else {
-                put32(e.value);
+                put32(e[3]);
             }
         }
         nextIfdLink = out.size();
@@ -121,8 +113,25 @@ inline QByteArray multiPageTiff(const std::vector<QImage>& pages, QSize claimed 
     return out;
 }
 
-// A one-page RGB TIFF of one grey value, PackBits-compressed so that even a
-// 50-megapixel page is a small file; Qt reads TIFF through its own plugin.
+// Uncompressed pages, one per image; `claimed`, when given, replaces every
+// page's width and height in its header.
+inline QByteArray multiPageTiff(const std::vector<QImage>& pages, QSize claimed = {})
+{
+    std::vector<TiffPage> out;
+    for (const QImage& page : pages) {
+        const QImage rgb = page.convertToFormat(QImage::Format_RGB888);
+        QByteArray strip;
+        for (int y = 0; y < rgb.height(); ++y)
+            strip.append(reinterpret_cast<const char*>(rgb.constScanLine(y)), rgb.width() * 3);
+        out.push_back({quint32(claimed.isValid() ? claimed.width() : rgb.width()),
+                       quint32(claimed.isValid() ? claimed.height() : rgb.height()),
+                       quint32(rgb.height()), strip});
+    }
+    return tiffOf(out);
+}
+
+// One PackBits page of one grey value, so that even a 50-megapixel page is a
+// small file; Qt reads TIFF through its own plugin.
 inline QByteArray greyTiff(quint32 width, quint32 height, uchar value)
 {
     QByteArray row;
@@ -131,37 +140,7 @@ inline QByteArray greyTiff(quint32 width, quint32 height, uchar value)
         row.append(char(1 - int(run))).append(char(value));
         left -= run;
     }
-    QByteArray out("II*\0\0\0\0\0", 8);
-    const quint32 pixels = quint32(out.size());
-    for (quint32 y = 0; y < height; ++y)
-        out.append(row);
-    const quint32 bits = quint32(out.size());
-    out.append("\x08\0\x08\0\x08\0", 6);
-    const quint32 ifd = quint32(out.size());
-    qToLittleEndian(ifd, out.data() + 4);
-    auto put16 = [&](quint16 v) { out.append(char(v & 0xff)).append(char(v >> 8)); };
-    auto put32 = [&](quint32 v) {
-        put16(quint16(v & 0xffff));
-        put16(quint16(v >> 16));
-    };
-    const quint32 entries[][4] = {
-        {256, 4, 1, width}, {257, 4, 1, height}, {258, 3, 3, bits},
-        {259, 3, 1, 32773}, {262, 3, 1, 2},      {273, 4, 1, pixels},
-        {277, 3, 1, 3},     {278, 4, 1, height}, {279, 4, 1, bits - pixels}};
-    put16(quint16(std::size(entries)));
-    for (const auto& e : entries) {
-        put16(quint16(e[0]));
-        put16(quint16(e[1]));
-        put32(e[2]);
-        if (e[1] == 3 && e[2] == 1) {
-            put16(quint16(e[3]));
-            put16(0);
-        } else {
-            put32(e[3]);
-        }
-    }
-    put32(0);
-    return out;
+    return tiffOf({{width, height, height, row.repeated(qsizetype(height)), 32773}});
 }
 
 // One PNG chunk with its length and CRC.

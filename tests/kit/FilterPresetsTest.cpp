@@ -55,63 +55,15 @@ int saturationOf(QRgb colour)
 
 } // namespace
 
-TEST(Autofilter, NamesAreThirteenFromOriginalAndTheSameListEachTime)
+// Each call makes a fresh filter: changing one must not change the next.
+TEST(Autofilter, HueFiltersAreNewOnEachCall)
 {
-    EXPECT_EQ(Autofilter::filtersCount(), 13);
-    const QStringList& names = Autofilter::filterNames();
-    EXPECT_EQ(&names, &Autofilter::filterNames());
-    ASSERT_EQ(names.size(), 13);
-    EXPECT_EQ(names.first(), "Original");
-    EXPECT_EQ(names[8], "Falce");
-    EXPECT_EQ(names.last(), "Chrome");
-}
-
-TEST(Autofilter, IndexTableGivesItsFilterOrNothing)
-{
-    const struct {
-        int index;
-        const char* name; // nullptr: no filter
-    } table[] = {
-        {-1, nullptr},
-        {0, nullptr},
-        {1, "CIPhotoEffectTransfer"},
-        {2, "CIPhotoEffectProcess"},
-        {3, "CIPhotoEffectChrome"},
-        {4, "CIPhotoEffectInstant"},
-        {5, "CIColorInvert"},
-        {6, "CIHueAdjust"},
-        {7, "CIHueAdjust"},
-        {8, "CIFalseColor"},
-        {9, "CIPhotoEffectTonal"},
-        {10, "CISepiaTone"},
-        {11, "CIColorMonochrome"},
-        {12, "CIPhotoEffectMono"},
-        {13, nullptr},
-    };
-    for (const auto& row : table) {
-        SCOPED_TRACE(row.index);
-        auto filter = Autofilter::filterIndexed(row.index);
-        if (!row.name) {
-            EXPECT_FALSE(filter);
-            continue;
-        }
-        ASSERT_TRUE(filter);
-        EXPECT_EQ(filter->name(), row.name);
-    }
-}
-
-TEST(Autofilter, HueFiltersTurnAQuarterAndAHalfAndAreNewOnEachCall)
-{
+    EXPECT_EQ(Autofilter::filterNames().size(), Autofilter::filtersCount());
     auto quarter = Autofilter::filterIndexed(6);
-    auto half = Autofilter::filterIndexed(7);
-    EXPECT_EQ(quarter->angle(), 1.5707964f);
-    EXPECT_EQ(half->angle(), 3.1415927f);
-
-    auto another = Autofilter::filterIndexed(6);
-    EXPECT_NE(another.get(), quarter.get());
     quarter->setAngle(0);
-    EXPECT_EQ(another->angle(), 1.5707964f);
     EXPECT_EQ(Autofilter::filterIndexed(6)->angle(), 1.5707964f);
+    EXPECT_FALSE(Autofilter::filterIndexed(0));
+    EXPECT_FALSE(Autofilter::filterIndexed(13));
 }
 
 TEST(FilterPresets, NumberWithoutPresetGivesTheImageUnchanged)
@@ -204,8 +156,6 @@ TEST(FilterPresets, IntensityMixesTheEffectWithTheInput)
         filter->setIntensity(0);
         expectNear(straightAt(ImageResize::imageWithCIFilter(image, *filter)), qRgb(40, 120, 200),
                    1, name);
-        filter->setDefaults();
-        EXPECT_EQ(filter->intensity(), 1.0f);
     }
 }
 
@@ -247,15 +197,6 @@ TEST(ColorEffects, ToneCurvesPassThroughTheirPointsWithoutOvershoot)
     EXPECT_EQ(flat[255], 128);
 }
 
-TEST(FilterPresets, ComposingWithAnOpaqueImageOfTheSameExtentGivesThatImage)
-{
-    const FilterImage below = solid(qRgba(10, 200, 30, 90), {5, 4}, {2, -3});
-    const FilterImage above = solid(qRgb(250, 5, 5), {5, 4}, {2, -3});
-    const FilterImage out = ImageResize::composeWith(below, above);
-    EXPECT_EQ(out.extent(), above.extent());
-    EXPECT_EQ(out.pixels(), above.pixels());
-}
-
 TEST(FilterPresets, ComposingDifferentExtentsCoversTheirUnionUpsideUp)
 {
     // Below: 4 x 4 opaque red at (0, 0). Above: 2 x 2 half-transparent blue
@@ -277,6 +218,9 @@ TEST(FilterPresets, ComposingDifferentExtentsCoversTheirUnionUpsideUp)
 
     EXPECT_EQ(ImageResize::composeWith(below, FilterImage()).pixels(), below.pixels());
     EXPECT_EQ(ImageResize::composeWith(FilterImage(), above).extent(), above.extent());
+    // An opaque image of the same extent simply replaces what is below.
+    const FilterImage opaque = solid(qRgb(250, 5, 5), {4, 4});
+    EXPECT_EQ(ImageResize::composeWith(below, opaque).pixels(), opaque.pixels());
 }
 
 TEST(PicturePresets, PresetsAndFiltersApplyToPictures)
@@ -287,19 +231,9 @@ TEST(PicturePresets, PresetsAndFiltersApplyToPictures)
 
     const Picture inverted = ImageAction::filterNumber(picture, 5);
     ASSERT_TRUE(inverted.isValid());
-    EXPECT_FALSE(inverted.isSameObject(picture));
     EXPECT_EQ(inverted.size(), QSizeF(6, 4));
     EXPECT_EQ(inverted.bestRepresentation().pixel(2, 1), qRgb(245, 235, 225));
     EXPECT_EQ(picture.bestRepresentation().pixel(2, 1), qRgb(10, 20, 30)); // source unchanged
-
-    const Picture original = ImageAction::filterNumber(picture, 0);
-    EXPECT_EQ(original.bestRepresentation().pixel(0, 0), qRgb(10, 20, 30));
-
-    auto sepia = ColorFilter::filterWithName("CISepiaTone");
-    sepia->setIntensity(0);
-    const Picture unchanged = ImageAction::imageWithCIFilter(picture, *sepia);
-    EXPECT_EQ(unchanged.bestRepresentation().pixel(5, 3), qRgb(10, 20, 30));
-    EXPECT_EQ(sepia->inputImage().extent(), QRect(0, 0, 6, 4));
 
     EXPECT_FALSE(ImageAction::filterNumber(Picture(), 5).isValid());
 }

@@ -122,21 +122,6 @@ TEST(OperationQueue, DestructionDropsWhatHasNotStartedAndWaitsForWhatRuns)
     EXPECT_EQ(started.load(), 1);
 }
 
-TEST(ThreadFlow, IdleTimerFiresFromNinetyFivePercentOfTheDelayEveryHundredth)
-{
-    const auto oneSecond = ThreadFlow::idleTimerSchedule(1.0f);
-    EXPECT_EQ(oneSecond.start.count(), 950000000);
-    EXPECT_EQ(oneSecond.interval.count(), 10000000);
-    EXPECT_EQ(oneSecond.leeway.count(), 4000000);
-
-    const auto tenth = ThreadFlow::idleTimerSchedule(0.1f);
-    EXPECT_EQ(tenth.start.count(), 95000000);
-    EXPECT_EQ(tenth.interval.count(), 1000000);
-    EXPECT_EQ(tenth.leeway.count(), 400000);
-
-    EXPECT_EQ(ThreadFlow::idleTimerSchedule(-1.0f).start.count(), 0);
-}
-
 TEST(ThreadFlow, TenSubmissionsInABurstGiveOneCompletionADelayAfterTheLast)
 {
     int completions = 0;
@@ -162,39 +147,20 @@ TEST(ThreadFlow, TenSubmissionsInABurstGiveOneCompletionADelayAfterTheLast)
     pump(300ms); // a second completion would come within this
     EXPECT_EQ(completions, 1);
     EXPECT_FALSE(offMain);
-    ASSERT_EQ(ran.size(), 10u);
-    for (int i = 0; i < 10; ++i)
-        EXPECT_EQ(ran[i], i);
+    EXPECT_EQ(ran, std::vector<int>({0, 1, 2, 3, 4, 5, 6, 7, 8, 9}));
     const double gap = secondsBetween(lastBlockAt, completedAt);
     EXPECT_GE(gap, 1.0);
     EXPECT_LT(gap, 1.3);
     EXPECT_EQ(flow->state(), ThreadFlow::State::Idle);
 }
 
-TEST(ThreadFlow, FirstRegistrationKeepsItsDelayAndCompletion)
-{
-    int first = 0;
-    int second = 0;
-    ThreadFlow* flow = ThreadFlow::flowNamed("test.first", 0.2f, [&] { ++first; });
-    ThreadFlow* again = ThreadFlow::flowNamed("test.first", 5.0f, [&] { ++second; });
-    EXPECT_EQ(flow, again);
-    EXPECT_EQ(again->delay(), 0.2f);
-    EXPECT_EQ(again->name(), "test.first");
-    EXPECT_NE(ThreadFlow::flowNamed("test.first.other", 0.2f, {}), flow);
-
-    // An empty submission still schedules the completion.
-    const auto submitted = Clock::now();
-    again->execute();
-    ASSERT_TRUE(waitFor([&] { return first > 0; }, 3s));
-    EXPECT_GE(secondsBetween(submitted, Clock::now()), 0.2);
-    EXPECT_EQ(second, 0);
-}
-
-TEST(ThreadFlow, NewSubmissionPushesTheCompletionBack)
+TEST(ThreadFlow, NewSubmissionPushesTheCompletionBackAndTheFirstRegistrationStays)
 {
     int completions = 0;
+    int second = 0;
     ThreadFlow* flow = ThreadFlow::flowNamed("test.pushback", 0.3f, [&] { ++completions; });
-    flow->execute();
+    EXPECT_EQ(ThreadFlow::flowNamed("test.pushback", 5.0f, [&] { ++second; }), flow);
+    flow->execute(); // an empty submission still schedules the completion
     pump(200ms);
     EXPECT_EQ(flow->state(), ThreadFlow::State::Waiting);
     flow->execute(); // 200 ms in: cancels the timer that would fire at 300 ms
@@ -202,6 +168,7 @@ TEST(ThreadFlow, NewSubmissionPushesTheCompletionBack)
     EXPECT_EQ(completions, 0);
     ASSERT_TRUE(waitFor([&] { return completions > 0; }, 3s));
     EXPECT_EQ(completions, 1);
+    EXPECT_EQ(second, 0);
 }
 
 TEST(ThreadFlow, WithoutCompletionTheFlowFallsIdleAndRunsNothing)
@@ -262,7 +229,6 @@ TEST(SerialQueueNamed, EqualNamesShareAQueueAndOtherNamesDoNot)
     SerialQueue& b = serialQueueNamed("test.queue.b");
     EXPECT_EQ(&a, &again);
     EXPECT_NE(&a, &b);
-    EXPECT_EQ(a.label(), "test.queue.a");
 
     std::vector<SerialQueue*> fromThreads(8);
     std::vector<std::thread> threads;

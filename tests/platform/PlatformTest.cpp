@@ -13,6 +13,7 @@
 
 #include <atomic>
 #include <mutex>
+#include <numeric>
 #include <thread>
 #include <vector>
 
@@ -32,11 +33,15 @@ TEST(SerialQueue, RunsTasksInSubmissionOrderOneAtATime)
             running.fetch_sub(1);
         });
     }
+    std::atomic<bool> inside{false};
+    queue.async([&] { inside = queue.isCurrent(); });
     queue.waitUntilIdle();
-    ASSERT_EQ(seen.size(), 200u);
-    for (int i = 0; i < 200; ++i)
-        EXPECT_EQ(seen[i], i);
+    std::vector<int> expected(200);
+    std::iota(expected.begin(), expected.end(), 0);
+    EXPECT_EQ(seen, expected);
     EXPECT_FALSE(overlapped);
+    EXPECT_TRUE(inside); // current on its worker only
+    EXPECT_FALSE(queue.isCurrent());
 }
 
 TEST(SerialQueue, AcceptsSubmissionsFromManyThreadsAndFromItsOwnTasks)
@@ -59,16 +64,6 @@ TEST(SerialQueue, AcceptsSubmissionsFromManyThreadsAndFromItsOwnTasks)
     EXPECT_EQ(count.load(), 400 + 8);
 }
 
-TEST(SerialQueue, IsCurrentOnlyOnItsWorker)
-{
-    SerialQueue queue("current");
-    std::atomic<bool> inside{false};
-    queue.async([&] { inside = queue.isCurrent(); });
-    queue.waitUntilIdle();
-    EXPECT_TRUE(inside);
-    EXPECT_FALSE(queue.isCurrent());
-}
-
 TEST(SerialQueue, DestructionRunsWhatIsQueuedAndJoins)
 {
     std::atomic<int> count{0};
@@ -83,45 +78,28 @@ TEST(SerialQueue, DestructionRunsWhatIsQueuedAndJoins)
     EXPECT_EQ(count.load(), 50);
 }
 
-TEST(MainThread, AsyncRunsLaterOnTheMainThreadEvenFromTheMainThread)
+TEST(MainThread, AsyncRunsLaterAndSyncWaitsOnTheMainThread)
 {
     bool ran = false;
     MainThread::async([&] { ran = MainThread::isCurrent(); });
-    EXPECT_FALSE(ran); // not at once
+    EXPECT_FALSE(ran); // not at once, even from the main thread
     EXPECT_TRUE(waitFor([&] { return ran; }));
-}
 
-TEST(MainThread, AsyncFromAWorkerReachesTheMainThread)
-{
-    std::atomic<bool> onMain{false};
-    std::atomic<bool> ran{false};
-    std::thread worker([&] {
-        EXPECT_FALSE(MainThread::isCurrent());
-        MainThread::async([&] {
-            onMain = MainThread::isCurrent();
-            ran = true;
-        });
-    });
-    worker.join();
-    EXPECT_TRUE(waitFor([&] { return ran.load(); }));
-    EXPECT_TRUE(onMain);
-}
-
-TEST(MainThread, SyncWaitsForTheMainThreadAndRunsInlineOnIt)
-{
     int inlineValue = 0;
     MainThread::sync([&] { inlineValue = 1; });
     EXPECT_EQ(inlineValue, 1);
 
     std::atomic<int> value{0};
     std::atomic<bool> returned{false};
+    std::atomic<bool> asyncOnMain{false};
     std::thread worker([&] {
+        MainThread::async([&] { asyncOnMain = MainThread::isCurrent(); });
         MainThread::sync([&] { value = MainThread::isCurrent() ? 7 : -1; });
         // The call has finished by the time sync returns.
         EXPECT_EQ(value.load(), 7);
         returned = true;
     });
-    EXPECT_TRUE(waitFor([&] { return returned.load(); }));
+    EXPECT_TRUE(waitFor([&] { return returned.load() && asyncOnMain.load(); }));
     worker.join();
 }
 
@@ -160,16 +138,6 @@ TEST(CachesFolder, FollowsXdgCacheHome)
     qputenv("XDG_CACHE_HOME", dir.toUtf8());
     EXPECT_EQ(CachesFolder::path(), dir);
     qputenv("XDG_CACHE_HOME", saved);
-}
-
-TEST(SystemLog, SinkReceivesEachLine)
-{
-    QStringList lines;
-    SystemLog::setSink([&](const QString& line) { lines << line; });
-    SystemLog::log("first");
-    SystemLog::log("second");
-    SystemLog::setSink({});
-    EXPECT_EQ(lines, QStringList({"first", "second"}));
 }
 
 TEST(NotificationCenter, PostReachesObserversOfThatNameOnly)

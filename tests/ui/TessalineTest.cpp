@@ -63,9 +63,8 @@ TEST(Tessaline, FittingLeavesTheFontAloneForAnEmptyBoxOrString)
 {
     QFont font = QApplication::font();
     font.setPointSizeF(11);
-    EXPECT_EQ(Tessaline::fontForStringFitInSize(font, QStringLiteral("abc"), QSizeF(0, 20)), font);
-    EXPECT_EQ(Tessaline::fontForStringFitInSize(font, QStringLiteral("abc"), QSizeF(20, 0)), font);
-    EXPECT_EQ(Tessaline::fontForStringFitInSize(font, QStringLiteral("abc"), QSizeF(-5, 20)), font);
+    for (QSizeF box : {QSizeF(0, 20), QSizeF(20, 0), QSizeF(-5, 20)})
+        EXPECT_EQ(Tessaline::fontForStringFitInSize(font, QStringLiteral("abc"), box), font);
     EXPECT_EQ(Tessaline::fontForStringFitInSize(font, QString(), QSizeF(100, 20)), font);
 }
 
@@ -90,32 +89,23 @@ TEST(AspectFit, FitsTheBoxKeepingTheRatio)
 
 TEST(BezierPathUtilities, RingSegmentCoversTheAnglesCounterClockwiseOnScreen)
 {
-    using BezierPathUtilities::bezierPathWithArcInCenter;
-    const QPointF c(100, 100);
-    // The upper half ring: 90 degrees is up on screen, which is smaller y.
-    const QPainterPath upper = bezierPathWithArcInCenter(c, 40, 0, 180);
-    EXPECT_TRUE(upper.contains(QPointF(100, 70)));
-    EXPECT_TRUE(upper.contains(QPointF(68, 98)));
-    EXPECT_TRUE(upper.contains(QPointF(132, 98)));
-    EXPECT_FALSE(upper.contains(QPointF(100, 130)));
-    EXPECT_FALSE(upper.contains(QPointF(100, 90))); // inside the inner radius
-    EXPECT_FALSE(upper.contains(QPointF(100, 55))); // outside the outer radius
-
-    // Half progress: the quarter from 90 to 180 degrees, upper left.
-    const QPainterPath quarter = bezierPathWithArcInCenter(c, 40, 90, 180);
-    EXPECT_TRUE(quarter.contains(QPointF(78, 78)));
-    EXPECT_FALSE(quarter.contains(QPointF(122, 78)));
-    EXPECT_FALSE(quarter.contains(QPointF(78, 122)));
-
-    // No progress: nothing.
-    const QPainterPath none = bezierPathWithArcInCenter(c, 40, 180, 180);
-    EXPECT_FALSE(none.contains(QPointF(100, 70)));
-    EXPECT_FALSE(none.contains(QPointF(70, 100)));
-
-    // From 270 round to 180 is three quarters, all but the lower left.
-    const QPainterPath wrapped = bezierPathWithArcInCenter(c, 40, 270, 180);
-    EXPECT_TRUE(wrapped.contains(QPointF(130, 100)));
-    EXPECT_TRUE(wrapped.contains(QPointF(122, 122)));
-    EXPECT_TRUE(wrapped.contains(QPointF(78, 78)));
-    EXPECT_FALSE(wrapped.contains(QPointF(78, 122)));
+    // 90 degrees is up on screen (smaller y); the ring spans radii 20 to 40.
+    const struct {
+        float from, to;
+        QPointF point;
+        bool inside;
+    } table[] = {
+        {0, 180, {100, 70}, true},   {0, 180, {68, 98}, true},    {0, 180, {132, 98}, true},
+        {0, 180, {100, 130}, false}, {0, 180, {100, 90}, false},  {0, 180, {100, 55}, false},
+        {90, 180, {78, 78}, true},   {90, 180, {122, 78}, false}, {90, 180, {78, 122}, false},
+        {180, 180, {100, 70}, false}, {180, 180, {70, 100}, false},
+        {270, 180, {130, 100}, true}, {270, 180, {122, 122}, true}, {270, 180, {78, 78}, true},
+        {270, 180, {78, 122}, false},
+    };
+    for (const auto& row : table) {
+        SCOPED_TRACE(testing::Message() << row.from << " " << row.point.x() << "," << row.point.y());
+        const QPainterPath ring =
+            BezierPathUtilities::bezierPathWithArcInCenter({100, 100}, 40, row.from, row.to);
+        EXPECT_EQ(ring.contains(row.point), row.inside);
+    }
 }
