@@ -1,6 +1,7 @@
 #include "canvas/EdgeRefine.h"
 
 #include "CanvasSupport.h"
+#include "TestSupport.h"
 #include "canvas/Compositor.h"
 
 #include "canvas/Compositor.h"
@@ -275,4 +276,36 @@ TEST(EdgeRefineOnTheCanvas, ALoadedMaskIsOneStepAndTheSwitchChoosesTheResult)
     view->setRefinesEdges(true);
     EXPECT_EQ(view->getResult().bestRepresentation(),
               EdgeRefine::result(picture, {}, view->currentMask(), {300, 200}, {300, 200}));
+}
+
+TEST(EdgeRefineOnTheCanvas, ZoomedInTheScreenShowsTheRefinedEdgeOnceMade)
+{
+    // Two flat colours meeting inside one mask pixel (two picture pixels a
+    // mask pixel), the mask half kept there.
+    QImage picture(4000, 100, QImage::Format_RGB32);
+    const QRgb left = qRgb(200, 40, 40), right = qRgb(40, 40, 200);
+    for (int y = 0; y < 100; ++y)
+        for (int x = 0; x < 4000; ++x)
+            picture.setPixel(x, y, x <= 2000 ? left : right);
+    auto view = canvastest::canvasWith(Picture::fromImage(picture), {400, 100});
+    view->show();
+    view->waitUntilIdle();
+    QImage mask(view->currentMask().size(), QImage::Format_Grayscale8);
+    ASSERT_EQ(mask.width(), 2000);
+    for (int y = 0; y < mask.height(); ++y)
+        for (int x = 0; x < mask.width(); ++x)
+            mask.scanLine(y)[x] = x < 1000 ? 255 : (x == 1000 ? 128 : 0);
+    ASSERT_TRUE(view->loadMask(mask));
+    view->waitUntilIdle();
+    // Four screen pixels a picture pixel, picture column 2000 at x 200..203.
+    view->imageLayer()->setTransform({4, 200, 50});
+    view->bluredLayer()->setTransform({4, 200, 50});
+
+    view->setRefinesEdges(false);
+    EXPECT_NE(view->grab().toImage().pixel(201, 50), left); // the stretched mask: partly cut
+    view->setRefinesEdges(true);
+    const bool refined = testsupport::waitFor([&] { return view->grab().toImage().pixel(201, 50) == left; },
+                                              std::chrono::seconds(10));
+    EXPECT_TRUE(refined) << "the edge pixel should show the kept colour whole";
+    EXPECT_NE(view->grab().toImage().pixel(205, 50), right); // cut beyond the edge
 }
