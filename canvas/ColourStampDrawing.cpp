@@ -214,9 +214,12 @@ QRect drawColourStamp(const AlphaPlane& mask, const ColourCache& colours, const 
 LabColour colourUnderStamp(const ColourCache& colours, double x, double y, double width,
                            double height)
 {
-    const int column = int(std::floor(x + 0.5 * width));
-    const int row = colours.height() - 1 - int(std::floor(y + 0.5 * height));
-    return colours.medianAround(column, row);
+    // Clamped before the conversion, so that a stamp far off the picture
+    // samples its nearest edge.
+    auto pixel = [](double v, int size) { return int(std::floor(std::clamp(v, 0.0, size - 0.5))); };
+    const int column = pixel(x + 0.5 * width, colours.width());
+    const int upRow = pixel(y + 0.5 * height, colours.height());
+    return colours.medianAround(column, colours.height() - 1 - upRow);
 }
 
 QRect applyCoverage(const AlphaPlane& mask, const ColourCoverage& coverage, std::uint8_t alpha)

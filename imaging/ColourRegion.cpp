@@ -17,10 +17,11 @@ namespace {
 
 constexpr std::uint16_t unreached = 0xffff;
 
-// The flood's queue holds one bucket per 1/8 unit of colour difference, and
-// bucket 0 for distance 0 alone, so that tolerance 0 stays exact. Within a
-// bucket the order is arbitrary, which makes a level at most one bucket
-// (1/8 unit) too large: far below anything a tolerance can tell.
+// The flood's queue holds one bucket per unit of colour difference (a
+// tolerance step), and bucket 0 for distance 0 alone, so that tolerance 0
+// stays exact. Within a bucket the order is arbitrary, which can make a level
+// up to one unit too large; finer buckets cost more than they tell (1/8 unit:
+// a tenth slower on a busy picture, as the flood jumps about more).
 constexpr int bucketShift = 7;
 constexpr int bucketOf(int level) { return level == 0 ? 0 : 1 + ((level - 1) >> bucketShift); }
 constexpr int bucketFloor(int bucket) { return bucket == 0 ? 0 : ((bucket - 1) << bucketShift) + 1; }
