@@ -76,7 +76,8 @@ private:
             m_blended[k + 1] = std::uint16_t((top * (256 - fy) + bottom * fy) >> 4);
         }
         // Columns whose two taps (sx, sx + 1) can touch the span.
-        const int begin = int(std::lower_bound(m_sx.begin(), m_sx.end(), spanBegin - 1) - m_sx.begin());
+        const int begin =
+            int(std::lower_bound(m_sx.begin(), m_sx.end(), spanBegin - 1) - m_sx.begin());
         const int end = int(std::lower_bound(m_sx.begin(), m_sx.end(), spanEnd) - m_sx.begin());
         for (int c = begin; c < end; ++c) {
             const int k = m_sx[c];

@@ -24,8 +24,9 @@ struct ColourStampColours {
 // rows and result: each pixel's coverage is the stamp's (or the hard disc's)
 // times its colour factor, taken from `colours`, which must have the mask's
 // size (otherwise nothing is drawn and the result is empty). With every
-// factor 1 it draws exactly what drawStamp draws. Costs about twice a plain
-// stamp of the same size.
+// factor 1 it draws exactly what drawStamp draws. A 100-pixel stamp costs
+// about 40 us hard (five plain ones, whose core is a fill) and 70 us soft
+// (1.4 plain ones).
 QRect drawColourStamp(const AlphaPlane& mask, const ColourCache& colours, const BrushStamp* stamp,
                       double x, double y, double width, double height, std::uint8_t alpha,
                       const ColourStampColours& reach, const QRect& rows = QRect());

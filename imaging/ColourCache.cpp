@@ -99,9 +99,9 @@ struct Taps {
             count[o] = std::min(end - begin, perOutput);
             const double span = to - from;
             for (int j = 0; j < count[o]; ++j) {
-                const double overlap =
-                    span > 0 ? std::min(to, double(begin + j + 1)) - std::max(from, double(begin + j))
-                             : 1.0;
+                const double overlap = span > 0 ? std::min(to, double(begin + j + 1)) -
+                                                      std::max(from, double(begin + j))
+                                                : 1.0;
                 weight[std::size_t(o) * perOutput + j] =
                     float(span > 0 ? std::max(0.0, overlap) / span : 1.0);
             }
@@ -113,8 +113,7 @@ enum class Pixels { Opaque, Straight, Premultiplied };
 
 // One source row reduced horizontally: per output column, the weighted sums
 // of alpha times linear red, green and blue, and of alpha.
-template <Pixels kind>
-void reduceRow(const QRgb* source, const Taps& taps, float* out)
+template <Pixels kind> void reduceRow(const QRgb* source, const Taps& taps, float* out)
 {
     const auto& linear = tables().linear;
     const int columns = int(taps.first.size());
@@ -132,8 +131,9 @@ void reduceRow(const QRgb* source, const Taps& taps, float* out)
                 a += w[j];
             } else if (alpha > 0) {
                 auto straight = [&](int v) {
-                    return kind == Pixels::Premultiplied ? std::min(255, (v * 255 + alpha / 2) / alpha)
-                                                         : v;
+                    return kind == Pixels::Premultiplied
+                               ? std::min(255, (v * 255 + alpha / 2) / alpha)
+                               : v;
                 };
                 const float wa = w[j] * float(alpha) * (1.0f / 255);
                 r += wa * linear[straight(qRed(c))];
@@ -166,7 +166,8 @@ QRgb LabColour::toRgb() const
     const double y = labFInverse(fy);
     const double z = labFInverse(fy - b / double(scale) / 200) * 1.08883;
     auto channel = [](double c) {
-        return int(std::lround(std::clamp(srgbFromLinear(std::clamp(c, 0.0, 1.0)), 0.0, 1.0) * 255));
+        return int(
+            std::lround(std::clamp(srgbFromLinear(std::clamp(c, 0.0, 1.0)), 0.0, 1.0) * 255));
     };
     return qRgb(channel(3.2404542 * x - 1.5371385 * y - 0.4985314 * z),
                 channel(-0.9692660 * x + 1.8760108 * y + 0.0415560 * z),
@@ -212,8 +213,8 @@ std::uint8_t ColourRamp::coverage(int distance) const
 }
 
 ColourCache::ColourCache(int width, int height)
-    : m_width(width), m_height(height), m_L(std::size_t(width) * height),
-      m_a(m_L.size()), m_b(m_L.size())
+    : m_width(width), m_height(height), m_L(std::size_t(width) * height), m_a(m_L.size()),
+      m_b(m_L.size())
 {
 }
 
@@ -242,8 +243,8 @@ std::shared_ptr<const ColourCache> ColourCache::build(const QImage& picture, QSi
     // The mask is the picture scaled uniformly and truncated, so the side
     // that lost less to the truncation gives the scale.
     const int sourceWidth = source.width(), sourceHeight = source.height();
-    const double scale = std::max(double(size.width()) / sourceWidth,
-                                  double(size.height()) / sourceHeight);
+    const double scale =
+        std::max(double(size.width()) / sourceWidth, double(size.height()) / sourceHeight);
     const Taps columns(size.width(), sourceWidth, 1 / scale);
     const Taps rows(size.height(), sourceHeight, 1 / scale);
 

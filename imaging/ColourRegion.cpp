@@ -23,8 +23,14 @@ constexpr std::uint16_t unreached = 0xffff;
 // up to one unit too large; finer buckets cost more than they tell (1/8 unit:
 // a tenth slower on a busy picture, as the flood jumps about more).
 constexpr int bucketShift = 7;
-constexpr int bucketOf(int level) { return level == 0 ? 0 : 1 + ((level - 1) >> bucketShift); }
-constexpr int bucketFloor(int bucket) { return bucket == 0 ? 0 : ((bucket - 1) << bucketShift) + 1; }
+constexpr int bucketOf(int level)
+{
+    return level == 0 ? 0 : 1 + ((level - 1) >> bucketShift);
+}
+constexpr int bucketFloor(int bucket)
+{
+    return bucket == 0 ? 0 : ((bucket - 1) << bucketShift) + 1;
+}
 constexpr int bucketCount = bucketOf(ColourDistance::maxDistance) + 1;
 
 // out[i] = sqrt(in[i]) rounded and capped at maxDistance, in the high half,
@@ -44,8 +50,7 @@ void cellsFromSquares(const float* in, std::uint32_t* out, int count)
             const __m128 r = _mm_min_ps(_mm_add_ps(_mm_sqrt_ps(_mm_loadu_ps(p)), half), top);
             return _mm_sub_epi32(_mm_cvttps_epi32(r), _mm_set1_epi32(0x8000));
         };
-        const __m128i roots =
-            _mm_xor_si128(_mm_packs_epi32(root(in + i), root(in + i + 4)), bias);
+        const __m128i roots = _mm_xor_si128(_mm_packs_epi32(root(in + i), root(in + i + 4)), bias);
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_unpacklo_epi16(none, roots));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i + 4), _mm_unpackhi_epi16(none, roots));
     }
@@ -93,7 +98,7 @@ struct ColourRegion::Impl {
     int paddedWidth = 0;
     std::vector<std::uint32_t> cells;
     std::vector<std::vector<std::uint32_t>> buckets;
-    int nextBucket = 0;         // the buckets before it are done
+    int nextBucket = 0;           // the buckets before it are done
     std::size_t nextInBucket = 0; // and so are its pixels before this one
 
     std::size_t padded(int x, int y) const { return std::size_t(y + 1) * paddedWidth + x + 1; }
@@ -153,7 +158,8 @@ void ColourRegion::Impl::measure(LabColour seed, LabColour around)
                             b1 = float(B[x] - seed.b);
                 const float l2 = float(L[x] - around.L), a2 = float(A[x] - around.a),
                             b2 = float(B[x] - around.b);
-                nearer[x] = std::min(l1 * l1 + a1 * a1 + b1 * b1, l2 * l2 + a2 * a2 + b2 * b2 + 1.0f);
+                nearer[x] =
+                    std::min(l1 * l1 + a1 * a1 + b1 * b1, l2 * l2 + a2 * a2 + b2 * b2 + 1.0f);
             }
             cellsFromSquares(nearer, cells.data() + padded(0, y), width);
         }
@@ -187,7 +193,8 @@ void ColourRegion::Impl::flood(int limit, std::size_t extra)
                 return;
             const std::uint32_t i = bucket[nextInBucket];
             const std::uint32_t here = cell[i] & 0xffff;
-            for (const std::ptrdiff_t offset : {-step, std::ptrdiff_t(-1), std::ptrdiff_t(1), step}) {
+            for (const std::ptrdiff_t offset :
+                 {-step, std::ptrdiff_t(-1), std::ptrdiff_t(1), step}) {
                 const std::size_t n = std::size_t(i + offset);
                 const std::uint32_t c = cell[n];
                 if ((c & 0xffff) != unreached)
@@ -203,10 +210,13 @@ void ColourRegion::Impl::flood(int limit, std::size_t extra)
     }
 }
 
-void ColourRegion::reachAhead(int pixels)
+bool ColourRegion::reachAhead(int pixels)
 {
-    if (d->colours && d->extent == Extent::Contiguous && pixels > 0)
+    if (!d->colours || d->extent != Extent::Contiguous)
+        return false;
+    if (pixels > 0)
         d->flood(-1, std::size_t(pixels));
+    return d->nextBucket < bucketCount;
 }
 
 ColourCoverage ColourRegion::coverage(double tolerance, double softness)

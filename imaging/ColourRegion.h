@@ -53,13 +53,15 @@ public:
     // A new selection from `seed` (cache pixels, top row first). A seed
     // outside the cache, or no cache, selects nothing.
     void start(std::shared_ptr<const ColourCache> colours, QPoint seed, Extent extent);
-    // The coverage for a tolerance (0..100) and softness (0..1).
+    // The coverage for a tolerance (0..100) and softness (0..1); a null plane
+    // when the selection selects nothing (no start, or a seed off the cache).
     ColourCoverage coverage(double tolerance, double softness);
     // Contiguous: goes on with the flood for up to `pixels` more pixels
-    // (a million take about 10 ms), so that a larger tolerance later finds
-    // its levels ready. For the moments between a drag's moves, after the
-    // coverage is out: a drag's larger steps then cost a threshold alone.
-    void reachAhead(int pixels);
+    // (250000 take about 3 ms), so that a larger tolerance later finds its
+    // levels ready; true while some may be left. For the moments between a
+    // drag's moves, after the coverage is out: once the flood is through,
+    // any tolerance costs a threshold pass alone.
+    bool reachAhead(int pixels);
     // Ends the selection and lets go of the cache; the buffers stay.
     void reset();
 
