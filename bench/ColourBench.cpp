@@ -4,10 +4,17 @@
 #include "imaging/ColourCache.h"
 #include "imaging/ColourRegion.h"
 
+#include "canvas/CanvasLayer.h"
+#include "canvas/ZRImageCutView.h"
+#include "platform/SerialQueue.h"
+
+#include <QApplication>
 #include <QElapsedTimer>
+#include <QMouseEvent>
 
 #include <algorithm>
 #include <cmath>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -31,6 +38,30 @@ double share(const ColourCoverage& coverage)
 double milliseconds(const QElapsedTimer& timer)
 {
     return timer.nsecsElapsed() / 1e6;
+}
+
+// A 2000 x 1333 photo on a canvas at zoom 1, its colours made, with `tool`.
+std::unique_ptr<ZRImageCutView> toolCanvas(CutTool tool)
+{
+    auto view = std::make_unique<ZRImageCutView>();
+    view->resize(2200, 1500);
+    view->setImage(Picture::fromImage(bench::photo(2000, 1333)));
+    view->show();
+    view->waitUntilIdle();
+    view->imageLayer()->setTransform({1, 1100, 750});
+    view->bluredLayer()->setTransform({1, 1100, 750});
+    view->setImageFit(false);
+    view->setTool(tool);
+    QApplication::processEvents();
+    return view;
+}
+
+void send(ZRImageCutView& view, QEvent::Type type, QPointF pos)
+{
+    const Qt::MouseButton button = type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton;
+    const Qt::MouseButtons buttons = type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton;
+    QMouseEvent event(type, pos, pos, view.mapToGlobal(pos), button, buttons, Qt::NoModifier);
+    QApplication::sendEvent(&view, &event);
 }
 
 // A seed in the picture's gradients, away from its shapes.
@@ -170,4 +201,70 @@ VELTRANE_BENCH(colour_stamp_100px)
     ctx.report("colour_stamp_100px_soft_us_per_stamp", perStamp(soft.get(), true));
     ctx.report("plain_stamp_100px_hard_us_per_stamp", perStamp(nullptr, false));
     ctx.report("plain_stamp_100px_soft_us_per_stamp", perStamp(soft.get(), false));
+}
+
+// The By colour tool on the canvas: from the press, through Qt's delivery, to
+// the tinted overlay ready to paint; then each drag move's new tolerance to
+// its overlay (the flood reaching ahead meanwhile, as between real moves).
+VELTRANE_BENCH(colour_press_to_overlay_2000)
+{
+    auto view = toolCanvas(CutTool::Colour);
+    ColourTool& tools = view->colourTool();
+    const QPointF at(100 + seed.x(), 84 + seed.y()); // widget point over the seed
+    std::vector<double> moves;
+    for (int run = 0; run < 6; ++run) {
+        QElapsedTimer timer;
+        timer.start();
+        send(*view, QEvent::MouseButtonPress, at);
+        while (tools.overlayBounds().isEmpty())
+            std::this_thread::sleep_for(std::chrono::microseconds(100)); // both cores free for the work
+        ctx.record(milliseconds(timer));
+        for (int step = 1; step <= 8; ++step) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            const std::uint64_t made = tools.overlayCount();
+            timer.restart();
+            send(*view, QEvent::MouseMove, at + QPointF(12 * step, 12 * step));
+            while (tools.overlayCount() == made)
+                std::this_thread::sleep_for(std::chrono::microseconds(100));
+            moves.push_back(milliseconds(timer));
+        }
+        send(*view, QEvent::MouseButtonRelease, at);
+        view->waitUntilIdle();
+        view->prevHistoryState();
+        view->waitUntilIdle();
+    }
+    std::sort(moves.begin(), moves.end());
+    ctx.report("colour_drag_step_2000_median_ms", moves[moves.size() / 2]);
+    ctx.report("colour_drag_step_2000_worst_ms", moves.back());
+}
+
+// 2000 drag events of a 100-point background brush, continuous sampling,
+// across a busy 2000 x 1333 photo at zoom 1, through Qt's delivery to the
+// last stamp drawn; each handler timed on its own as well.
+VELTRANE_BENCH(background_brush_events_2000)
+{
+    auto view = toolCanvas(CutTool::Background);
+    view->setBrushDiameter(100);
+    view->setBrushHardness(0.8f);
+    double worstHandler = 0;
+    const int events = 2000;
+    for (int run = 0; run < 5; ++run) {
+        const double y = 200 + run * 200;
+        QElapsedTimer total;
+        total.start();
+        for (int i = 0; i < events; ++i) {
+            const QEvent::Type type = i == 0 ? QEvent::MouseButtonPress
+                                      : i == events - 1 ? QEvent::MouseButtonRelease
+                                                        : QEvent::MouseMove;
+            QElapsedTimer handler;
+            handler.start();
+            send(*view, type, QPointF(150 + 1900.0 * i / (events - 1), y + 80 * std::sin(i / 90.0)));
+            worstHandler = std::max(worstHandler, milliseconds(handler));
+        }
+        view->serialQueue().waitUntilIdle();
+        ctx.record(milliseconds(total));
+        view->waitUntilIdle();
+        QApplication::processEvents();
+    }
+    ctx.report("background_brush_events_2000_worst_handler_ms", worstHandler);
 }

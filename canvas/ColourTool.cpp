@@ -209,6 +209,7 @@ void ColourTool::setOverlay(Overlay overlay)
             return;
         m_overlay = std::move(overlay);
     }
+    ++m_overlayCount;
     m_overlayChanged();
 }
 

@@ -81,8 +81,10 @@ public:
     // under the picture's transform `t`, for a mask of `maskSize`.
     void paintOverlay(QImage& frame, const QRect& area, const ViewTransform& t, QSizeF pictureSize,
                       QSize maskSize) const;
-    // Tests and tools: the overlay's bounds (mask pixels), empty when none.
+    // Tests and tools: the overlay's bounds (mask pixels), empty when none,
+    // and a count of the overlays made so far.
     QRect overlayBounds() const;
+    std::uint64_t overlayCount() const { return m_overlayCount.load(); }
 
 private:
     struct Overlay {
@@ -117,6 +119,7 @@ private:
     QRgb m_tint = 0;       // queue: the selection's
     std::unique_ptr<ColourRegion> m_region; // queue only
 
+    std::atomic<std::uint64_t> m_overlayCount{0};
     mutable std::mutex m_overlayMutex;
     Overlay m_overlay;
 };
