@@ -113,6 +113,7 @@ void ViewController::viewDidLoad()
     m_ui->chkRefine->setChecked(settings.value(kRefineEdges, true).toBool());
     m_ui->viCut->setRefinesEdges(m_ui->chkRefine->isChecked());
     m_ui->viCut->setUsesPenPressure(m_ui->chkPressure->isChecked());
+    setupTools();
     m_ui->viCut->setHidden(true);
     m_ui->viDrag->setDelegate(this);
     // The canvas lies over the drop zone once a picture is shown: it passes

@@ -93,6 +93,7 @@ public:
     void draggingFilesComplete(const QList<QUrl>& urls, bool needsWait) override;
     // ZRImageCutViewDelegate
     void cutViewDidChangeHistoryState(ZRImageCutView* view) override;
+    void cutViewDidChangeToolSettings(ZRImageCutView* view) override;
 
 public slots:
     void sldSize_changed();
@@ -150,6 +151,9 @@ private:
     void showStatus(const QString& text, int milliseconds = 6000);
     void updateValueLabels();
     void updateFigures();
+    // The tool choice and the colour tools' controls (ViewControllerTools.cpp).
+    void setupTools();
+    void showToolSettings();
 
     std::unique_ptr<Ui::ViewControllerForm> m_ui;
     Exporter* m_exporter = nullptr;

@@ -63,8 +63,10 @@ Picture preview(QSizeF size, float diameter, float hardness, float alpha)
     return ImageAction::resize(Picture(QSizeF(2 * w, 2 * h), {canvas}), QSizeF(w, h));
 }
 
-QImage cursor(float diameter, qreal ratio)
+QImage cursor(float diameter, qreal ratio, CursorShape shape)
 {
+    if (shape == CursorShape::Colour)
+        diameter = 15;
     const int r = int(std::lround(diameter));
     const int d = r - r % 2;
     const int margin = 3;
@@ -82,8 +84,22 @@ QImage cursor(float diameter, qreal ratio)
         painter.setRenderHint(QPainter::Antialiasing, false);
         painter.setPen(QPen(Qt::white, 1));
         painter.setBrush(Qt::NoBrush);
-        painter.drawEllipse(QRectF(margin, margin, d - 1, d - 1));
-        if (r >= 42) {
+        if (shape == CursorShape::Colour) {
+            // Arms from 3 to 7 points off the centre, and the square.
+            const int c = k - 1;
+            for (const int from : {-8, 4}) {
+                painter.fillRect(QRectF(c + from, c, 4, 1), Qt::white);
+                painter.fillRect(QRectF(c, c + from, 1, 4), Qt::white);
+            }
+            painter.fillRect(QRectF(c + 4, c + 4, 4, 4), Qt::white);
+        } else {
+            painter.drawEllipse(QRectF(margin, margin, d - 1, d - 1));
+        }
+        if (shape == CursorShape::Background) {
+            const int c = k - 1;
+            painter.fillRect(QRectF(c - 4, c, 9, 1), Qt::white);
+            painter.fillRect(QRectF(c, c - 4, 1, 9), Qt::white);
+        } else if (shape == CursorShape::Brush && r >= 42) {
             const float length = std::min(5.3f, float(d - 40) / 15.0f + 1.0f);
             const int centre = int(std::lround(k - 1));
             // The image is y-down; the bars are symmetric about the centre row.

@@ -19,6 +19,11 @@ Picture preview(QSizeF size, float diameter, float hardness, float alpha);
 // with a small cross at the centre from diameter 42 on, in device pixels at
 // `ratio` (its device pixel ratio is set). The hot spot is the centre,
 // (side / 2, side / 2) in points.
-QImage cursor(float diameter, qreal ratio = 1);
+// The background brush's circle always has its cross, a longer one that
+// marks where it samples; the By colour tool's pointer is a 21-point cross
+// with an open centre and a small square below right, the same size
+// whatever the brush.
+enum class CursorShape { Brush, Background, Colour };
+QImage cursor(float diameter, qreal ratio = 1, CursorShape shape = CursorShape::Brush);
 
 } // namespace BrushImages

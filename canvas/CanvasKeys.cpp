@@ -9,6 +9,10 @@ constexpr quint32 scanCodeZ = 52;
 constexpr quint32 scanCodeI = 31;
 // And O, held to see the picture without its cut.
 constexpr quint32 scanCodeO = 32;
+// The tools: B (brush), W (by colour), E (background brush).
+constexpr quint32 scanCodeB = 56;
+constexpr quint32 scanCodeW = 25;
+constexpr quint32 scanCodeE = 26;
 
 } // namespace
 
@@ -38,6 +42,17 @@ CanvasKeys::Action CanvasKeys::handle(const QKeyEvent& event)
         return (modifiers & Qt::ShiftModifier) ? Action::Redo : Action::Undo;
     if (isI && (ctrl || (modifiers & Qt::AltModifier)))
         return Action::InvertBrush;
+    if (key == Qt::Key_Escape)
+        return Action::Cancel;
+    if (modifiers & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier))
+        return Action::None;
+    auto is = [&](quint32 code, int fallback) { return scanCode ? scanCode == code : key == fallback; };
+    if (is(scanCodeB, Qt::Key_B))
+        return Action::ToolBrush;
+    if (is(scanCodeW, Qt::Key_W))
+        return Action::ToolColour;
+    if (is(scanCodeE, Qt::Key_E))
+        return Action::ToolBackground;
     return Action::None;
 }
 

@@ -8,13 +8,26 @@ class QKeyEvent;
 // Alt held as modifiers of the pointer (Ctrl swaps painting and panning, Alt
 // turns the wheel into the brush size), and the shortcuts Ctrl+Z (undo),
 // Ctrl+Shift+Z (redo) and Ctrl+I or Alt+I (invert the brush), and O held to
-// show the picture without its cut. Shortcuts go by
-// the physical key, the native scan code where the platform gives one (X11
-// keycodes 52 and 31), so that Z is Z on every keyboard layout.
+// show the picture without its cut; B, W and E choose the tool, and Escape
+// cancels a colour selection. Shortcuts go by the physical key, the native
+// scan code where the platform gives one (X11 keycodes), so that Z is Z on
+// every keyboard layout.
 // Main thread only.
 class CanvasKeys {
 public:
-    enum class Action { None, ModifiersChanged, Undo, Redo, InvertBrush, ShowOriginal, HideOriginal };
+    enum class Action {
+        None,
+        ModifiersChanged,
+        Undo,
+        Redo,
+        InvertBrush,
+        ShowOriginal,
+        HideOriginal,
+        ToolBrush,
+        ToolColour,
+        ToolBackground,
+        Cancel,
+    };
 
     // Notes a key press or release seen at a window; what it asks of the canvas.
     Action handle(const QKeyEvent& event);

@@ -1,5 +1,6 @@
 #include "canvas/MaskDocument.h"
 
+#include "imaging/ColourRegion.h"
 #include "platform/SerialQueue.h"
 
 MaskDocument::MaskDocument(Reports reports)
@@ -46,6 +47,15 @@ bool MaskDocument::loadMask(const QImage& mask)
         record();
     });
     return true;
+}
+
+void MaskDocument::applyCoverage(std::function<ColourCoverage()> coverage, std::uint8_t alpha)
+{
+    onQueue([this, coverage = std::move(coverage), alpha] {
+        m_drain.run(); // strokes that came before it go first
+        if (m_drain.applyCoverage(coverage(), alpha))
+            record();
+    });
 }
 
 void MaskDocument::clearHistory()

@@ -15,6 +15,7 @@
 #include <memory>
 
 class SerialQueue;
+struct ColourCoverage;
 
 // The mask's side of the canvas, without a widget: the stroke drain and the
 // undo store, and the serial queue on which they meet. A stroke's end
@@ -62,6 +63,13 @@ public:
     // `mask` (Format_Alpha8, the mask's own size, top row first) becomes the
     // mask, as one history state. False, changing nothing, for another size.
     bool loadMask(const QImage& mask);
+    // Queues `coverage`, which makes a plane of the mask's size on the queue;
+    // it is blended into the mask with `alpha` as one history state, behind
+    // the drains already waiting. A plane that does not fit the mask (a null
+    // one: the selection was cancelled) changes and records nothing.
+    void applyCoverage(std::function<ColourCoverage()> coverage, std::uint8_t alpha);
+    // Queues other work of the canvas that must run in order with the mask's.
+    void post(std::function<void()> task) { onQueue(std::move(task)); }
     // Counters reset now and again on the queue, the folder emptied there,
     // and the first state queued behind the drains already waiting.
     void clearHistory();

@@ -1,6 +1,7 @@
 #include "canvas/PictureLevels.h"
 
 #include "canvas/Compositor.h"
+#include "imaging/ColourCache.h"
 #include "imaging/DiscBlur.h"
 #include "platform/HandOff.h"
 #include "platform/MainThread.h"
@@ -50,9 +51,11 @@ struct PictureLevels::Tasks {
 
 PictureLevels::PictureLevels(QObject* context, std::function<void()> halvingsArrived,
                              std::function<void(const QImage&)> blurArrived,
+                             std::function<void(std::shared_ptr<const ColourCache>)> coloursArrived,
                              std::function<void(const QString&)> failed)
     : m_context(context), m_halvingsArrived(std::move(halvingsArrived)),
-      m_blurArrived(std::move(blurArrived)), m_failed(std::move(failed)),
+      m_blurArrived(std::move(blurArrived)), m_coloursArrived(std::move(coloursArrived)),
+      m_failed(std::move(failed)),
       m_tasks(std::make_shared<Tasks>())
 {
 }
@@ -92,12 +95,13 @@ bool PictureLevels::busy() const
     return m_tasks->running.load() > 0;
 }
 
-void PictureLevels::setPicture(const Picture& picture, const QImage& bitmap)
+void PictureLevels::setPicture(const Picture& picture, const QImage& bitmap, QSize maskSize)
 {
     ++m_tasks->generation;
     m_source = picture;
     m_picture = {bitmap};
     m_blur.clear();
+    startColours(picture, bitmap, maskSize); // first: a click may wait for them
     startHalvings(picture, bitmap);
     startBlur(picture);
 }
@@ -112,6 +116,16 @@ void PictureLevels::startHalvings(const Picture& picture, const QImage& base)
             self.m_picture.insert(self.m_picture.end(), levels.begin(), levels.end());
             self.m_halvingsArrived();
         };
+    });
+}
+
+void PictureLevels::startColours(const Picture& picture, const QImage& bitmap, QSize maskSize)
+{
+    if (bitmap.isNull() || maskSize.isEmpty())
+        return;
+    start(picture, [bitmap, maskSize](const Stale&) -> Delivery {
+        std::shared_ptr<const ColourCache> colours = ColourCache::build(bitmap, maskSize);
+        return [colours = std::move(colours)](PictureLevels& self) { self.m_coloursArrived(colours); };
     });
 }
 

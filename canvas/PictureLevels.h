@@ -11,12 +11,14 @@
 #include <memory>
 #include <vector>
 
+class ColourCache;
 class QObject;
 
 // What the canvas paints a picture from: the picture at full size and its
 // halvings down to about 256 pixels, and the blurred copy with its own
-// halvings. The halvings and the blurred copy are made in the background for
-// each new picture; until they arrive the full-size picture serves alone.
+// halvings; and the picture's colours at the mask's size, for the colour
+// tools. All but the full-size picture are made in the background for each
+// new picture; until they arrive the full-size picture serves alone.
 //
 // Threads: every member is called on the main thread, which alone reads and
 // replaces the levels. The work runs on a pool of the canvas's own (never the
@@ -32,9 +34,11 @@ class PictureLevels {
 public:
     // halvingsArrived: the picture's halvings are in. blurArrived: the blurred
     // copy of the current picture (full size) is in, its halvings with it.
+    // coloursArrived: the current picture's colour cache is in.
     // failed: a task for the current picture failed, for the reason given.
     PictureLevels(QObject* context, std::function<void()> halvingsArrived,
                   std::function<void(const QImage& blurred)> blurArrived,
+                  std::function<void(std::shared_ptr<const ColourCache>)> coloursArrived,
                   std::function<void(const QString& reason)> failed);
     ~PictureLevels();
     PictureLevels(const PictureLevels&) = delete;
@@ -44,8 +48,9 @@ public:
     static QImage drawableBitmap(const Picture& picture);
 
     // Forgets the previous picture's levels and starts making this one's;
-    // `bitmap` is drawableBitmap(picture), already made by the caller.
-    void setPicture(const Picture& picture, const QImage& bitmap);
+    // `bitmap` is drawableBitmap(picture), already made by the caller, and
+    // `maskSize` the size of the colour cache.
+    void setPicture(const Picture& picture, const QImage& bitmap, QSize maskSize);
 
     // The level to paint at `scale` screen pixels per picture point: the
     // smallest that still has at least one pixel per screen pixel. Null when
@@ -66,11 +71,13 @@ private:
     static const QImage& pick(const std::vector<QImage>& levels, double scale);
     void startHalvings(const Picture& picture, const QImage& base);
     void startBlur(const Picture& picture);
+    void startColours(const Picture& picture, const QImage& bitmap, QSize maskSize);
     void start(const Picture& picture, std::function<Delivery(const Stale&)> work);
 
     QObject* const m_context;
     const std::function<void()> m_halvingsArrived;
     const std::function<void(const QImage&)> m_blurArrived;
+    const std::function<void(std::shared_ptr<const ColourCache>)> m_coloursArrived;
     const std::function<void(const QString&)> m_failed;
     Picture m_source;
     std::vector<QImage> m_picture; // [0] is full size, then halvings

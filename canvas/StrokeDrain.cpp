@@ -1,6 +1,8 @@
 #include "canvas/StrokeDrain.h"
 
 #include "canvas/BrushStamp.h"
+#include "canvas/ColourStampDrawing.h"
+#include "imaging/ColourRegion.h"
 #include "platform/ParallelFor.h"
 #include "ui/FitInBox.h"
 
@@ -19,6 +21,9 @@ struct StrokeDrain::PendingStamp {
     double x, y, width, height;              // mask pixels, y up
     std::shared_ptr<const BrushStamp> stamp; // null: the hard disc
     std::uint8_t alpha;
+    std::shared_ptr<const ColourCache> colours; // null: an ordinary stamp
+    ColourStampColours reach;
+    bool skipped = false; // a background stamp before the colours are known
 };
 
 StrokeDrain::StrokeDrain(Publish publish, StrokeEnded strokeEnded)
@@ -37,6 +42,22 @@ void StrokeDrain::updateStamp()
 std::shared_ptr<const BrushStamp> StrokeDrain::currentStamp() const
 {
     return m_stamp.current();
+}
+
+void StrokeDrain::setColourBrush(std::shared_ptr<const ColourBrush> brush)
+{
+    std::lock_guard lock(m_colourMutex);
+    m_colourBrush = std::move(brush);
+}
+
+QSize StrokeDrain::maskSizeFor(QSizeF size)
+{
+    if (!(size.width() > 0) || !(size.height() > 0))
+        return {};
+    const QSizeF fitted = AspectFitSize(size, QSizeF(maskSide, maskSide));
+    if (size.width() > fitted.width())
+        size = fitted;
+    return {std::max(1, int(size.width())), std::max(1, int(size.height()))};
 }
 
 std::uint64_t StrokeDrain::setPicture(QSizeF size)
@@ -91,6 +112,7 @@ void StrokeDrain::run()
         }
         if (!entry)
             break;
+        m_strokeSample.reset();
         m_strokeEnded(); // a marker ends the drain
         break;
     }
@@ -100,17 +122,38 @@ void StrokeDrain::run()
     m_publish(m_mask.publish(), area);
 }
 
-StrokeDrain::PendingStamp StrokeDrain::pendingStamp(const StampRect& r) const
+StrokeDrain::PendingStamp StrokeDrain::pendingStamp(const StampRect& r)
 {
     const double s = m_maskScale.load();
     const bool soft = double(m_hardness.load()) < hardDiscHardness;
     const float alpha = std::clamp(m_alpha.load(), 0.0f, 1.0f);
-    return {r.x * s,
-            r.y * s,
-            r.width * s,
-            r.height * s,
-            soft ? currentStamp() : nullptr,
-            std::uint8_t(std::lround(alpha * 255))};
+    PendingStamp p{r.x * s,
+                   r.y * s,
+                   r.width * s,
+                   r.height * s,
+                   soft ? currentStamp() : nullptr,
+                   std::uint8_t(std::lround(alpha * 255)),
+                   nullptr,
+                   {},
+                   false};
+    std::shared_ptr<const ColourBrush> brush;
+    {
+        std::lock_guard lock(m_colourMutex);
+        brush = m_colourBrush;
+    }
+    if (!brush)
+        return p;
+    if (!brush->colours) {
+        p.skipped = true; // the picture's colours are still being made
+        return p;
+    }
+    // The sample is taken here, on the drain, never in the input handler.
+    const ColourCache& colours = *brush->colours;
+    if (brush->continuous || !m_strokeSample)
+        m_strokeSample = colourUnderStamp(colours, p.x, p.y, p.width, p.height);
+    p.colours = brush->colours;
+    p.reach = {*m_strokeSample, brush->protectedColour, brush->tolerance};
+    return p;
 }
 
 void StrokeDrain::drawStamps(const std::vector<PendingStamp>& batch)
@@ -119,6 +162,8 @@ void StrokeDrain::drawStamps(const std::vector<PendingStamp>& batch)
     QRect touched;
     qint64 work = 0;
     for (const PendingStamp& p : batch) {
+        if (p.skipped)
+            continue;
         const QRect area = stampArea(plane, p.x, p.y, p.width, p.height);
         touched |= area;
         work += qint64(area.width()) * area.height();
@@ -131,9 +176,29 @@ void StrokeDrain::drawStamps(const std::vector<PendingStamp>& batch)
     const int bands = work > 400000 ? 2 : 1;
     ParallelFor::run(touched.height(), touched.height() / bands, [&](int begin, int end) {
         const QRect rows(0, touched.top() + begin, 1, end - begin);
-        for (const PendingStamp& p : batch)
-            drawStamp(plane, p.stamp.get(), p.x, p.y, p.width, p.height, p.alpha, rows);
+        for (const PendingStamp& p : batch) {
+            if (p.skipped)
+                continue;
+            if (p.colours)
+                drawColourStamp(plane, *p.colours, p.stamp.get(), p.x, p.y, p.width, p.height,
+                                p.alpha, p.reach, rows);
+            else
+                drawStamp(plane, p.stamp.get(), p.x, p.y, p.width, p.height, p.alpha, rows);
+        }
     });
+}
+
+bool StrokeDrain::applyCoverage(const ColourCoverage& coverage, std::uint8_t alpha)
+{
+    if (m_mask.isNull() || coverage.plane.size() != maskSize())
+        return false;
+    const QRect changed = ::applyCoverage(m_mask.plane(), coverage, alpha);
+    if (!changed.isEmpty()) {
+        m_mask.markChanged(changed);
+        const QRect area = m_mask.changedArea();
+        m_publish(m_mask.publish(), area);
+    }
+    return true;
 }
 
 void StrokeDrain::createNewMask()
@@ -146,16 +211,12 @@ void StrokeDrain::createNewMask()
         snapshot = std::exchange(m_pendingSnapshot, QImage());
     }
     m_mask.clear();
-    if (!(size.width() > 0) || !(size.height() > 0))
+    const QSize mask = maskSizeFor(size);
+    if (mask.isEmpty())
         return;
     const QSizeF fitted = AspectFitSize(size, QSizeF(maskSide, maskSide));
-    if (size.width() > fitted.width()) {
-        m_maskScale = float(fitted.width() / size.width());
-        size = fitted;
-    } else {
-        m_maskScale = 1;
-    }
+    m_maskScale = size.width() > fitted.width() ? float(fitted.width() / size.width()) : 1.0f;
     // A picture less than a mask pixel high or wide still gets a row or column.
-    m_mask.create(std::max(1, int(size.width())), std::max(1, int(size.height())), snapshot);
+    m_mask.create(mask.width(), mask.height(), snapshot);
     updateStamp();
 }

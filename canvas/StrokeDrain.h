@@ -3,6 +3,7 @@
 #include "canvas/EventBuffer.h"
 #include "canvas/MaskStore.h"
 #include "canvas/StampSlot.h"
+#include "imaging/ColourCache.h"
 
 #include <QImage>
 #include <QRect>
@@ -12,6 +13,21 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
+
+struct ColourCoverage;
+
+// The background brush: each stamp changes only the mask pixels whose colour
+// lies within the tolerance (0..100) of a sample, the colour under the
+// stamp's centre (continuous) or under the stroke's first stamp, and never
+// those near the protected colour (drawColourStamp). `colours` must have the
+// mask's size; a stamp drawn without it changes nothing.
+struct ColourBrush {
+    std::shared_ptr<const ColourCache> colours;
+    double tolerance = 32;
+    bool continuous = true;
+    std::optional<LabColour> protectedColour;
+};
 
 // The way from stroke input to the mask on screen: the event buffer's stamp
 // rectangles (picture points) become brush stamps drawn into the mask, and
@@ -59,6 +75,13 @@ public:
     // Rebuilds the stamp from the hardness and the mask scale, on the caller's thread.
     void updateStamp();
     std::shared_ptr<const BrushStamp> currentStamp() const;
+    // The background brush for the stamps taken from now on; null for the
+    // ordinary brush. Any thread.
+    void setColourBrush(std::shared_ptr<const ColourBrush> brush);
+
+    // The mask's size for a picture of `size` points: at most 2000 x 2000,
+    // at least one pixel each way.
+    static QSize maskSizeFor(QSizeF size);
 
     // A new picture of `size` points: the stamps still waiting are dropped,
     // and so is a waiting snapshot; the next rebuild sizes the mask for it.
@@ -77,13 +100,17 @@ public:
     // or the end of the buffer, and publishes if anything changed. Without a
     // mask it draws nothing and leaves the buffer as it is.
     void run();
+    // Drain only: blends `coverage` (a plane of the mask's size) into the
+    // mask with `alpha` as one step and publishes. False, changing nothing,
+    // when it does not fit the mask.
+    bool applyCoverage(const ColourCoverage& coverage, std::uint8_t alpha);
     // Drain only: the mask as it is now (no data without a picture).
     AlphaPlane maskPlane() { return m_mask.plane(); }
     QSize maskSize() const { return {m_mask.width(), m_mask.height()}; }
 
 private:
     struct PendingStamp;
-    PendingStamp pendingStamp(const StampRect& rect) const;
+    PendingStamp pendingStamp(const StampRect& rect);
     void drawStamps(const std::vector<PendingStamp>& batch);
     void createNewMask();
 
@@ -98,6 +125,9 @@ private:
     std::atomic<bool> m_needsNewMask{false};
 
     StampSlot m_stamp;
+    mutable std::mutex m_colourMutex;
+    std::shared_ptr<const ColourBrush> m_colourBrush;
+    std::optional<LabColour> m_strokeSample; // drain only: the stroke's first colour
 
     mutable std::mutex m_pictureMutex;
     QSizeF m_pictureSize;

@@ -37,6 +37,9 @@ ZRImageCutView::ZRImageCutView(QWidget* parent)
                                    layer->setContent(blurred);
                                update();
                            },
+                           [this](std::shared_ptr<const ColourCache> colours) {
+                               m_colourTool->setColours(std::move(colours));
+                           },
                            [this](const QString& reason) {
                                refusePicture(m_document.drain().generation(), reason);
                            })),
@@ -72,6 +75,9 @@ void ZRImageCutView::setupView()
     m_cursorObserver = NotificationCenter::defaultCenter().addObserver(
         QString::fromLatin1(cursorNotification), [this](const void*) { updateCursor(); });
     updateBrushMask();
+    m_colourTool = std::make_unique<ColourTool>(m_document, [this] {
+        MainThread::async(this, [this] { update(); });
+    });
 
     m_animationTimer = new QTimer(this);
     m_animationTimer->setInterval(16);
@@ -152,12 +158,14 @@ void ZRImageCutView::setImage(const Picture& picture)
     const QImage bitmap = PictureLevels::drawableBitmap(picture);
     m_layers.reset(picture.size(), bitmap);
     m_document.setPicture(picture.size()); // its mask and its first history state
+    m_colourTool->cancelRegion();
+    m_colourTool->setColours(nullptr);
 
     m_imageFit = true;
     correctImagePositionWithFiting(true);
     removeAllAnimations(); // a new picture appears fitted, not eased in from nowhere
 
-    m_levels->setPicture(picture, bitmap);
+    m_levels->setPicture(picture, bitmap, StrokeDrain::maskSizeFor(picture.size()));
     if (m_refined)
         m_refined->clear();
     updateCursor();
@@ -174,7 +182,7 @@ void ZRImageCutView::replacePicture(const Picture& picture)
     const QImage bitmap = PictureLevels::drawableBitmap(picture);
     if (const auto layer = m_layers.picture())
         layer->setContent(bitmap);
-    m_levels->setPicture(picture, bitmap);
+    m_levels->setPicture(picture, bitmap, StrokeDrain::maskSizeFor(picture.size()));
     if (m_refined)
         m_refined->clear();
     update();
@@ -439,7 +447,10 @@ void ZRImageCutView::updateCursor()
         setCursor(Qt::ClosedHandCursor);
     } else if (m_keys.ctrl() == (m_dragMode.load() == 1)) {
         const QCursor cursor = brushCursor();
-        m_cursorKind = CursorKind::Brush;
+        const CutTool tool = m_colourTool->tool();
+        m_cursorKind = tool == CutTool::Colour       ? CursorKind::Colour
+                       : tool == CutTool::Background ? CursorKind::BackgroundBrush
+                                                     : CursorKind::Brush;
         m_cursorSize = int(std::lround(cursor.pixmap().deviceIndependentSize().width()));
         setCursor(cursor);
     } else {
@@ -452,7 +463,11 @@ void ZRImageCutView::updateCursor()
 QCursor ZRImageCutView::brushCursor() const
 {
     // Drawn at the screen's ratio; the hot spot is in points.
-    const QImage image = BrushImages::cursor(m_brushDiameter, devicePixelRatioF());
+    const CutTool tool = m_colourTool ? m_colourTool->tool() : CutTool::Brush;
+    const QImage image = BrushImages::cursor(m_brushDiameter, devicePixelRatioF(),
+                                             tool == CutTool::Colour       ? BrushImages::CursorShape::Colour
+                                             : tool == CutTool::Background ? BrushImages::CursorShape::Background
+                                                                           : BrushImages::CursorShape::Brush);
     const int side = int(std::lround(image.deviceIndependentSize().width()));
     return QCursor(QPixmap::fromImage(image), side / 2, side / 2);
 }
@@ -493,6 +508,7 @@ void ZRImageCutView::paintEvent(QPaintEvent* event)
     layers.tint = m_tint.rgb() | 0xff000000u;
     Compositor::paintFrame(m_frame, area, m_tile, layers, t);
     paintRefinedEdge(area, layers, t);
+    m_colourTool->paintOverlay(m_frame, area, t, layers.pictureSize, layers.mask.size());
 
     QPainter painter(this);
     painter.setCompositionMode(QPainter::CompositionMode_Source);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "canvas/CanvasKeys.h"
+#include "canvas/ColourTool.h"
 #include "canvas/Compositor.h"
 #include "canvas/EventBuffer.h"
 #include "canvas/LayerStack.h"
@@ -19,6 +20,7 @@
 #include <functional>
 #include <memory>
 
+class ColourTool;
 class PictureLevels;
 class QTimer;
 class RefinedView;
@@ -67,6 +69,15 @@ public:
     // Scripts: `mask` (grey or alpha, the mask's size) becomes the mask as
     // one undo step; false for another size.
     bool loadMask(const QImage& mask);
+
+    // The tool a press uses, and the colour tools' settings (ColourTool).
+    // Keys B, W and E choose Brush, By colour and Background brush.
+    ColourTool& colourTool() { return *m_colourTool; }
+    const ColourTool& colourTool() const { return *m_colourTool; }
+    // Chooses the tool and updates the cursor.
+    void setTool(CutTool tool);
+    // The protected colour becomes the one at a widget point (none off the picture).
+    void protectColourAt(QPointF widgetPos);
 
     // A pen's pressure sets the stamp's diameter (pressure times the brush
     // size, at least 30 % of it) while this is on; a mouse paints at full size.
@@ -150,7 +161,7 @@ public:
     void updateCursor();
     QCursor brushCursor() const;
     // The cursor chosen last, for tests and tools.
-    enum class CursorKind { Arrow, OpenHand, ClosedHand, Brush };
+    enum class CursorKind { Arrow, OpenHand, ClosedHand, Brush, Colour, BackgroundBrush };
     CursorKind cursorKind() const { return m_cursorKind; }
     int cursorSize() const { return m_cursorSize; }
 
@@ -198,6 +209,9 @@ private:
     // that it still becomes one undo step and the wheel works again.
     void endPress();
     void paintStamp(QPointF widgetPos);
+    // The mask pixel (top row first) under a widget point; may lie off the mask.
+    QPoint maskPixelAt(QPointF widgetPos) const;
+    void reportToolSettings();
     void setTransformOnLayers(const ViewTransform& t, double duration);
     void removeAllAnimations();
     void reportHistoryChanged();
@@ -242,6 +256,8 @@ private:
     CursorKind m_cursorKind = CursorKind::Arrow;
     int m_cursorSize = 0;
     std::uint64_t m_cursorObserver = 0;
+    std::unique_ptr<ColourTool> m_colourTool; // before the document: its queue is joined first
+    QPointF m_regionPressAt;
 
     // The serial queue, the drain with the mask and the brush, the history.
     // Last, so that its queue, which reaches the layers, is joined first.

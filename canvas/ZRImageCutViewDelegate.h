@@ -14,6 +14,9 @@ public:
     virtual void cutViewWillStartDraw(ZRImageCutView* view) { (void)view; }
     // Once after each release has been handled.
     virtual void cutViewDidEndDraw(ZRImageCutView* view) { (void)view; }
+    // After the tool, the tolerance (dragged with By colour) or the
+    // protected colour changed at the canvas (keys, drags, Alt+click).
+    virtual void cutViewDidChangeToolSettings(ZRImageCutView* view) { (void)view; }
     // After a diameter request, with the value as requested (before clamping).
     virtual void cutViewDidChangeBrushDiameter(ZRImageCutView* view, float diameter)
     {

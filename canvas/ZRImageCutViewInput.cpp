@@ -12,6 +12,23 @@
 #include <QTabletEvent>
 
 #include <algorithm>
+#include <cmath>
+
+namespace {
+
+// Whether a text field of ours has the keyboard: the keys it types stay there.
+bool typingInField()
+{
+    QWidget* focus = QApplication::focusWidget();
+    return focus && (focus->inherits("QLineEdit") || focus->inherits("QTextEdit") ||
+                     focus->inherits("QPlainTextEdit") || focus->inherits("QAbstractSpinBox"));
+}
+
+// Tolerance steps per widget point dragged with By colour: right and down
+// raise it, left and up lower it.
+constexpr double tolerancePerPoint = 0.25;
+
+} // namespace
 
 // ---------------------------------------------------------------- stroke input
 
@@ -53,18 +70,64 @@ void ZRImageCutView::handleKey(QKeyEvent* event)
     case CanvasKeys::Action::HideOriginal: {
         // Only while our window has the keyboard and no text field takes the key.
         const bool show = action == CanvasKeys::Action::ShowOriginal;
-        QWidget* focus = QApplication::focusWidget();
-        const bool typing = focus && (focus->inherits("QLineEdit") || focus->inherits("QTextEdit") ||
-                                      focus->inherits("QPlainTextEdit") || focus->inherits("QAbstractSpinBox"));
-        if ((show && (typing || !isActiveWindow())) || show == m_showOriginal)
+        if ((show && (typingInField() || !isActiveWindow())) || show == m_showOriginal)
             break;
         m_showOriginal = show;
         update();
         break;
     }
+    case CanvasKeys::Action::ToolBrush:
+    case CanvasKeys::Action::ToolColour:
+    case CanvasKeys::Action::ToolBackground:
+        if (typingInField() || !isActiveWindow() || m_pressActive)
+            break;
+        setTool(action == CanvasKeys::Action::ToolBrush    ? CutTool::Brush
+                : action == CanvasKeys::Action::ToolColour ? CutTool::Colour
+                                                           : CutTool::Background);
+        reportToolSettings();
+        break;
+    case CanvasKeys::Action::Cancel:
+        if (m_pressActive && m_cutting && m_colourTool->regionActive()) {
+            m_colourTool->cancelRegion();
+            m_cutting = false; // the release then changes nothing
+            endPress();
+            reportToolSettings();
+        }
+        break;
     case CanvasKeys::Action::None:
         break;
     }
+}
+
+void ZRImageCutView::setTool(CutTool tool)
+{
+    m_colourTool->setTool(tool);
+    updateCursor();
+}
+
+void ZRImageCutView::reportToolSettings()
+{
+    if (m_delegate)
+        m_delegate->cutViewDidChangeToolSettings(this);
+}
+
+QPoint ZRImageCutView::maskPixelAt(QPointF widgetPos) const
+{
+    const auto layer = imageLayer();
+    const QImage mask = currentMask();
+    const QSizeF picture = m_image.size();
+    if (!layer || mask.isNull() || picture.isEmpty())
+        return {-1, -1};
+    const QPointF p = layer->transform().inverted(toCanvas(widgetPos), picture);
+    const double sx = mask.width() / picture.width(), sy = mask.height() / picture.height();
+    return {int(std::floor(p.x() * sx)), int(std::floor((picture.height() - p.y()) * sy))};
+}
+
+void ZRImageCutView::protectColourAt(QPointF widgetPos)
+{
+    const std::optional<LabColour> colour = m_colourTool->colourAt(maskPixelAt(widgetPos));
+    if (colour)
+        m_colourTool->setProtectedColour(colour);
 }
 
 void ZRImageCutView::mousePressEvent(QMouseEvent* event)
@@ -81,10 +144,25 @@ void ZRImageCutView::mousePressEvent(QMouseEvent* event)
     updateCursor();
     if (m_image.isNull())
         return;
+    const CutTool tool = m_colourTool->tool();
+    if (m_cutting && tool == CutTool::Background && m_keys.alt()) {
+        // Alt+click picks the colour the background brush spares.
+        m_cutting = false;
+        protectColourAt(event->position());
+        reportToolSettings();
+        updateCursor();
+        return;
+    }
     if (m_delegate)
         m_delegate->cutViewWillStartDraw(this);
     m_pressActive = true;
     m_lastMousePos = event->position();
+    if (m_cutting && tool == CutTool::Colour) {
+        m_regionPressAt = event->position();
+        m_colourTool->beginRegion(maskPixelAt(event->position()), 1.0 - double(brushHardness()),
+                                  m_tint.rgb());
+        return;
+    }
     mouseDragged(event->position(), QPointF(0, 0));
 }
 
@@ -130,7 +208,13 @@ void ZRImageCutView::endPress()
 
 void ZRImageCutView::mouseDragged(QPointF widgetPos, QPointF delta)
 {
-    if (m_cutting) {
+    if (m_cutting && m_colourTool->regionActive()) {
+        const QPointF moved = widgetPos - m_regionPressAt;
+        m_colourTool->dragRegion(m_colourTool->tolerance() + tolerancePerPoint * (moved.x() + moved.y()));
+        reportToolSettings();
+    } else if (m_cutting && m_colourTool->tool() == CutTool::Colour) {
+        // A selection cancelled with Escape: the rest of the press does nothing.
+    } else if (m_cutting) {
         paintStamp(widgetPos);
     } else if (m_dragging) {
         swipe(delta.x(), delta.y());
@@ -162,7 +246,11 @@ void ZRImageCutView::paintStamp(QPointF widgetPos)
 void ZRImageCutView::mouseUp()
 {
     m_prevEventRect = StampRect{};
-    if (m_cutting) {
+    if (m_cutting && m_colourTool->regionActive()) {
+        const float alpha = std::clamp(brushAlphaValue(), 0.0f, 1.0f);
+        m_colourTool->commitRegion(std::uint8_t(std::lround(alpha * 255)));
+        reportToolSettings(); // the panel's tolerance is the start value again
+    } else if (m_cutting && m_colourTool->tool() != CutTool::Colour) {
         m_document.drain().buffer().append(StampRect::endOfStroke());
         updateMap();
     }

@@ -61,6 +61,10 @@ const char* cursorName(ZRImageCutView::CursorKind kind)
         return "closedhand";
     case ZRImageCutView::CursorKind::Brush:
         return "brush";
+    case ZRImageCutView::CursorKind::Colour:
+        return "colour";
+    case ZRImageCutView::CursorKind::BackgroundBrush:
+        return "backgroundbrush";
     }
     return "arrow";
 }
@@ -176,6 +180,8 @@ bool Driver::dispatch(const QString& command, const QStringList& args, QString* 
     };
     double v[5];
     ZRImageCutView& view = *m_view;
+    if (const std::optional<bool> done = dispatchTools(command, args, error))
+        return *done;
 
     if (command == QLatin1String("size")) {
         if (!numbers(2, v))
@@ -314,6 +320,9 @@ bool Driver::dispatch(const QString& command, const QStringList& args, QString* 
             } else if (part == QLatin1String("i")) {
                 key = Qt::Key_I;
                 scanCode = 31;
+            } else if (part == QLatin1String("escape")) {
+                key = Qt::Key_Escape;
+                scanCode = 9;
             } else if (part.size() == 1 && part[0].isLetter()) {
                 key = Qt::Key_A + (part[0].unicode() - 'a');
                 scanCode = 0;
@@ -351,7 +360,7 @@ bool Driver::dispatch(const QString& command, const QStringList& args, QString* 
                              "\"dragMode\":%4,\"blurOn\":%5,\"maskScale\":%6,\"maskWidth\":%7,"
                              "\"maskHeight\":%8,\"historyLength\":%9,\"historyCurrentState\":%10,"
                              "\"historyFileIndex\":%11,\"imageFit\":%12,\"scale\":%13,\"tx\":%14,"
-                             "\"ty\":%15,\"cursor\":\"%16\",\"cursorSize\":%17}")
+                             "\"ty\":%15,\"cursor\":\"%16\",\"cursorSize\":%17,%18}")
                   .arg(view.brushDiameter())
                   .arg(view.brushHardness())
                   .arg(view.brushAlphaValue())
@@ -368,7 +377,8 @@ bool Driver::dispatch(const QString& command, const QStringList& args, QString* 
                   .arg(t.tx, 0, 'g', 10)
                   .arg(t.ty, 0, 'g', 10)
                   .arg(QLatin1String(cursorName(view.cursorKind())))
-                  .arg(view.cursorSize()));
+                  .arg(view.cursorSize())
+                  .arg(toolState()));
     } else if (command == QLatin1String("mask")) {
         if (!need(1))
             return false;

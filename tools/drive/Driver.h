@@ -5,6 +5,7 @@
 #include <QStringList>
 
 #include <memory>
+#include <optional>
 
 class ZRImageCutView;
 class QTextStream;
@@ -24,6 +25,9 @@ public:
 
 private:
     bool dispatch(const QString& command, const QStringList& args, QString* error);
+    // The colour tools' commands (DriverTools.cpp); none for another command.
+    std::optional<bool> dispatchTools(const QString& command, const QStringList& args, QString* error);
+    QString toolState() const;
     void sendMouse(int type, QPointF pos, bool buttonDown);
     void sendKey(int type, int key, quint32 scanCode, Qt::KeyboardModifiers modifiers);
     void waitIdle();
