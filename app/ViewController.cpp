@@ -132,6 +132,9 @@ bool ViewController::eventFilter(QObject* watched, QEvent* event)
     case QEvent::Paint:
         // Every zoom, pan and new picture ends in a repaint.
         updateFigures();
+        if (std::exchange(m_traceFirstFrame, false))
+            QMetaObject::invokeMethod(
+                this, [] { Trace::line(QStringLiteral("first frame painted")); }, Qt::QueuedConnection);
         return false;
     case QEvent::DragEnter:
     case QEvent::DragMove:

@@ -176,6 +176,7 @@ private:
     QPointer<QFileDialog> m_openDialog;
     int m_intakeGeneration = 0;
     int m_shownGeneration = 0;
+    bool m_traceFirstFrame = false; // a new picture's first paint is still to be noted
     int m_previewGeneration = 0; // the intake whose reduced version is shown, while it decodes
     std::set<int> m_loadsInFlight;
     Intake m_waiting; // the newest picture read while a newer intake still loads

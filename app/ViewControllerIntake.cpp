@@ -106,6 +106,7 @@ void ViewController::draggingFilesComplete(const QList<QUrl>& urls, bool needsWa
     // milliseconds (more with retries for files still being written): off the
     // main thread.
     const int generation = ++m_intakeGeneration;
+    Trace::line(QStringLiteral("open requested %1").arg(paths.first()));
     m_loadsInFlight.insert(generation);
     showStatus(tr("Opening %1…").arg(QFileInfo(paths.first()).fileName()));
     QPointer<ViewController> self(this);
@@ -156,6 +157,11 @@ void ViewController::showPreview(int generation, const QString& path, const Pict
     m_shownGeneration = generation;
     m_previewGeneration = generation;
     m_picturePath = QFileInfo(path).absoluteFilePath();
+    Trace::line(QStringLiteral("preview %1 %2 shown at %3 x %4")
+                    .arg(preview.size().width())
+                    .arg(preview.size().height())
+                    .arg(preview.bestRepresentation().width())
+                    .arg(preview.bestRepresentation().height()));
     takePicture(preview);
 }
 
@@ -227,6 +233,7 @@ void ViewController::takePicture(const Picture& picture)
     if (m_ui->chkBlur->isChecked())
         m_ui->viCut->setBlurOn(true); // a new picture's blurred copy starts hidden
     m_ui->viCut->setFocus();
+    m_traceFirstFrame = true;
     updateFigures();
     emit pictureChanged();
     emit commandsChanged();
