@@ -47,6 +47,7 @@ std::shared_ptr<const BrushStamp> StrokeDrain::currentStamp() const
 void StrokeDrain::setColourBrush(std::shared_ptr<const ColourBrush> brush)
 {
     std::lock_guard lock(m_colourMutex);
+    m_hasColourBrush = brush != nullptr;
     m_colourBrush = std::move(brush);
 }
 
@@ -137,7 +138,7 @@ StrokeDrain::PendingStamp StrokeDrain::pendingStamp(const StampRect& r)
                    {},
                    false};
     std::shared_ptr<const ColourBrush> brush;
-    {
+    if (m_hasColourBrush.load()) {
         std::lock_guard lock(m_colourMutex);
         brush = m_colourBrush;
     }

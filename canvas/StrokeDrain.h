@@ -127,6 +127,7 @@ private:
     StampSlot m_stamp;
     mutable std::mutex m_colourMutex;
     std::shared_ptr<const ColourBrush> m_colourBrush;
+    std::atomic<bool> m_hasColourBrush{false}; // the ordinary brush's stamps skip the mutex
     std::optional<LabColour> m_strokeSample; // drain only: the stroke's first colour
 
     mutable std::mutex m_pictureMutex;
