@@ -369,12 +369,15 @@ TEST(Viewport, ModifiersReleasedElsewhereDoNotStick)
     EXPECT_EQ(view->brushDiameter(), diameter);
     EXPECT_FALSE(view->imageFit());
 
-    // Ctrl held when the application lost the keyboard: forgotten, so a
-    // plain press paints rather than pans.
+    // Ctrl held when the application lost the keyboard: forgotten at once
+    // (the cursor shows the brush again), and a plain press paints.
+    QEnterEvent enter(QPointF(10, 10), QPointF(10, 10), view->mapToGlobal(QPointF(10, 10)));
+    QApplication::sendEvent(view.get(), &enter);
     holdCtrl(*view, true);
     QEvent deactivate(QEvent::ApplicationDeactivate);
     QApplication::sendEvent(qApp, &deactivate);
     g_held = Qt::NoModifier;
+    EXPECT_EQ(view->cursorKind(), ZRImageCutView::CursorKind::Brush);
     view->waitUntilIdle();
     QueuePause pause(*view);
     mouse(*view, QEvent::MouseButtonPress, {300, 300});
