@@ -121,7 +121,7 @@ TEST(StrokeInput, AClickGivesOneStampAndOneMarkerAndALostReleaseStillEndsTheStro
     view->setDelegate(nullptr);
 }
 
-TEST(StrokeInput, SpacingDropsSmallMovesAndFillsFastOnes)
+TEST(StrokeInput, SpacingDropsSmallMovesAndFillsFastOnesInPicturePoints)
 {
     auto view = shownCanvas(gradientPicture(800, 600));
     view->setBrushDiameter(40); // step = 40 / 24 = 1.67 points at hardness 1
@@ -138,22 +138,20 @@ TEST(StrokeInput, SpacingDropsSmallMovesAndFillsFastOnes)
         EXPECT_NEAR(entries[1 + i].x, 82 + 10.0 * i / 6, 1e-9);
     EXPECT_EQ(entries.back().x, 92);
     mouse(*view, QEvent::MouseButtonRelease, {112, 300});
-}
 
-TEST(StrokeInput, AtZoomTwoStampsAreHalfTheBrushInPicturePoints)
-{
-    auto view = shownCanvas(gradientPicture(400, 300)); // fitted at scale 2
-    ASSERT_FLOAT_EQ(float(view->viewTransform().scale), 2.0f);
-    view->setBrushDiameter(40);
-    QueuePause pause(*view);
-    mouse(*view, QEvent::MouseButtonPress, {400, 300});
-    mouse(*view, QEvent::MouseMove, {401, 300}); // 0.5 points: below 20/24
-    mouse(*view, QEvent::MouseMove, {402, 300}); // 1 point: above
-    const auto entries = view->eventBuffer().entries();
-    ASSERT_EQ(entries.size(), 2u);
-    EXPECT_EQ(entries[0], (StampRect{190, 140, 20, 20}));
-    EXPECT_DOUBLE_EQ(entries[1].x, 191);
-    mouse(*view, QEvent::MouseButtonRelease, {402, 300});
+    // At zoom 2 stamps are half the brush in picture points, and so is the step.
+    auto zoomed = shownCanvas(gradientPicture(400, 300));
+    ASSERT_FLOAT_EQ(float(zoomed->viewTransform().scale), 2.0f);
+    zoomed->setBrushDiameter(40);
+    QueuePause zoomedPause(*zoomed);
+    mouse(*zoomed, QEvent::MouseButtonPress, {400, 300});
+    mouse(*zoomed, QEvent::MouseMove, {401, 300}); // 0.5 points: below 20/24
+    mouse(*zoomed, QEvent::MouseMove, {402, 300}); // 1 point: above
+    const auto halved = zoomed->eventBuffer().entries();
+    ASSERT_EQ(halved.size(), 2u);
+    EXPECT_EQ(halved[0], (StampRect{190, 140, 20, 20}));
+    EXPECT_DOUBLE_EQ(halved[1].x, 191);
+    mouse(*zoomed, QEvent::MouseButtonRelease, {402, 300});
 }
 
 TEST(StrokeInput, CtrlAtThePressInvertsTheModeForTheWholePress)
