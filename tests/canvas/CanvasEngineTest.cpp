@@ -65,25 +65,19 @@ TEST(CanvasEngine, LoadingBuildsLayersAFullMaskAndTheFirstSnapshot)
     view->setDelegate(nullptr);
 }
 
-TEST(CanvasEngine, LateBlurOfAnEarlierPictureIsDiscarded)
+// A late blur of an earlier picture is discarded; with the blur switched on
+// before loading, the new copy stays hidden until switched again.
+TEST(CanvasEngine, LateBlurOfAnEarlierPictureIsDiscardedAndANewCopyStartsHidden)
 {
     auto view = canvasWith(Picture());
-    EXPECT_TRUE(view->getResult().isNull());    // no picture, no result
+    EXPECT_TRUE(view->getResult().isNull()); // no picture, no result
+    view->setBlurOn(true);
     view->setImage(gradientPicture(1200, 900)); // its blur takes a while
-    const Picture second = gradientPicture(200, 100);
-    view->setImage(second);
+    view->setImage(gradientPicture(200, 100));
     view->waitUntilIdle();
     const QImage blurred = view->bluredLayer()->content();
     ASSERT_FALSE(blurred.isNull());
     EXPECT_EQ(blurred.size(), QSize(200, 100));
-}
-
-TEST(CanvasEngine, BlurOnBeforeLoadingKeepsTheNewCopyHiddenUntilSwitchedAgain)
-{
-    auto view = canvasWith(Picture());
-    view->setBlurOn(true);
-    view->setImage(gradientPicture(200, 100));
-    view->waitUntilIdle();
     EXPECT_TRUE(view->isBlurOn());
     EXPECT_TRUE(view->bluredLayer()->isHidden());
     view->setBlurOn(true);

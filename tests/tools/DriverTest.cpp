@@ -4,16 +4,12 @@
 
 #include <gtest/gtest.h>
 
-#include <QDir>
-#include <QFile>
 #include <QImage>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QStringList>
-
-#include <cmath>
 
 namespace {
 
@@ -77,30 +73,6 @@ QString pictureFile(int width, int height)
 
 } // namespace
 
-TEST(Driver, OpensPicturesAndReportsTheFreshState)
-{
-    const QString picture = pictureFile(400, 300);
-    const QString text = testsupport::tempDir() + QStringLiteral("/notes.png");
-    QFile file(text);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write("not pixels at all") > 0);
-    file.close();
-
-    const DriveRun run =
-        drive(QStringLiteral("# comment and blank line first\n\nopen %1\nwait\nstate\nopen %2\n")
-                  .arg(picture, text));
-    ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
-    ASSERT_EQ(run.out.size(), 3) << run.out.join('|').toStdString();
-    EXPECT_EQ(run.out[0], QStringLiteral("opened 400 300"));
-    EXPECT_EQ(run.out[2], QStringLiteral("not a picture"));
-    const QJsonObject s = states(run).at(0);
-    // 400 x 300 fitted into 800 x 600.
-    const QJsonObject expected{
-        {"maskWidth", 400}, {"maskHeight", 300}, {"historyLength", 1}, {"historyCurrentState", 0},
-        {"imageFit", true}, {"scale", 2},        {"tx", 400},          {"ty", 300}};
-    for (auto it = expected.begin(); it != expected.end(); ++it)
-        EXPECT_EQ(s[it.key()], it.value()) << it.key().toStdString();
-}
-
 TEST(Driver, AStrokeCutsAndAKeyUndoesIt)
 {
     const QString picture = pictureFile(400, 300);
@@ -156,19 +128,31 @@ TEST(Driver, UnknownCommandsAndBadArgumentsStopWithStatusTwo)
     }
 }
 
+// Each line is answered before the next arrives; comments and blank lines
+// are skipped, and a picture opens with the fresh state reported.
 TEST(Driver, AnswersEachLineBeforeTheNextArrives)
 {
     QProcess process;
     process.setProcessEnvironment(driverEnvironment());
     process.start(QStringLiteral(VELTRANE_BUILD_DIR "/veltrane-drive"), {});
     ASSERT_TRUE(process.waitForStarted(10000));
-    process.write(QStringLiteral("open %1\n").arg(pictureFile(40, 30)).toUtf8());
-    ASSERT_TRUE(testsupport::waitFor([&] { return process.canReadLine(); }));
-    EXPECT_EQ(process.readLine().trimmed(), QByteArray("opened 40 30"));
-    process.write("state\n");
-    ASSERT_TRUE(testsupport::waitFor([&] { return process.canReadLine(); }));
-    const QJsonObject s = QJsonDocument::fromJson(process.readLine()).object();
-    EXPECT_EQ(s["scale"].toDouble(), 10); // the fit is capped at 10
+    auto answer = [&](const QString& line) {
+        process.write(line.toUtf8());
+        EXPECT_TRUE(testsupport::waitFor([&] { return process.canReadLine(); }));
+        return process.readLine().trimmed();
+    };
+    EXPECT_EQ(answer(QStringLiteral("# a comment\n\nopen %1\n").arg(pictureFile(400, 300))),
+              QByteArray("opened 400 300"));
+    const QJsonObject s = QJsonDocument::fromJson(answer("wait\nstate\n")).object();
+    // 400 x 300 fitted into 800 x 600.
+    const QJsonObject expected{
+        {"maskWidth", 400}, {"maskHeight", 300}, {"historyLength", 1}, {"historyCurrentState", 0},
+        {"imageFit", true}, {"scale", 2},        {"tx", 400},          {"ty", 300}};
+    for (auto it = expected.begin(); it != expected.end(); ++it)
+        EXPECT_EQ(s[it.key()], it.value()) << it.key().toStdString();
+    const QString text =
+        testsupport::writeFile(testsupport::tempDir() + "/notes.png", "not pixels");
+    EXPECT_EQ(answer(QStringLiteral("open %1\n").arg(text)), QByteArray("not a picture"));
     process.closeWriteChannel();
     ASSERT_TRUE(process.waitForFinished(20000));
     EXPECT_EQ(process.exitCode(), 0);
