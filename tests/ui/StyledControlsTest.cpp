@@ -253,7 +253,7 @@ TEST(Tessaline, FittedFontIsTheLargestSearchedSizeThatFits)
     }
 }
 
-TEST(AspectFit, FitsTheBoxKeepingTheRatio)
+TEST(FitInBox, FitsTheBoxKeepingTheRatio)
 {
     struct Case {
         QSizeF size, box, expected;
