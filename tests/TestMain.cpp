@@ -2,11 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/SystemLog.h"
+
 #include <QApplication>
-#include <QCoreApplication>
+#include <QBuffer>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QTemporaryDir>
 #include <QThread>
+#include <QWidget>
 
 #include <memory>
 #include <vector>
@@ -36,6 +40,56 @@ QString tempDir()
 {
     tempDirs().push_back(std::make_unique<QTemporaryDir>());
     return tempDirs().back()->path();
+}
+
+QString writeFile(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+        qWarning("could not write %s", qPrintable(path));
+    return path;
+}
+
+QString pictureFile(const QString& dir, const QString& name, QSize size)
+{
+    QImage image(size, QImage::Format_RGB32);
+    std::uint32_t seed = 12345;
+    for (int y = 0; y < size.height(); ++y)
+        for (int x = 0; x < size.width(); ++x) {
+            seed = seed * 1664525u + 1013904223u;
+            image.setPixel(x, y, qRgb(x % 256, (y + int(seed >> 28)) % 256, int(seed >> 24)));
+        }
+    const QString path = dir + "/" + name;
+    if (!image.save(path))
+        qWarning("could not write %s", qPrintable(path));
+    return path;
+}
+
+QByteArray encoded(const QImage& image, const char* format)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, format);
+    return bytes;
+}
+
+QImage render(QWidget& widget, QRgb backdrop)
+{
+    QImage image(widget.size(), QImage::Format_ARGB32_Premultiplied);
+    image.fill(backdrop);
+    widget.render(&image, QPoint(), QRegion(), QWidget::RenderFlags());
+    return image;
+}
+
+LogCapture::LogCapture()
+{
+    SystemLog::setSink([this](const QString& line) { lines.append(line); });
+}
+
+LogCapture::~LogCapture()
+{
+    SystemLog::setSink({});
 }
 
 } // namespace testsupport

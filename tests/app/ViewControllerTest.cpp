@@ -1,8 +1,9 @@
+#include "app/ViewController.h"
 #include "TestSupport.h"
 #include "app/AppDelegate.h"
 #include "app/DragView.h"
+#include "app/ExportWriter.h"
 #include "app/RecentFiles.h"
-#include "app/ViewController.h"
 #include "app/WindowController.h"
 #include "canvas/ZRImageCutView.h"
 #include "imaging/ImageAction.h"
@@ -11,7 +12,6 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <QBuffer>
 #include <QClipboard>
 #include <QDateTime>
 #include <QDir>
@@ -19,21 +19,25 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QImageReader>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMimeData>
-#include <QStatusBar>
-#include <QLabel>
 #include <QPushButton>
 #include <QSlider>
+#include <QStatusBar>
 #include <QUrl>
 
 #include <csignal>
+#include <cstdlib>
 #include <sys/resource.h>
 
+using testsupport::pictureFile;
 using testsupport::tempDir;
 using testsupport::waitFor;
+using testsupport::writeFile;
 
-namespace {
+namespace viewcontrollertest {
 
 struct Shell {
     Shell()
@@ -50,16 +54,22 @@ struct Shell {
     bool load(const QList<QUrl>& urls)
     {
         bool done = false, loaded = false;
-        auto connection = QObject::connect(controller, &ViewController::intakeFinished,
-                                           [&](bool ok) {
-                                               done = true;
-                                               loaded = ok;
-                                           });
+        auto connection =
+            QObject::connect(controller, &ViewController::intakeFinished, [&](bool ok) {
+                done = true;
+                loaded = ok;
+            });
         controller->draggingFilesComplete(urls, false);
         waitFor([&] { return done; });
         QObject::disconnect(connection);
         controller->viCut()->waitUntilIdle();
         return loaded;
+    }
+
+    // Writes a picture file of the given size in `dir` and loads it.
+    bool open(const QString& dir, const QString& name, QSize size)
+    {
+        return load({QUrl::fromLocalFile(pictureFile(dir, name, size))});
     }
 
     // One stroke through the canvas's drain, at the given opacity if any.
@@ -95,52 +105,21 @@ struct Shell {
     ViewController* controller = nullptr;
 };
 
-// Noisy content, so that its PNG is far larger than a few kilobytes.
-QString pictureFile(const QString& dir, const QString& name, QSize size)
-{
-    QImage image(size, QImage::Format_RGB32);
-    std::uint32_t seed = 12345;
-    for (int y = 0; y < size.height(); ++y)
-        for (int x = 0; x < size.width(); ++x) {
-            seed = seed * 1664525u + 1013904223u;
-            image.setPixel(x, y, qRgb(x % 256, (y + int(seed >> 28)) % 256, int(seed >> 24)));
-        }
-    const QString path = dir + "/" + name;
-    EXPECT_TRUE(image.save(path));
-    return path;
-}
-
-QString writeFile(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(bytes);
-    return path;
-}
-
-} // namespace
-
-TEST(ViewController, StartsWithTheDropZoneAndNothingToUndoOrSave)
-{
-    Shell shell;
-    ViewController* c = shell.controller;
-    EXPECT_TRUE(c->viCut()->isHidden());
-    EXPECT_TRUE(c->viDrag()->isVisible());
-    EXPECT_EQ(shell.window.windowTitle(), "Veltrane PRO");
-    c->sldSize()->setMinimum(0);
-    c->sldSize()->setValue(5);
-    EXPECT_EQ(c->viCut()->brushDiameter(), 10.0f); // the canvas clamps, not the controller
-    EXPECT_FALSE(c->btnUndoButton()->isEnabled());
-    EXPECT_FALSE(c->btnRedoButton()->isEnabled());
-    EXPECT_FALSE(c->canSave());
-}
-
-TEST(ViewController, HistoryStatesEnableTheButtons)
-{
+// A shown window with a folder of its own for the test's files.
+class ViewControllerTest : public ::testing::Test {
+protected:
     const QString dir = tempDir();
     Shell shell;
-    ViewController* c = shell.controller;
-    ASSERT_TRUE(shell.load({QUrl::fromLocalFile(pictureFile(dir, "a.png", {300, 200}))}));
+    ViewController* const c = shell.controller;
+};
+
+} // namespace viewcontrollertest
+
+using namespace viewcontrollertest;
+
+TEST_F(ViewControllerTest, HistoryStatesEnableTheButtons)
+{
+    ASSERT_TRUE(shell.open(dir, "a.png", {300, 200}));
     EXPECT_FALSE(c->btnUndoButton()->isEnabled()); // state 0 of 1
     EXPECT_FALSE(c->btnRedoButton()->isEnabled());
     ZRImageCutView* canvas = c->viCut();
@@ -160,16 +139,28 @@ TEST(ViewController, HistoryStatesEnableTheButtons)
     EXPECT_FALSE(c->btnUndoButton()->isEnabled());
 }
 
-TEST(ViewController, IntakeTakesTheFirstPictureAndIgnoresWhatIsNotOne)
+TEST_F(ViewControllerTest, StartsEmptyThenIntakeTakesTheFirstPictureAndIgnoresWhatIsNotOne)
 {
-    const QString dir = tempDir();
-    Shell shell;
-    ViewController* c = shell.controller;
+    EXPECT_TRUE(c->viCut()->isHidden());
+    EXPECT_FALSE(c->btnUndoButton()->isEnabled());
+    EXPECT_FALSE(c->btnRedoButton()->isEnabled());
+    EXPECT_FALSE(c->canSave());
+    c->sldSize()->setMinimum(0);
+    c->sldSize()->setValue(5);
+    EXPECT_EQ(c->viCut()->brushDiameter(), 10.0f); // the canvas clamps, not the controller
+    // Saving without a picture writes nothing.
+    c->setSavePathForTesting(dir + "/nothing.png");
+    bool finished = false;
+    QObject::connect(c, &ViewController::saveFinished, [&] { finished = true; });
+    c->btnSavePressed();
+    QApplication::processEvents();
+    EXPECT_FALSE(finished);
+    EXPECT_FALSE(QFile::exists(dir + "/nothing.png"));
+
     writeFile(dir + "/notes.txt", "not a picture at all");
     EXPECT_FALSE(shell.load({QUrl::fromLocalFile(dir + "/notes.txt")}));
     EXPECT_TRUE(c->viCut()->isHidden());
     EXPECT_FALSE(c->viDrag()->hideAll());
-
     const QString second = pictureFile(dir, "second.png", {320, 240});
     const QString third = pictureFile(dir, "third.png", {100, 100});
     EXPECT_TRUE(shell.load({QUrl::fromLocalFile(dir + "/notes.txt"), QUrl::fromLocalFile(second),
@@ -178,12 +169,10 @@ TEST(ViewController, IntakeTakesTheFirstPictureAndIgnoresWhatIsNotOne)
     EXPECT_TRUE(c->viDrag()->hideAll());
     EXPECT_EQ(c->viCut()->image().size(), QSizeF(320, 240));
     EXPECT_TRUE(c->canSave());
-
-    // A later drop replaces the picture; the drop zone stays out of sight.
+    // A later drop replaces the picture; one that loads nothing changes nothing.
     EXPECT_TRUE(shell.load({QUrl::fromLocalFile(third)}));
     EXPECT_EQ(c->viCut()->image().size(), QSizeF(100, 100));
     EXPECT_TRUE(c->viDrag()->hideAll());
-    // And a drop that loads nothing changes nothing.
     EXPECT_FALSE(shell.load({}));
     EXPECT_EQ(c->viCut()->image().size(), QSizeF(100, 100));
 }
@@ -194,30 +183,12 @@ TEST(ViewController, ProposedNameCarriesTheTimeTheDialogOpened)
     EXPECT_EQ(ViewController::proposedFileName(when), "Veltrane - 05-12-2026 14:03:27.png");
 }
 
-TEST(ViewController, SaveWithoutAPictureWritesNothing)
+TEST_F(ViewControllerTest, AFailedSaveIsReportedAndLeavesTheOldFileIntact)
 {
-    const QString dir = tempDir();
-    Shell shell;
-    shell.controller->setSavePathForTesting(dir + "/nothing.png");
-    bool finished = false;
-    QObject::connect(shell.controller, &ViewController::saveFinished, [&] { finished = true; });
-    shell.controller->btnSavePressed();
-    QApplication::processEvents();
-    EXPECT_FALSE(finished);
-    EXPECT_FALSE(QFile::exists(dir + "/nothing.png"));
-}
-
-TEST(ViewController, AFailedSaveIsReportedAndLeavesTheOldFileIntact)
-{
-    const QString dir = tempDir();
-    Shell shell;
-    ViewController* c = shell.controller;
-    ASSERT_TRUE(shell.load({QUrl::fromLocalFile(pictureFile(dir, "p.png", {600, 400}))}));
+    ASSERT_TRUE(shell.open(dir, "p.png", {600, 400}));
     // Nowhere to write: the folder is a file.
     c->setSavePathForTesting(dir + "/p.png/out.png");
-    const QString error = shell.save([&] { c->btnSavePressed(); });
-    EXPECT_NE(error, "");
-    EXPECT_NE(error, "not finished");
+    EXPECT_NE(shell.save([&] { c->btnSavePressed(); }), "");
 
     // A disk that fills up mid-write: the file size limit stands in for it.
     const QString target = writeFile(dir + "/existing.png", "the user's earlier save");
@@ -231,18 +202,14 @@ TEST(ViewController, AFailedSaveIsReportedAndLeavesTheOldFileIntact)
     const QString full = shell.save([&] { c->btnSavePressed(); });
     setrlimit(RLIMIT_FSIZE, &saved);
     EXPECT_NE(full, "");
-    EXPECT_NE(full, "not finished");
     QFile old(target);
     ASSERT_TRUE(old.open(QIODevice::ReadOnly));
     EXPECT_EQ(old.readAll(), QByteArray("the user's earlier save"));
 }
 
-TEST(ViewController, ALaterDropOnTheShownCanvasReplacesThePicture)
+TEST_F(ViewControllerTest, ALaterDropOnTheShownCanvasReplacesThePicture)
 {
-    const QString dir = tempDir();
-    Shell shell;
-    ViewController* c = shell.controller;
-    ASSERT_TRUE(shell.load({QUrl::fromLocalFile(pictureFile(dir, "first.png", {320, 240}))}));
+    ASSERT_TRUE(shell.open(dir, "first.png", {320, 240}));
 
     // Found as the window system finds it: the widget under the point, then
     // the first one up its parents that takes drops.
@@ -268,18 +235,16 @@ TEST(ViewController, ALaterDropOnTheShownCanvasReplacesThePicture)
     EXPECT_EQ(c->viCut()->image().size(), QSizeF(100, 80));
 }
 
-TEST(ViewController, AnIntakeThatLoadsNothingKeepsThePictureStillLoadingAndSaysWhy)
+TEST_F(ViewControllerTest, AnIntakeThatLoadsNothingKeepsThePictureStillLoadingAndSaysWhy)
 {
-    const QString dir = tempDir();
-    Shell shell;
-    ViewController* c = shell.controller;
     writeFile(dir + "/notes.txt", "not a picture at all");
     ImageAction::imageFromURL(dir + "/notes.txt");
     const QString reason = ImageAction::lastLoadError();
     ASSERT_FALSE(reason.isEmpty());
 
     // Both intakes are under way before either result comes back.
-    c->draggingFilesComplete({QUrl::fromLocalFile(pictureFile(dir, "photo.png", {640, 480}))}, false);
+    c->draggingFilesComplete({QUrl::fromLocalFile(pictureFile(dir, "photo.png", {640, 480}))},
+                             false);
     c->draggingFilesComplete({QUrl::fromLocalFile(dir + "/notes.txt")}, false);
     c->draggingFilesComplete({}, false);
     ASSERT_TRUE(waitFor([&] { return !c->isLoading(); }));
@@ -296,11 +261,8 @@ TEST(ViewController, AnIntakeThatLoadsNothingKeepsThePictureStillLoadingAndSaysW
     EXPECT_EQ(c->viCut()->image().size(), QSizeF(50, 40));
 }
 
-TEST(ViewController, DroppedPictureDataIsRemovedOnceReadAndLeftoversAtStart)
+TEST_F(ViewControllerTest, DroppedPictureDataIsRemovedOnceReadAndLeftoversAtStart)
 {
-    const QString dir = tempDir();
-    Shell shell;
-    ViewController* c = shell.controller;
     ASSERT_TRUE(QDir().mkpath(DragView::dropFolder()));
     const QString good = DragView::dropFolder() + "/drop-good.png";
     ASSERT_TRUE(QFile::copy(pictureFile(dir, "p.png", {60, 40}), good));
@@ -359,8 +321,10 @@ TEST(ViewController, TheWindowNamesThePictureShowsItsFiguresAndRemembersTheBrush
         Shell shell;
         ViewController* c = shell.controller;
         EXPECT_EQ(shell.window.windowTitle(), "Veltrane PRO");
+        EXPECT_TRUE(c->viDrag()->isVisible());
         ASSERT_TRUE(shell.load({QUrl::fromLocalFile(path)}));
-        EXPECT_TRUE(shell.window.windowTitle().startsWith("named.png")) << shell.window.windowTitle().toStdString();
+        EXPECT_TRUE(shell.window.windowTitle().startsWith("named.png"))
+            << shell.window.windowTitle().toStdString();
         c->viCut()->repaint();
         EXPECT_EQ(c->pictureSizeText(), "640 × 480 px");
         EXPECT_TRUE(c->zoomText().startsWith("Zoom ")) << c->zoomText().toStdString();
@@ -379,14 +343,12 @@ TEST(ViewController, TheWindowNamesThePictureShowsItsFiguresAndRemembersTheBrush
     EXPECT_EQ(RecentFiles::missing(RecentFiles::list()), QStringList{dir + "/gone.png"});
 }
 
-TEST(ViewController, CopyThenPasteRoundTripsTheCutOut)
+TEST_F(ViewControllerTest, CopyThenPasteRoundTripsTheCutOut)
 {
-    const QString dir = tempDir();
-    Shell shell;
-    ViewController* c = shell.controller;
-    ASSERT_TRUE(shell.load({QUrl::fromLocalFile(pictureFile(dir, "p.png", {300, 200}))}));
+    ASSERT_TRUE(shell.open(dir, "p.png", {300, 200}));
     shell.stroke({0, 0, 120, 90}, 0);
-    const QImage cut = c->viCut()->getResult().bestRepresentation().convertToFormat(QImage::Format_ARGB32);
+    const QImage cut =
+        c->viCut()->getResult().bestRepresentation().convertToFormat(QImage::Format_ARGB32);
 
     bool copied = false;
     QObject::connect(c, &ViewController::copied, [&] { copied = true; });
@@ -401,18 +363,16 @@ TEST(ViewController, CopyThenPasteRoundTripsTheCutOut)
     c->paste();
     ASSERT_TRUE(waitFor([&] { return done; }, std::chrono::seconds(10)));
     c->viCut()->waitUntilIdle();
-    const QImage pasted = c->viCut()->image().bestRepresentation().convertToFormat(QImage::Format_ARGB32);
+    const QImage pasted =
+        c->viCut()->image().bestRepresentation().convertToFormat(QImage::Format_ARGB32);
     ASSERT_EQ(pasted.size(), cut.size());
     for (int y = 0; y < cut.height(); y += 7)
         for (int x = 0; x < cut.width(); x += 7)
             ASSERT_EQ(pasted.pixel(x, y), cut.pixel(x, y)) << x << "," << y;
 }
 
-TEST(ViewController, UnsavedCutsAreAskedAboutOnASecondOpenAndOnQuitButNotAfterASave)
+TEST_F(ViewControllerTest, UnsavedCutsAreAskedAboutOnASecondOpenAndOnQuitButNotAfterASave)
 {
-    const QString dir = tempDir();
-    Shell shell;
-    ViewController* c = shell.controller;
     auto cut = [&] {
         shell.stroke({10, 10, 40, 40});
         QApplication::processEvents();
@@ -455,11 +415,8 @@ TEST(ViewController, UnsavedCutsAreAskedAboutOnASecondOpenAndOnQuitButNotAfterAS
     EXPECT_EQ(c->unsavedCutsQuestions(), 3);
 }
 
-TEST(ViewController, SavedChoicesTrimAndKeepColoursUnderCutPixels)
+TEST_F(ViewControllerTest, SavedChoicesTrimAndKeepColoursUnderCutPixels)
 {
-    const QString dir = tempDir();
-    Shell shell;
-    ViewController* c = shell.controller;
     const QString source = pictureFile(dir, "p.png", {300, 200});
     ASSERT_TRUE(shell.load({QUrl::fromLocalFile(source)}));
     c->viCut()->setBrushHardness(1);
@@ -486,10 +443,8 @@ TEST(ViewController, SavedChoicesTrimAndKeepColoursUnderCutPixels)
     EXPECT_LT(trimmed.height(), 70);
 }
 
-TEST(ViewController, APictureWithItsOwnTransparencyComesBackUnchangedWhenNothingIsCut)
+TEST_F(ViewControllerTest, APictureWithItsOwnTransparencyComesBackUnchangedWhenNothingIsCut)
 {
-    const QString dir = tempDir();
-    Shell shell;
     // An RGBA file, and a grey+alpha one.
     QImage rgba(64, 40, QImage::Format_ARGB32);
     QByteArray alpha(64 * 40, 0);
@@ -498,10 +453,7 @@ TEST(ViewController, APictureWithItsOwnTransparencyComesBackUnchangedWhenNothing
             rgba.setPixel(x, y, qRgba(255 - x, x * 3, y * 6, (x * 4 + y) % 256));
             alpha[y * 64 + x] = char(255 - y * 6);
         }
-    QByteArray rgbaFile;
-    QBuffer buffer(&rgbaFile);
-    buffer.open(QIODevice::WriteOnly);
-    ASSERT_TRUE(rgba.save(&buffer, "PNG"));
+    const QByteArray rgbaFile = testsupport::encoded(rgba, "png");
     const QByteArray greyFile =
         PngCodec::encodeAlpha(reinterpret_cast<const uchar*>(alpha.constData()), 64, 40, 64);
     for (const QByteArray& bytes : {rgbaFile, greyFile}) {
@@ -516,4 +468,59 @@ TEST(ViewController, APictureWithItsOwnTransparencyComesBackUnchangedWhenNothing
                     ASSERT_EQ(back.pixel(x, y), want.pixel(x, y)) << x << "," << y;
                 }
     }
+}
+
+TEST(ExportWriter, TrimKeepsTheExactRectangleOfVisiblePixelsAndAnAllCutPictureIsOnePixel)
+{
+    QImage image(200, 120, QImage::Format_ARGB32);
+    image.fill(0);
+    image.setPixel(31, 17, qRgba(9, 8, 7, 1)); // one faint pixel counts
+    image.setPixel(140, 90, qRgba(200, 100, 50, 255));
+    bool allCut = true;
+    const QImage island = ExportWriter::trimmed(image, &allCut);
+    EXPECT_FALSE(allCut);
+    EXPECT_EQ(island.size(), QSize(140 - 31 + 1, 90 - 17 + 1));
+    EXPECT_EQ(island.pixel(0, 0), qRgba(9, 8, 7, 1));
+    EXPECT_EQ(island.pixel(island.width() - 1, island.height() - 1), qRgba(200, 100, 50, 255));
+
+    image.fill(0);
+    const QImage none = ExportWriter::trimmed(image, &allCut);
+    EXPECT_TRUE(allCut);
+    EXPECT_EQ(none.size(), QSize(1, 1));
+    EXPECT_EQ(qAlpha(none.pixel(0, 0)), 0);
+}
+
+TEST(ExportWriter, EveryOfferedFormatKeepsColourAndAlphaExactly)
+{
+    QImage image(64, 48, QImage::Format_ARGB32);
+    for (int y = 0; y < 48; ++y)
+        for (int x = 0; x < 64; ++x)
+            image.setPixel(x, y, qRgba(x * 4, y * 5, 255 - x, (x * 7 + y) % 256));
+    for (ExportWriter::Format format : ExportWriter::writableFormats()) {
+        QString error;
+        const QByteArray bytes = ExportWriter::encode(image, format, {}, &error);
+        ASSERT_FALSE(bytes.isEmpty()) << error.toStdString();
+        const QImage back = QImage::fromData(bytes).convertToFormat(QImage::Format_ARGB32);
+        for (int y = 0; y < 48; ++y)
+            for (int x = 0; x < 64; ++x) {
+                const QRgb want = image.pixel(x, y), got = back.pixel(x, y);
+                ASSERT_EQ(qAlpha(got), qAlpha(want))
+                    << ExportWriter::extension(format).toStdString();
+                // Qt's TIFF path goes through premultiplied pixels: colour is
+                // exact where opaque and within that rounding elsewhere.
+                const int slack = format == ExportWriter::Format::Tiff && qAlpha(want) < 255
+                                      ? 255 / (2 * std::max(1, qAlpha(want))) + 1
+                                      : 0;
+                if (qAlpha(want) == 0)
+                    continue; // colour under alpha 0 is the format's to drop
+                for (int shift : {16, 8, 0})
+                    ASSERT_LE(std::abs(int((got >> shift) & 0xff) - int((want >> shift) & 0xff)),
+                              slack)
+                        << ExportWriter::extension(format).toStdString() << " " << x << "," << y;
+            }
+        EXPECT_EQ(ExportWriter::formatForPath("a." + ExportWriter::extension(format).toUpper()),
+                  format);
+    }
+    // This machine's plugins write both (the Makefile installs them).
+    EXPECT_EQ(ExportWriter::writableFormats().size(), 3);
 }

@@ -1,11 +1,9 @@
 #include "canvas/HistoryStore.h"
-#include "platform/SystemLog.h"
+#include "TestSupport.h"
 
 #include <gtest/gtest.h>
 
-#include <QBuffer>
 #include <QFile>
-#include <QStringList>
 
 #include <vector>
 
@@ -121,52 +119,43 @@ TEST(HistoryStore, SnapshotIsAPngOfTheMaskInTheAlphaChannelTopRowFirst)
         }
 }
 
-TEST(HistoryStore, ASlotThatIsMissingOrNotTheMasksSizeIsRefusedAndChangesNothing)
+// A slot that is missing or not the mask's size is refused and changes
+// nothing; one that does not decode moves the counters and gives a null
+// snapshot, from which the mask is rebuilt whole.
+TEST(HistoryStore, ASlotThatIsMissingOrOfAnotherSizeIsRefusedAndOneThatDoesNotDecodeIsNull)
 {
-    // A PNG header claiming 67108864 x 1 (64 MB to decode, and more than Qt
-    // can scale) with nothing after it.
-    QByteArray huge("\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR\x04\0\0\0\0\0\0\x01\x08\x04\0\0\0", 29);
     QImage small(4, 4, QImage::Format_ARGB32);
     small.fill(Qt::transparent);
-    const std::vector<QByteArray> files{{}, huge, [&] {
-                                            QByteArray bytes;
-                                            QBuffer buffer(&bytes);
-                                            buffer.open(QIODevice::WriteOnly);
-                                            small.save(&buffer, "PNG");
-                                            return bytes;
-                                        }()};
-    for (std::size_t i = 0; i < files.size(); ++i) {
+    const struct {
+        QByteArray file; // empty: none
+        bool refused;
+    } cases[] = {
+        {{}, true},
+        // A header claiming 67108864 x 1 (64 MB to decode, and more than Qt
+        // can scale) with nothing after it.
+        {QByteArray("\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR\x04\0\0\0\0\0\0\x01\x08\x04\0\0\0", 29), true},
+        {testsupport::encoded(small, "png"), true},
+        {"not a picture", false},
+    };
+    for (const auto& c : cases) {
         HistoryStore store;
         store.clear();
         recordStates(store, 0, 2);
         QFile::remove(store.slotPath(1));
-        if (!files[i].isEmpty()) {
-            QFile file(store.slotPath(1));
-            ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-            file.write(files[i]);
+        if (!c.file.isEmpty())
+            testsupport::writeFile(store.slotPath(1), c.file);
+        testsupport::LogCapture log;
+        const auto snapshot = undo(store);
+        if (c.refused) {
+            EXPECT_FALSE(snapshot) << &c - cases;
+            EXPECT_EQ(log.lines, QStringList{"NO DATA PROVIDER"}) << &c - cases;
+            EXPECT_EQ(countersOf(store), (Counters{3, 2, 2})) << &c - cases;
+        } else {
+            ASSERT_TRUE(snapshot);
+            EXPECT_TRUE(snapshot->isNull());
+            EXPECT_EQ(countersOf(store), (Counters{3, 1, 1}));
         }
-        QStringList lines;
-        SystemLog::setSink([&](const QString& line) { lines << line; });
-        EXPECT_FALSE(undo(store)) << i;
-        SystemLog::setSink({});
-        EXPECT_EQ(lines, QStringList{"NO DATA PROVIDER"}) << i;
-        EXPECT_EQ(countersOf(store), (Counters{3, 2, 2})) << i;
     }
-}
-
-TEST(HistoryStore, ASlotThatDoesNotDecodeMovesTheCountersAndGivesANullSnapshot)
-{
-    HistoryStore store;
-    store.clear();
-    recordStates(store, 0, 2);
-    QFile file(store.slotPath(1));
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write("not a picture");
-    file.close();
-    const auto snapshot = undo(store);
-    ASSERT_TRUE(snapshot);
-    EXPECT_TRUE(snapshot->isNull()); // the mask is then rebuilt whole
-    EXPECT_EQ(countersOf(store), (Counters{3, 1, 1}));
 }
 
 TEST(HistoryStore, TwoStoresNeverShareAFolder)

@@ -1,6 +1,6 @@
 #include "canvas/BrushStamp.h"
-#include "canvas/StampSlot.h"
 #include "canvas/StampDrawing.h"
+#include "canvas/StampSlot.h"
 
 #include <gtest/gtest.h>
 
@@ -10,10 +10,15 @@
 namespace {
 
 struct Plane {
-    Plane(int w, int h, std::uint8_t fill) : pixels(std::size_t(w) * h, fill), width(w), height(h) {}
+    Plane(int w, int h, std::uint8_t fill) : pixels(std::size_t(w) * h, fill), width(w), height(h)
+    {
+    }
     AlphaPlane plane() { return {pixels.data(), width, height, width}; }
     // y up, as stamps are given
-    std::uint8_t at(int x, int yUp) const { return pixels[std::size_t(height - 1 - yUp) * width + x]; }
+    std::uint8_t at(int x, int yUp) const
+    {
+        return pixels[std::size_t(height - 1 - yUp) * width + x];
+    }
     std::vector<std::uint8_t> pixels;
     int width, height;
 };
@@ -32,7 +37,7 @@ TEST(BrushStamp, SizeFollowsTheMaskScale)
     EXPECT_EQ(BrushStamp::make(1, 0.1f)->size, 1024);
     const auto wide = BrushStamp::make(0.5f, 2000.0f / 400000);
     ASSERT_EQ(wide->size, 1024);
-    EXPECT_EQ(wide->row(512)[512 + 200], 255); // within half the radius
+    EXPECT_EQ(wide->row(512)[512 + 200], 255);      // within half the radius
     EXPECT_NEAR(wide->row(512)[512 + 384], 128, 4); // half way down the ramp
     EXPECT_EQ(wide->row(0)[0], 0);
 }
@@ -50,29 +55,21 @@ TEST(StampSlot, TheNewestSettingsWinWhicheverBuildFinishesLast)
     EXPECT_EQ(slot.current(), soft);
 }
 
-TEST(BrushStamp, SoftProfileIsFlatToTheHardnessThenLinearToTheRim)
+TEST(BrushStamp, SoftProfileIsFlatToTheHardnessThenLinearToTheRimAndHardnessOneIsADisc)
 {
-    const auto stamp = BrushStamp::make(0.5f, 1);
-    auto alphaAt = [&](double distance) {
-        // Sample along the centre row, right of the centre (100, 100).
-        const int x = int(100 + distance - 0.5);
-        return stamp->row(100)[x];
-    };
-    EXPECT_EQ(alphaAt(10), 255);
-    EXPECT_EQ(alphaAt(49.5), 255);
-    EXPECT_NEAR(alphaAt(75.5), 128, 4);
-    EXPECT_LE(stamp->row(100)[199], 3); // 99.5 from the centre: the last step of the ramp
-    EXPECT_EQ(stamp->row(0)[0], 0); // the corner lies outside the disc
-}
+    // Along the centre row of a 200-pixel stamp, right of the centre (100, 100).
+    const auto soft = BrushStamp::make(0.5f, 1);
+    const std::uint8_t* row = soft->row(100);
+    EXPECT_EQ(row[109], 255);
+    EXPECT_EQ(row[149], 255);
+    EXPECT_NEAR(row[175], 128, 4);
+    EXPECT_LE(row[199], 3);        // 99.5 from the centre: the last step of the ramp
+    EXPECT_EQ(soft->row(0)[0], 0); // the corner lies outside the disc
 
-TEST(BrushStamp, HardnessOneIsAHardDiscOfRadiusOneHundred)
-{
-    const auto stamp = BrushStamp::make(1, 1);
-    EXPECT_EQ(stamp->row(100)[199], 255); // 99.5 from the centre
-    EXPECT_EQ(stamp->row(100)[0], 255);
-    EXPECT_EQ(stamp->row(0)[0], 0);
-    EXPECT_EQ(stamp->row(30)[30], 255); // 98.3 diagonally: inside
-    EXPECT_EQ(stamp->row(28)[28], 0);   // 101.1: outside
+    const auto hard = BrushStamp::make(1, 1);
+    EXPECT_EQ(hard->row(100)[199], 255); // 99.5 from the centre
+    EXPECT_EQ(hard->row(30)[30], 255);   // 98.3 diagonally: inside
+    EXPECT_EQ(hard->row(28)[28], 0);     // 101.1: outside
 }
 
 TEST(StampDrawing, HardStampCutsTheDiscAndLeavesTheRest)
@@ -80,7 +77,7 @@ TEST(StampDrawing, HardStampCutsTheDiscAndLeavesTheRest)
     Plane mask(100, 100, 255);
     const QRect touched = drawStamp(mask.plane(), nullptr, 30, 30, 40, 40, 0);
     EXPECT_EQ(mask.at(50, 50), 0);
-    EXPECT_EQ(mask.at(35, 50), 0);  // 15 from the centre
+    EXPECT_EQ(mask.at(35, 50), 0);   // 15 from the centre
     EXPECT_EQ(mask.at(30, 30), 255); // corner of the square: outside the disc
     EXPECT_EQ(mask.at(10, 10), 255);
     EXPECT_EQ(touched, QRect(30, 30, 40, 40));
@@ -100,29 +97,21 @@ TEST(StampDrawing, RestampingMovesTowardsTheNewIntensityInsteadOfBlending)
     EXPECT_EQ(mask.at(50, 50), 128); // never beyond the brush's own value
 }
 
-TEST(StampDrawing, SoftStampAtItsOwnSizeCopiesTheStampProfile)
+TEST(StampDrawing, SoftStampCopiesItsProfileAtItsOwnSizeAndStretchesOntoOthers)
 {
     const auto stamp = BrushStamp::make(0.5f, 1);
     Plane mask(400, 400, 255);
     drawStamp(mask.plane(), stamp.get(), 100, 100, 200, 200, 0);
     // The stamp maps pixel for pixel: cov = stamp alpha, new = 255 - cov.
-    for (int x : {100, 150, 176, 199, 230, 260, 299}) {
-        const int stampX = x - 100;
-        EXPECT_EQ(mask.at(x, 200), 255 - stamp->row(100)[stampX]) << x;
-    }
-    EXPECT_EQ(mask.at(200, 200), 0);
+    for (int x : {100, 150, 176, 199, 230, 260, 299})
+        EXPECT_EQ(mask.at(x, 200), 255 - stamp->row(100)[x - 100]) << x;
     EXPECT_EQ(mask.at(50, 50), 255);
-}
 
-TEST(StampDrawing, SoftStampStretchesOntoLargerAndSmallerRectangles)
-{
-    const auto stamp = BrushStamp::make(0.5f, 1);
-    Plane mask(200, 200, 255);
-    drawStamp(mask.plane(), stamp.get(), 50, 50, 100, 100, 0); // half size
-    EXPECT_EQ(mask.at(100, 100), 0);
-    EXPECT_EQ(mask.at(100 + 20, 100), 0);        // within the flat core (25)
-    EXPECT_NEAR(mask.at(100 + 37, 100), 128, 12); // half way down the ramp
-    EXPECT_EQ(mask.at(100 + 51, 100), 255);       // beyond the rim
+    Plane half(200, 200, 255);
+    drawStamp(half.plane(), stamp.get(), 50, 50, 100, 100, 0);
+    EXPECT_EQ(half.at(100 + 20, 100), 0);         // within the flat core (25)
+    EXPECT_NEAR(half.at(100 + 37, 100), 128, 12); // half way down the ramp
+    EXPECT_EQ(half.at(100 + 51, 100), 255);       // beyond the rim
 }
 
 TEST(StampDrawing, StampsAreClippedAtTheMaskEdges)

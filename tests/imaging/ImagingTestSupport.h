@@ -1,7 +1,8 @@
 #pragma once
 
+#include "TestSupport.h"
+
 #include <QByteArray>
-#include <QFile>
 #include <QImage>
 #include <QRect>
 #include <QString>
@@ -54,11 +55,12 @@ inline QImage filled(int width, int height, QRgb colour)
     return image;
 }
 
-inline void writeFile(const QString& path, const QByteArray& bytes)
+using testsupport::encoded;
+using testsupport::writeFile;
+
+inline QString pathIn(const QString& dir, const QString& name)
 {
-    QFile file(path);
-    if (file.open(QIODevice::WriteOnly))
-        file.write(bytes);
+    return dir + '/' + name;
 }
 
 // A little-endian TIFF of 8-bit RGB pages, each one strip of pixel data
@@ -90,11 +92,15 @@ inline QByteArray tiffOf(const std::vector<TiffPage>& pages)
         put16(8);
         put16(8);
         qToLittleEndian(quint32(out.size()), out.data() + nextIfdLink);
-        const quint32 entries[][4] = {
-            {256, 4, 1, page.width},  {257, 4, 1, page.height},      {258, 3, 3, bits},
-            {259, 3, 1, page.compression}, {262, 3, 1, 2},           {273, 4, 1, pixels},
-            {277, 3, 1, 3},           {278, 4, 1, page.rows},
-            {279, 4, 1, quint32(page.strip.size())}};
+        const quint32 entries[][4] = {{256, 4, 1, page.width},
+                                      {257, 4, 1, page.height},
+                                      {258, 3, 3, bits},
+                                      {259, 3, 1, page.compression},
+                                      {262, 3, 1, 2},
+                                      {273, 4, 1, pixels},
+                                      {277, 3, 1, 3},
+                                      {278, 4, 1, page.rows},
+                                      {279, 4, 1, quint32(page.strip.size())}};
         put16(quint32(std::size(entries)));
         for (const auto& e : entries) {
             put16(e[0]);
