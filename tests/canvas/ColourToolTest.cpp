@@ -14,7 +14,8 @@
 
 using namespace canvastest;
 
-namespace {
+// Named, not anonymous: the test programs are unity builds.
+namespace colourtooltest {
 
 // 400 x 300 points of noisy blue with a red disc of radius 60 at (200, 150),
 // shown at twice its size: widget point (x, y) is picture pixel (x/2, y/2).
@@ -65,7 +66,6 @@ int alphaAt(const ZRImageCutView& view, int x, int y)
     return view.currentMask().constScanLine(y)[x];
 }
 
-} // namespace
 
 TEST(ColourTool, AClickCutsTheSimilarRegionAsOneStepWithItsOverlayShownWhileHeld)
 {
@@ -159,3 +159,5 @@ TEST(ColourTool, KeysChooseTheToolUnlessATextFieldHasTheKeyboard)
     key(*view, Qt::Key_W, 25);
     EXPECT_EQ(view->colourTool().tool(), CutTool::Brush);
 }
+
+} // namespace colourtooltest

@@ -9,7 +9,8 @@
 #include <random>
 #include <vector>
 
-namespace {
+// Named, not anonymous: the test programs are unity builds.
+namespace colourselecttest {
 
 constexpr QRgb blue = qRgb(40, 60, 200);
 constexpr QRgb red = qRgb(200, 40, 40);
@@ -83,7 +84,6 @@ Mask cutBackground(ColourRegion::Extent extent, double tolerance, double softnes
     return mask;
 }
 
-} // namespace
 
 TEST(ColourCache, LabValuesAndAreaReduction)
 {
@@ -340,3 +340,5 @@ TEST(ColourCoverage, AppliesToTheMaskAsOneBlendAndRefusesAnotherSize)
     EXPECT_TRUE(applyCoverage(other.plane(), coverage, 255).isEmpty());
     EXPECT_EQ(other.pixels, std::vector<std::uint8_t>(8, 0));
 }
+
+} // namespace colourselecttest
