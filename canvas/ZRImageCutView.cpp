@@ -89,6 +89,7 @@ void ZRImageCutView::setBrushDiameterSilent(float diameter)
     const float d = std::round(std::min(200.0f, std::max(10.0f, diameter)));
     if (d != m_brushDiameter)
         m_brushDiameter = d;
+    noteSessionView();
 }
 
 void ZRImageCutView::setBrushDiameter(float diameter)
@@ -103,6 +104,7 @@ void ZRImageCutView::setBrushHardness(float hardness)
 {
     m_document.drain().setHardness(hardness);
     updateBrushMask();
+    noteSessionView();
 }
 
 void ZRImageCutView::updateBrushMask()
@@ -148,14 +150,56 @@ void ZRImageCutView::setOverlayTint(const QColor& colour)
 
 void ZRImageCutView::setImage(const Picture& picture)
 {
+    takeImage(picture, nullptr, {});
+}
+
+void ZRImageCutView::restoreSession(const Picture& picture, const SessionOrphans::Orphan& orphan,
+                                    std::function<void(bool)> done)
+{
+    takeImage(picture, &orphan, std::move(done));
+}
+
+void ZRImageCutView::setPictureSource(const QString& path)
+{
+    m_document.setSessionPicture(path, m_image.size(), path.isEmpty() ? m_image.bestRepresentation() : QImage());
+}
+
+void ZRImageCutView::noteSessionView()
+{
+    const ViewTransform t = viewTransform();
+    m_document.session().noteBrushAndView({m_brushDiameter, brushHardness(), brushAlphaValue()},
+                                          {m_imageFit, t.scale, t.tx, t.ty});
+}
+
+void ZRImageCutView::takeImage(const Picture& picture, const SessionOrphans::Orphan* orphan,
+                               std::function<void(bool)> restored)
+{
     m_image = picture;
     const QImage bitmap = PictureLevels::drawableBitmap(picture);
     m_layers.reset(picture.size(), bitmap);
-    m_document.setPicture(picture.size()); // its mask and its first history state
 
+    // The view first, so that the session record written for the picture
+    // already carries it.
     m_imageFit = true;
     correctImagePositionWithFiting(true);
+    if (orphan && !orphan->record.view.fit) {
+        m_imageFit = false;
+        const SessionRecord::View& view = orphan->record.view;
+        setTransformOnLayers({view.scale, view.tx, view.ty}, 0);
+        limitDrag();
+    }
     removeAllAnimations(); // a new picture appears fitted, not eased in from nowhere
+
+    if (orphan) {
+        m_document.restorePicture(picture.size(), *orphan, [this, restored](bool ok) {
+            MainThread::async(this, [restored, ok] {
+                if (restored)
+                    restored(ok);
+            });
+        });
+    } else {
+        m_document.setPicture(picture.size()); // its mask and its first history state
+    }
 
     m_levels->setPicture(picture, bitmap);
     if (m_refined)
@@ -293,6 +337,7 @@ void ZRImageCutView::reportHistoryChanged()
 void ZRImageCutView::setTransformOnLayers(const ViewTransform& t, double duration)
 {
     m_layers.setTransform(t, duration);
+    noteSessionView();
     update();
     if (duration > 0)
         scheduleAnimationFrames();
