@@ -308,9 +308,12 @@ void ZRImageCutView::refusePicture(std::uint64_t picture, const QString& reason)
 
 void ZRImageCutView::publishMask(const QImage& mask, const QRect& changed)
 {
-    ++m_maskVersion;
+    // The content before its version: a frame that reads the version first
+    // and then the mask never pairs an older mask with a newer version, which
+    // would keep a stale refined edge on screen until the next stroke.
     if (const auto layer = maskLayer())
         layer->setContent(mask);
+    ++m_maskVersion;
     MainThread::async(this, [this, changed, whole = mask.rect()] {
         // Repaint only what the strokes touched, unless the mask was rebuilt.
         const auto layer = imageLayer();
@@ -524,6 +527,7 @@ void ZRImageCutView::paintEvent(QPaintEvent* event)
 
     Compositor::Layers layers;
     ViewTransform t;
+    const std::uint64_t maskVersion = m_maskVersion.load(); // before the mask: see publishMask
     if (const auto pictureLayer = imageLayer()) {
         const ViewTransform shown = pictureLayer->presentationTransform();
         t = {shown.scale * ratio, shown.tx * ratio, shown.ty * ratio};
@@ -537,7 +541,7 @@ void ZRImageCutView::paintEvent(QPaintEvent* event)
     layers.backdrop = m_backdrop.isValid() ? (m_backdrop.rgb() | 0xff000000u) : 0;
     layers.tint = m_tint.rgb() | 0xff000000u;
     Compositor::paintFrame(m_frame, area, m_tile, layers, t);
-    paintRefinedEdge(area, layers, t);
+    paintRefinedEdge(area, layers, t, maskVersion);
 
     QPainter painter(this);
     painter.setCompositionMode(QPainter::CompositionMode_Source);
@@ -547,7 +551,8 @@ void ZRImageCutView::paintEvent(QPaintEvent* event)
         scheduleAnimationFrames();
 }
 
-void ZRImageCutView::paintRefinedEdge(const QRect& area, const Compositor::Layers& layers, const ViewTransform& t)
+void ZRImageCutView::paintRefinedEdge(const QRect& area, const Compositor::Layers& layers, const ViewTransform& t,
+                                      std::uint64_t maskVersion)
 {
     // Where one mask pixel covers more than one screen pixel, the part on
     // screen shows the refined edge once it has been made for this mask.
@@ -571,7 +576,7 @@ void ZRImageCutView::paintRefinedEdge(const QRect& area, const Compositor::Layer
         return;
     QRect region;
     const QImage& refined =
-        m_refined->lookup(full, layers.mask, m_maskVersion.load(), layers.pictureSize, visible, &region);
+        m_refined->lookup(full, layers.mask, maskVersion, layers.pictureSize, visible, &region);
     if (refined.isNull())
         return;
     // The refined part, drawn where its pixels fall, over the backdrop.
