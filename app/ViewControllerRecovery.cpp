@@ -74,17 +74,18 @@ void ViewController::offerOrphans(std::vector<Orphan> orphans, RecoveryAnswer an
         answered(answer == RecoveryAnswer::Restore);
         return;
     }
-    const QString when =
-        QLocale().toString(QDateTime::fromMSecsSinceEpoch(orphan.record.written), QLocale::ShortFormat);
+    const QString when = QLocale().toString(QDateTime::fromMSecsSinceEpoch(orphan.record.written),
+                                            QLocale::ShortFormat);
     QString info = tr("Last cut at %1.").arg(when);
     if (orphan.picture == PictureState::Changed)
-        info += QLatin1Char(' ') +
-                tr("The picture has changed since: the cuts can be shown over it as it is now if its size is the same.");
+        info += QLatin1Char(' ') + tr("The picture has changed since: the cuts can be shown over "
+                                      "it as it is now if its size is the same.");
     else if (orphan.picture == PictureState::Vanished)
         info += QLatin1Char(' ') + tr("The picture is no longer there.");
-    auto* box = new QMessageBox(QMessageBox::Question, tr("Restore unsaved cuts?"),
-                                tr("Veltrane ended before the cuts in %1 were saved.").arg(pictureName(orphan)),
-                                QMessageBox::NoButton, window());
+    auto* box = new QMessageBox(
+        QMessageBox::Question, tr("Restore unsaved cuts?"),
+        tr("Veltrane ended before the cuts in %1 were saved.").arg(pictureName(orphan)),
+        QMessageBox::NoButton, window());
     box->setInformativeText(info);
     QPushButton* restore = box->addButton(tr("Restore"), QMessageBox::AcceptRole);
     QPushButton* discard = box->addButton(tr("Discard"), QMessageBox::DestructiveRole);
@@ -137,15 +138,17 @@ void ViewController::finishRestore(int generation, const Orphan& orphan, const P
         // Nothing to show the cuts over: they go, and the user is told why.
         const QString reason =
             orphan.picture == PictureState::Vanished ? tr("the picture is no longer there")
-            : !picture.isValid()                     ? tr("the picture can no longer be read")
-                                 : tr("the picture is %1 × %2 pixels now, the cuts were made on %3 × %4")
-                                       .arg(picture.size().width())
-                                       .arg(picture.size().height())
-                                       .arg(size.width())
-                                       .arg(size.height());
+            : !picture.isValid()
+                ? tr("the picture can no longer be read")
+                : tr("the picture is %1 × %2 pixels now, the cuts were made on %3 × %4")
+                      .arg(picture.size().width())
+                      .arg(picture.size().height())
+                      .arg(size.width())
+                      .arg(size.height());
         discardInBackground(orphan);
-        tell(tr("Cuts discarded"), tr("The cuts in %1 could not be restored: %2. They have been discarded.")
-                                       .arg(name, reason),
+        tell(tr("Cuts discarded"),
+             tr("The cuts in %1 could not be restored: %2. They have been discarded.")
+                 .arg(name, reason),
              answer);
         emit recoveryFinished(false);
         return;
@@ -166,11 +169,12 @@ void ViewController::finishRestore(int generation, const Orphan& orphan, const P
             self->m_traceRestore = true;
             self->m_ui->viCut->update();
         } else {
-            self->tell(tr("Cuts not restored"),
-                       tr("The last cuts in %1 could not be read back; earlier steps may still be reached "
-                          "with Undo.")
-                           .arg(name),
-                       answer);
+            self->tell(
+                tr("Cuts not restored"),
+                tr("The last cuts in %1 could not be read back; earlier steps may still be reached "
+                   "with Undo.")
+                    .arg(name),
+                answer);
         }
         emit self->recoveryFinished(restored);
     });

@@ -32,12 +32,14 @@ int main(int argc, char** argv)
                        "and save it as a PNG whose alpha channel carries the cut."));
     options.addHelpOption();
     options.addVersionOption();
-    const QCommandLineOption restore(QStringLiteral("restore"),
-                                     QStringLiteral("Restore the cuts of an editor that ended without closing "
-                                                    "its picture, without asking."));
-    const QCommandLineOption discard(QStringLiteral("discard"),
-                                     QStringLiteral("Discard the cuts of editors that ended without closing "
-                                                    "their picture, without asking."));
+    const QCommandLineOption restore(
+        QStringLiteral("restore"),
+        QStringLiteral("Restore the cuts of an editor that ended without closing "
+                       "its picture, without asking."));
+    const QCommandLineOption discard(
+        QStringLiteral("discard"),
+        QStringLiteral("Discard the cuts of editors that ended without closing "
+                       "their picture, without asking."));
     options.addOption(restore);
     options.addOption(discard);
     options.addPositionalArgument(QStringLiteral("pictures"),
@@ -69,9 +71,10 @@ int main(int argc, char** argv)
         for (const QString& path : paths)
             urls << QUrl::fromLocalFile(path);
         if (!urls.isEmpty())
-            QObject::connect(controller, &ViewController::recoveryFinished, controller,
-                             [controller, urls] { controller->draggingFilesComplete(urls, false); },
-                             Qt::SingleShotConnection);
+            QObject::connect(
+                controller, &ViewController::recoveryFinished, controller,
+                [controller, urls] { controller->draggingFilesComplete(urls, false); },
+                Qt::SingleShotConnection);
         controller->offerRecovery(options.isSet(restore)   ? ViewController::RecoveryAnswer::Restore
                                   : options.isSet(discard) ? ViewController::RecoveryAnswer::Discard
                                                            : ViewController::RecoveryAnswer::Ask);

@@ -17,15 +17,16 @@ namespace {
 // with its session record on and `strokes` soft strokes recorded.
 std::unique_ptr<MaskDocument> cutDocument(const QString& path, int strokes)
 {
-    auto document = std::make_unique<MaskDocument>(
-        MaskDocument::Reports{[](const QImage&, const QRect&) {}, [] {}, [](std::uint64_t, const QString&) {}});
+    auto document = std::make_unique<MaskDocument>(MaskDocument::Reports{
+        [](const QImage&, const QRect&) {}, [] {}, [](std::uint64_t, const QString&) {}});
     document->drain().setHardness(0.5f);
     document->setPicture(QSizeF(6000, 4000));
     document->waitUntilIdle();
     document->setSessionPicture(path, QSizeF(6000, 4000), {});
     for (int s = 0; s < strokes; ++s) {
         for (int i = 0; i < 40; ++i)
-            document->drain().buffer().append({300.0 + s * 150 + i * 40, 500.0 + s * 90 + i * 30, 240, 240});
+            document->drain().buffer().append(
+                {300.0 + s * 150 + i * 40, 500.0 + s * 90 + i * 30, 240, 240});
         document->drain().buffer().append({0, 0, -1, -1});
         document->updateMap();
     }
@@ -87,7 +88,8 @@ VELTRANE_BENCH(restore_24mp)
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("VELTRANE_TRACE"), QStringLiteral("1"));
         env.insert(QStringLiteral("VELTRANE_REPORT_STARTUP"), QStringLiteral("1"));
-        env.insert(QStringLiteral("XDG_CONFIG_HOME"), caches.dir.filePath(QStringLiteral("config")));
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"),
+                   caches.dir.filePath(QStringLiteral("config")));
         process.setProcessEnvironment(env);
         process.setReadChannel(QProcess::StandardError);
         QElapsedTimer timer;

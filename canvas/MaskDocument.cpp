@@ -180,7 +180,8 @@ void MaskDocument::endSession()
     onQueue([this] { m_session.remove(); });
 }
 
-void MaskDocument::restorePicture(QSizeF size, const SessionOrphans::Orphan& orphan, std::function<void(bool)> done)
+void MaskDocument::restorePicture(QSizeF size, const SessionOrphans::Orphan& orphan,
+                                  std::function<void(bool)> done)
 {
     m_drain.setPicture(size);
     m_drain.setNeedsNewMask(true);
@@ -199,15 +200,18 @@ void MaskDocument::restorePicture(QSizeF size, const SessionOrphans::Orphan& orp
         // Fresh revisions for the states that came back; none of them counts
         // as saved.
         for (qint64 i = 0; i < r.length; ++i) {
-            const qint64 slot = ((r.fileIndex - (r.current - i)) % HistoryStore::slotCount + HistoryStore::slotCount) %
+            const qint64 slot = ((r.fileIndex - (r.current - i)) % HistoryStore::slotCount +
+                                 HistoryStore::slotCount) %
                                 HistoryStore::slotCount;
             m_slotRevisions[std::size_t(slot)] = ++m_lastRevision;
         }
-        m_revision = r.fileIndex >= 0 ? m_slotRevisions[std::size_t(r.fileIndex)].load() : ++m_lastRevision;
+        m_revision =
+            r.fileIndex >= 0 ? m_slotRevisions[std::size_t(r.fileIndex)].load() : ++m_lastRevision;
         m_savedRevision = 0;
         const std::optional<QImage> snapshot =
             moved ? m_history.load(r.fileIndex, m_drain.maskSize()) : std::optional<QImage>();
-        const bool restored = snapshot && !snapshot->isNull() && m_drain.offerSnapshot(picture, *snapshot);
+        const bool restored =
+            snapshot && !snapshot->isNull() && m_drain.offerSnapshot(picture, *snapshot);
         if (restored)
             m_drain.run();
         m_session.setPicture(r.picture); // the file as it is now, if it changed

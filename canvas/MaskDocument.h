@@ -91,7 +91,8 @@ public:
     // Like setPicture, but the mask, the history and the record come from
     // `orphan`, whose files move into our folder. `done` is told on the queue
     // whether the current state's snapshot came back.
-    void restorePicture(QSizeF size, const SessionOrphans::Orphan& orphan, std::function<void(bool)> done);
+    void restorePicture(QSizeF size, const SessionOrphans::Orphan& orphan,
+                        std::function<void(bool)> done);
     // Tests and tools: returns when the queue has run everything queued so
     // far, and the kept copies being encoded are written.
     void waitUntilIdle();
@@ -106,7 +107,7 @@ private:
     StrokeDrain m_drain;
     HistoryStore m_history;
     SessionRecord m_session;
-    qint64 m_savedRevision = 0; // queue only
+    qint64 m_savedRevision = 0;         // queue only
     QFutureSynchronizer<void> m_copies; // kept copies being encoded
     // The revision of each slot's state, and of the current one (queue writes).
     std::array<std::atomic<qint64>, HistoryStore::slotCount> m_slotRevisions{};

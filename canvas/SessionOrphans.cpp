@@ -41,8 +41,9 @@ std::vector<Orphan> find(const QString& base)
             continue;
         orphans.push_back({folder, *record, pictureState(folder, *record), std::move(lock)});
     }
-    std::stable_sort(orphans.begin(), orphans.end(),
-                     [](const Orphan& a, const Orphan& b) { return a.record.written > b.record.written; });
+    std::stable_sort(orphans.begin(), orphans.end(), [](const Orphan& a, const Orphan& b) {
+        return a.record.written > b.record.written;
+    });
     return orphans;
 }
 
@@ -50,8 +51,9 @@ PictureState pictureState(const QString& folder, const SessionRecord::Contents& 
 {
     const SessionRecord::Picture& picture = record.picture;
     if (picture.path.isEmpty())
-        return !picture.copy.isEmpty() && QFileInfo(folder + picture.copy).isFile() ? PictureState::Unchanged
-                                                                                     : PictureState::Vanished;
+        return !picture.copy.isEmpty() && QFileInfo(folder + picture.copy).isFile()
+                   ? PictureState::Unchanged
+                   : PictureState::Vanished;
     const QFileInfo file(picture.path);
     if (!file.isFile())
         return PictureState::Vanished;

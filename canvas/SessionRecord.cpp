@@ -38,19 +38,16 @@ QByteArray SessionRecord::Contents::toJson() const
                      {QStringLiteral("modified"), double(picture.modified)},
                      {QStringLiteral("width"), picture.size.width()},
                      {QStringLiteral("height"), picture.size.height()}}},
-        {QStringLiteral("history"),
-         QJsonObject{{QStringLiteral("length"), double(length)},
-                     {QStringLiteral("current"), double(current)},
-                     {QStringLiteral("fileIndex"), double(fileIndex)}}},
-        {QStringLiteral("brush"),
-         QJsonObject{{QStringLiteral("diameter"), brush.diameter},
-                     {QStringLiteral("hardness"), brush.hardness},
-                     {QStringLiteral("alpha"), brush.alpha}}},
-        {QStringLiteral("view"),
-         QJsonObject{{QStringLiteral("fit"), view.fit},
-                     {QStringLiteral("scale"), view.scale},
-                     {QStringLiteral("tx"), view.tx},
-                     {QStringLiteral("ty"), view.ty}}}};
+        {QStringLiteral("history"), QJsonObject{{QStringLiteral("length"), double(length)},
+                                                {QStringLiteral("current"), double(current)},
+                                                {QStringLiteral("fileIndex"), double(fileIndex)}}},
+        {QStringLiteral("brush"), QJsonObject{{QStringLiteral("diameter"), brush.diameter},
+                                              {QStringLiteral("hardness"), brush.hardness},
+                                              {QStringLiteral("alpha"), brush.alpha}}},
+        {QStringLiteral("view"), QJsonObject{{QStringLiteral("fit"), view.fit},
+                                             {QStringLiteral("scale"), view.scale},
+                                             {QStringLiteral("tx"), view.tx},
+                                             {QStringLiteral("ty"), view.ty}}}};
     return QJsonDocument(json).toJson(QJsonDocument::Compact);
 }
 
@@ -86,11 +83,13 @@ std::optional<SessionRecord::Contents> SessionRecord::Contents::fromJson(const Q
     c.brush = {brush.value(QStringLiteral("diameter")).toDouble(20),
                brush.value(QStringLiteral("hardness")).toDouble(1),
                brush.value(QStringLiteral("alpha")).toDouble(0)};
-    c.view = {view.value(QStringLiteral("fit")).toBool(true), view.value(QStringLiteral("scale")).toDouble(1),
-              view.value(QStringLiteral("tx")).toDouble(0), view.value(QStringLiteral("ty")).toDouble(0)};
+    c.view = {view.value(QStringLiteral("fit")).toBool(true),
+              view.value(QStringLiteral("scale")).toDouble(1),
+              view.value(QStringLiteral("tx")).toDouble(0),
+              view.value(QStringLiteral("ty")).toDouble(0)};
 
-    const bool historyOk = c.length >= 0 && c.length <= 30 && c.current >= -1 && c.current < c.length &&
-                           c.fileIndex >= -1 && c.fileIndex <= 30;
+    const bool historyOk = c.length >= 0 && c.length <= 30 && c.current >= -1 &&
+                           c.current < c.length && c.fileIndex >= -1 && c.fileIndex <= 30;
     const bool pictureOk = c.picture.size.width() >= 1 && c.picture.size.height() >= 1 &&
                            c.picture.size.width() < 1e6 && c.picture.size.height() < 1e6 &&
                            (c.picture.copy.isEmpty() || plainFileName(c.picture.copy)) &&
@@ -104,7 +103,8 @@ std::optional<SessionRecord::Contents> SessionRecord::Contents::fromJson(const Q
         c.brush.hardness = 1;
     if (!(c.brush.alpha >= 0 && c.brush.alpha <= 1))
         c.brush.alpha = 0;
-    if (!(c.view.scale > 0 && c.view.scale <= 10) || !std::isfinite(c.view.tx) || !std::isfinite(c.view.ty))
+    if (!(c.view.scale > 0 && c.view.scale <= 10) || !std::isfinite(c.view.tx) ||
+        !std::isfinite(c.view.ty))
         c.view = View{};
     return c;
 }
@@ -189,7 +189,8 @@ bool SessionRecord::writeWhole(const QString& path, const QByteArray& bytes)
         return false;
     const bool written = file.write(bytes) == bytes.size() && file.flush();
     file.close();
-    if (!written || std::rename(QFile::encodeName(temporary).constData(), QFile::encodeName(path).constData()) != 0) {
+    if (!written || std::rename(QFile::encodeName(temporary).constData(),
+                                QFile::encodeName(path).constData()) != 0) {
         QFile::remove(temporary);
         return false;
     }

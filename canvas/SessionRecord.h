@@ -47,8 +47,8 @@ public:
         qint64 fileIndex = -1;
         Brush brush;
         View view;
-        bool saved = false;  // the current state is the one last saved (or opened)
-        qint64 written = 0;  // ms since the epoch
+        bool saved = false; // the current state is the one last saved (or opened)
+        qint64 written = 0; // ms since the epoch
 
         QByteArray toJson() const;
         // Nothing for a file that is not a record of ours or whose values are

@@ -161,7 +161,8 @@ void ZRImageCutView::restoreSession(const Picture& picture, const SessionOrphans
 
 void ZRImageCutView::setPictureSource(const QString& path)
 {
-    m_document.setSessionPicture(path, m_image.size(), path.isEmpty() ? m_image.bestRepresentation() : QImage());
+    m_document.setSessionPicture(path, m_image.size(),
+                                 path.isEmpty() ? m_image.bestRepresentation() : QImage());
 }
 
 void ZRImageCutView::noteSessionView()
@@ -551,8 +552,8 @@ void ZRImageCutView::paintEvent(QPaintEvent* event)
         scheduleAnimationFrames();
 }
 
-void ZRImageCutView::paintRefinedEdge(const QRect& area, const Compositor::Layers& layers, const ViewTransform& t,
-                                      std::uint64_t maskVersion)
+void ZRImageCutView::paintRefinedEdge(const QRect& area, const Compositor::Layers& layers,
+                                      const ViewTransform& t, std::uint64_t maskVersion)
 {
     // Where one mask pixel covers more than one screen pixel, the part on
     // screen shows the refined edge once it has been made for this mask.

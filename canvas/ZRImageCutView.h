@@ -228,8 +228,8 @@ private:
     void reportHistoryChanged();
     QPointF toCanvas(QPointF widgetPos) const;
     void scheduleAnimationFrames();
-    void paintRefinedEdge(const QRect& area, const Compositor::Layers& layers, const ViewTransform& t,
-                          std::uint64_t maskVersion);
+    void paintRefinedEdge(const QRect& area, const Compositor::Layers& layers,
+                          const ViewTransform& t, std::uint64_t maskVersion);
 
     // Fields, in the order of the canvas's design.
     bool m_dragging = false;

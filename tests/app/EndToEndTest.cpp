@@ -210,7 +210,8 @@ QImage canvasShot(const QString& display, const QString& window, const QString& 
         import.setProcessEnvironment(env);
         import.start("import", {"-window", window, "png:" + path});
         import.waitForFinished(15000);
-        const QImage shot = QImage(path).copy(0, 60, 1000, 714).convertToFormat(QImage::Format_RGB32);
+        const QImage shot =
+            QImage(path).copy(0, 60, 1000, 714).convertToFormat(QImage::Format_RGB32);
         if (!shot.isNull() && shot == previous)
             return shot;
         previous = shot;
@@ -276,10 +277,13 @@ TEST(EndToEnd, AKilledEditorsCutComesBackOnRestore)
     ASSERT_FALSE(window.isEmpty());
     QThread::msleep(300); // the first frame
     for (int y = 300; y <= 500; y += 50) {
-        QStringList stroke = {"mousemove", "--window", window, "250", QString::number(y), "mousedown", "1"};
+        QStringList stroke = {"mousemove",        "--window",  window, "250",
+                              QString::number(y), "mousedown", "1"};
         for (int x = 290; x <= 650; x += 40)
-            stroke << "mousemove" << "--window" << window << QString::number(x) << QString::number(y);
-        stroke << "mouseup" << "1";
+            stroke << "mousemove"
+                   << "--window" << window << QString::number(x) << QString::number(y);
+        stroke << "mouseup"
+               << "1";
         ASSERT_TRUE(xdotool(xvfb.name(), stroke));
     }
     ASSERT_TRUE(testsupport::waitFor([&] { return record().value("current").toInt() == 5; }))
@@ -301,10 +305,13 @@ TEST(EndToEnd, AKilledEditorsCutComesBackOnRestore)
     for (int y = 0; y < before.height(); ++y)
         for (int x = 0; x < before.width(); ++x) {
             const QRgb a = before.pixel(x, y), b = after.pixel(x, y);
-            if (std::abs(qRed(a) - qRed(b)) + std::abs(qGreen(a) - qGreen(b)) + std::abs(qBlue(a) - qBlue(b)) > 12)
+            if (std::abs(qRed(a) - qRed(b)) + std::abs(qGreen(a) - qGreen(b)) +
+                    std::abs(qBlue(a) - qBlue(b)) >
+                12)
                 ++differing;
         }
-    EXPECT_LE(differing, 400) << "the restored canvas should show the same cut (a cursor may differ)";
+    EXPECT_LE(differing, 400)
+        << "the restored canvas should show the same cut (a cursor may differ)";
     // And it is a cut: the middle of the first stroke shows the grey backdrop, not the picture.
     const QRgb cut = before.pixel(450, 300 - 60);
     EXPECT_TRUE(qRed(cut) == qGreen(cut) && qGreen(cut) == qBlue(cut)) << std::hex << cut;

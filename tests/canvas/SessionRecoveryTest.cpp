@@ -13,8 +13,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLockFile>
-#include <QThread>
 #include <QSysInfo>
+#include <QThread>
 
 #include <atomic>
 #include <mutex>
@@ -53,14 +53,14 @@ struct Shown {
 
 std::unique_ptr<MaskDocument> document(Shown* shown = nullptr)
 {
-    return std::make_unique<MaskDocument>(MaskDocument::Reports{
-        [shown](const QImage& mask, const QRect&) {
-            if (shown) {
-                std::lock_guard lock(shown->mutex);
-                shown->mask = mask.copy();
-            }
-        },
-        [] {}, [](std::uint64_t, const QString&) {}});
+    return std::make_unique<MaskDocument>(
+        MaskDocument::Reports{[shown](const QImage& mask, const QRect&) {
+                                  if (shown) {
+                                      std::lock_guard lock(shown->mutex);
+                                      shown->mask = mask.copy();
+                                  }
+                              },
+                              [] {}, [](std::uint64_t, const QString&) {}});
 }
 
 // State n of a mask: 255 but for a diagonal of value n.
@@ -129,7 +129,8 @@ TEST_F(SessionRecovery, RestoreBringsBackTheLastStateByteForByteAndEveryUndoStep
         auto orphans = SessionOrphans::find(HistoryStore::baseFolder());
         ASSERT_EQ(orphans.size(), 1u);
         EXPECT_EQ(orphans[0].picture, PictureState::Unchanged);
-        EXPECT_EQ(QImage(orphans[0].pictureFile()).convertToFormat(QImage::Format_RGB32), pictureImage());
+        EXPECT_EQ(QImage(orphans[0].pictureFile()).convertToFormat(QImage::Format_RGB32),
+                  pictureImage());
 
         Shown shown;
         auto restored = document(&shown);
@@ -172,7 +173,8 @@ TEST_F(SessionRecovery, OnlyAnEditorThatIsGoneLeavesAnOrphan)
     alive->setSessionPicture(path, QSizeF(maskSize), {});
     alive->loadMask(maskOf(1));
     alive->waitUntilIdle();
-    EXPECT_TRUE(SessionOrphans::find(HistoryStore::baseFolder()).empty()) << "its editor still runs";
+    EXPECT_TRUE(SessionOrphans::find(HistoryStore::baseFolder()).empty())
+        << "its editor still runs";
 
     // A later record in a folder whose lock names a process that is gone (no
     // QProcess: ThreadSanitizer ends the program at a fork).
@@ -187,7 +189,8 @@ TEST_F(SessionRecovery, OnlyAnEditorThatIsGoneLeavesAnOrphan)
     ASSERT_TRUE(later.write(2, 1, 1, false));
     QFile lock(HistoryStore::lockPath(dead));
     ASSERT_TRUE(lock.open(QIODevice::WriteOnly));
-    lock.write(QStringLiteral("%1\nveltrane\n%2\n").arg(pid).arg(QSysInfo::machineHostName()).toUtf8());
+    lock.write(
+        QStringLiteral("%1\nveltrane\n%2\n").arg(pid).arg(QSysInfo::machineHostName()).toUtf8());
     lock.close();
     {
         const auto orphans = SessionOrphans::find(HistoryStore::baseFolder());
@@ -227,14 +230,18 @@ TEST_F(SessionRecovery, AChangedOrVanishedPictureIsToldApart)
          [](const QString& file) {
              QFile f(file);
              f.open(QIODevice::ReadWrite);
-             f.setFileTime(QDateTime::currentDateTime().addSecs(60), QFileDevice::FileModificationTime);
+             f.setFileTime(QDateTime::currentDateTime().addSecs(60),
+                           QFileDevice::FileModificationTime);
          },
          PictureState::Changed},
-        {"rewritten", false, [](const QString& file) { QImage(10, 10, QImage::Format_RGB32).save(file); },
+        {"rewritten", false,
+         [](const QString& file) { QImage(10, 10, QImage::Format_RGB32).save(file); },
          PictureState::Changed},
-        {"deleted", false, [](const QString& file) { QFile::remove(file); }, PictureState::Vanished},
+        {"deleted", false, [](const QString& file) { QFile::remove(file); },
+         PictureState::Vanished},
         {"copy kept", true, [](const QString&) {}, PictureState::Unchanged},
-        {"copy lost", true, [](const QString& file) { QFile::remove(file); }, PictureState::Vanished},
+        {"copy lost", true, [](const QString& file) { QFile::remove(file); },
+         PictureState::Vanished},
     };
     for (const auto& c : cases) {
         const QString folder = testsupport::tempDir() + QLatin1Char('/');
@@ -275,9 +282,12 @@ TEST_F(SessionRecovery, ARecordThatIsNotOursIsRefused)
     };
     EXPECT_TRUE(SessionRecord::Contents::fromJson(valid.toJson()));
     // A copy's name that leads out of the folder would have us move the user's files.
-    const QByteArray refused[] = {"not json", edited("picture", "copy", "../../photo.png"),
-                                  edited("picture", "path", "photo.png"), edited("history", "length", 31),
-                                  edited("history", "current", 3), edited("picture", "width", 0)};
+    const QByteArray refused[] = {"not json",
+                                  edited("picture", "copy", "../../photo.png"),
+                                  edited("picture", "path", "photo.png"),
+                                  edited("history", "length", 31),
+                                  edited("history", "current", 3),
+                                  edited("picture", "width", 0)};
     for (const QByteArray& bytes : refused)
         EXPECT_FALSE(SessionRecord::Contents::fromJson(bytes)) << bytes.constData();
 }
