@@ -146,8 +146,10 @@ void StrokeDrain::createNewMask()
         snapshot = std::exchange(m_pendingSnapshot, QImage());
     }
     m_mask.clear();
-    if (!(size.width() > 0) || !(size.height() > 0))
+    if (!(size.width() > 0) || !(size.height() > 0)) {
+        m_maskSize = 0;
         return;
+    }
     const QSizeF fitted = AspectFitSize(size, QSizeF(maskSide, maskSide));
     if (size.width() > fitted.width()) {
         m_maskScale = float(fitted.width() / size.width());
@@ -157,5 +159,7 @@ void StrokeDrain::createNewMask()
     }
     // A picture less than a mask pixel high or wide still gets a row or column.
     m_mask.create(std::max(1, int(size.width())), std::max(1, int(size.height())), snapshot);
+    // Published once whole: loadMask checks against it from the main thread.
+    m_maskSize = std::uint64_t(m_mask.width()) << 32 | std::uint64_t(m_mask.height());
     updateStamp();
 }
