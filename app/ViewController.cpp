@@ -27,6 +27,7 @@
 #include <QSettings>
 #include <QStandardPaths>
 #include <QStatusBar>
+#include <QTimer>
 
 #include <cstdio>
 
@@ -135,6 +136,14 @@ bool ViewController::eventFilter(QObject* watched, QEvent* event)
         if (std::exchange(m_traceFirstFrame, false))
             QMetaObject::invokeMethod(
                 this, [] { Trace::line(QStringLiteral("first frame painted")); }, Qt::QueuedConnection);
+        if (m_traceRestore) {
+            // Once this frame, the first with the restored cut, is painted.
+            m_traceRestore = false;
+            const QSizeF size = m_ui->viCut->image().size();
+            QTimer::singleShot(0, this, [size] {
+                Trace::line(QStringLiteral("restored %1 %2").arg(size.width()).arg(size.height()));
+            });
+        }
         return false;
     case QEvent::DragEnter:
     case QEvent::DragMove:
@@ -338,6 +347,7 @@ void ViewController::finishSave(const QString& path, const QString& error, const
     std::function<void()> afterSave = std::exchange(m_afterSave, {});
     if (error.isEmpty()) {
         m_savedRevision = m_savingRevision;
+        m_ui->viCut->markSessionSaved(m_savingRevision);
         emit unsavedCutsChanged();
         showStatus(note.isEmpty() ? tr("Saved %1").arg(QFileInfo(path).fileName())
                                   : tr("Saved %1. %2").arg(QFileInfo(path).fileName(), note),

@@ -2,6 +2,7 @@
 
 #include "app/DragViewDelegate.h"
 #include "app/Exporter.h"
+#include "canvas/SessionOrphans.h"
 #include "canvas/ZRImageCutViewDelegate.h"
 #include "imaging/Picture.h"
 
@@ -89,6 +90,13 @@ public:
     // The open dialog's file patterns.
     static QStringList openPatterns();
 
+    // Cuts left by editors that ended without closing their picture: looked
+    // for in the background, then offered one after another, newest first,
+    // until one is restored (the rest wait for the next start). `answer`
+    // answers every offer without asking, for scripts.
+    enum class RecoveryAnswer { Ask, Restore, Discard };
+    void offerRecovery(RecoveryAnswer answer);
+
     // DragViewDelegate
     void draggingFilesComplete(const QList<QUrl>& urls, bool needsWait) override;
     // ZRImageCutViewDelegate
@@ -124,6 +132,8 @@ signals:
     void unsavedCutsChanged();
     // The shown picture changed (a new one, or its file's name).
     void pictureChanged();
+    // The recovery offers are over; `restored` tells whether a cut came back.
+    void recoveryFinished(bool restored);
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -147,6 +157,13 @@ private:
     void viewWillAppear();
     void viewDidAppear();
     void takePicture(const Picture& picture);
+    // The controls follow a picture the canvas has just taken.
+    void showTakenPicture(const Picture& picture);
+    void offerOrphans(std::vector<SessionOrphans::Orphan> orphans, RecoveryAnswer answer);
+    void restoreOrphan(const SessionOrphans::Orphan& orphan, RecoveryAnswer answer);
+    void finishRestore(int generation, const SessionOrphans::Orphan& orphan, const Picture& picture,
+                       RecoveryAnswer answer);
+    void tell(const QString& title, const QString& text, RecoveryAnswer answer);
     void finishSave(const QString& path, const QString& error, const QString& note);
     void showStatus(const QString& text, int milliseconds = 6000);
     void updateValueLabels();
@@ -182,4 +199,5 @@ private:
     Intake m_waiting; // the newest picture read while a newer intake still loads
     int m_savesInFlight = 0;
     bool m_appeared = false;
+    bool m_traceRestore = false; // trace the first frame with a restored cut
 };

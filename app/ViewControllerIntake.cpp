@@ -175,6 +175,7 @@ void ViewController::finishIntake(const Intake& intake)
         m_previewGeneration = 0;
         if (loaded) {
             m_ui->viCut->replacePicture(intake.picture);
+            m_ui->viCut->setPictureSource(intake.path);
             if (!intake.path.isEmpty())
                 RecentFiles::add(intake.path);
             Trace::line(QStringLiteral("completed %1 %2")
@@ -212,6 +213,7 @@ void ViewController::finishIntake(const Intake& intake)
         if (!shown.path.isEmpty())
             RecentFiles::add(shown.path);
         takePicture(shown.picture);
+        m_ui->viCut->setPictureSource(shown.path);
         if (!shown.warning.isEmpty())
             showStatus(tr("%1 is damaged: %2").arg(shown.name, shown.warning), 15000);
         else if (shown.generation == m_intakeGeneration)
@@ -226,6 +228,11 @@ void ViewController::takePicture(const Picture& picture)
     m_ui->viCut->setImage(picture);
     // The picture as opened counts as saved: its first state, once recorded.
     m_takeFirstRevision = true;
+    showTakenPicture(picture);
+}
+
+void ViewController::showTakenPicture(const Picture& picture)
+{
     m_afterSave = {};
     m_ui->viCut->setHidden(false);
     m_ui->viDrag->setHideAll(true);

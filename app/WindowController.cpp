@@ -103,6 +103,9 @@ void WindowController::closeEvent(QCloseEvent* event)
 {
     ViewController* controller = viewController();
     if (m_closeConfirmed || !controller || !controller->hasUnsavedCuts()) {
+        // Closed with its cuts saved or discarded: nothing for a next start to restore.
+        if (controller)
+            controller->viCut()->endSession();
         QMainWindow::closeEvent(event);
         return;
     }

@@ -1,5 +1,6 @@
 #include "canvas/HistoryStore.h"
 
+#include "canvas/SessionRecord.h"
 #include "imaging/PngCodec.h"
 #include "platform/CachesFolder.h"
 #include "platform/SystemLog.h"
@@ -61,23 +62,45 @@ QString HistoryStore::directory()
         return m_directory;
     // One folder per running editor: a second instance locks the next free
     // folder instead of overwriting the first one's snapshots.
-    const QString base = CachesFolder::path() + QStringLiteral("/Pelmora/");
+    const QString base = baseFolder();
     QDir().mkpath(base);
-    for (int n = 1; n <= 64; ++n) {
-        const QString name =
-            n == 1 ? QStringLiteral("history") : QStringLiteral("history-%1").arg(n);
-        auto lock = std::make_unique<QLockFile>(base + name + QStringLiteral(".lock"));
+    for (int n = 1; n <= 64 && m_directory.isEmpty(); ++n) {
+        const QString folder =
+            base + (n == 1 ? QStringLiteral("history/") : QStringLiteral("history-%1/").arg(n));
+        // An editor that died holding this folder left a cut to bring back:
+        // its lock is free now, but the folder is not ours to empty.
+        if (SessionRecord::holdsUnsavedCut(folder))
+            continue;
+        auto lock = std::make_unique<QLockFile>(lockPath(folder));
         lock->setStaleLockTime(0);
         if (lock->tryLock(0)) {
             m_lock = std::move(lock);
-            m_directory = base + name + QStringLiteral("/");
-            break;
+            m_directory = folder;
         }
     }
-    if (m_directory.isEmpty())
+    if (m_directory.isEmpty()) {
+        // Locked too, so that no other editor takes it for an orphan.
         m_directory = base + QStringLiteral("history-%1/").arg(QCoreApplication::applicationPid());
+        auto lock = std::make_unique<QLockFile>(lockPath(m_directory));
+        lock->setStaleLockTime(0);
+        if (lock->tryLock(0))
+            m_lock = std::move(lock);
+    }
     QDir().mkpath(m_directory);
     return m_directory;
+}
+
+QString HistoryStore::baseFolder()
+{
+    return CachesFolder::path() + QStringLiteral("/Pelmora/");
+}
+
+QString HistoryStore::lockPath(const QString& folder)
+{
+    QString path = folder;
+    while (path.endsWith(QLatin1Char('/')))
+        path.chop(1);
+    return path + QStringLiteral(".lock");
 }
 
 QString HistoryStore::slotPath(qint64 slot)
@@ -144,6 +167,16 @@ std::optional<QImage> HistoryStore::step(int direction, QSize maskSize)
             return std::nullopt;
         slot = f <= slotCount - 2 ? f + 1 : 0;
     }
+    std::optional<QImage> snapshot = load(slot, maskSize);
+    if (snapshot) {
+        m_fileIndex = slot;
+        m_current = current + direction;
+    }
+    return snapshot;
+}
+
+std::optional<QImage> HistoryStore::load(qint64 slot, QSize maskSize)
+{
     QFile file(slotPath(slot));
     // Only this store writes the folder, so a snapshot of another size than
     // the mask was put there by something else: refused before it is decoded
@@ -153,8 +186,13 @@ std::optional<QImage> HistoryStore::step(int direction, QSize maskSize)
         SystemLog::log(QStringLiteral("NO DATA PROVIDER"));
         return std::nullopt;
     }
-    m_fileIndex = slot;
-    m_current = current + direction;
     const QImage snapshot = PngCodec::decodeAlpha(file.readAll());
     return snapshot.size() == maskSize ? snapshot : QImage();
+}
+
+void HistoryStore::adopt(qint64 length, qint64 current, qint64 fileIndex)
+{
+    m_length = length;
+    m_current = current;
+    m_fileIndex = fileIndex;
 }

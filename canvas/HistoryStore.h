@@ -39,8 +39,13 @@ public:
     HistoryStore& operator=(const HistoryStore&) = delete;
 
     // "Pelmora/history/" under the caches folder, or the first of
-    // "history-2/" to "history-64/" whose lock is free, ending in a slash.
+    // "history-2/" to "history-64/" whose lock is free and that holds no
+    // unsaved cut of an editor that ended without closing it (that one waits
+    // to be restored), ending in a slash.
     QString directory();
+    // The folder the history folders live in, and a history folder's lock.
+    static QString baseFolder();
+    static QString lockPath(const QString& folder);
 
     qint64 length() const { return m_length.load(); }
     qint64 currentState() const { return m_current.load(); }
@@ -62,6 +67,11 @@ public:
     // nothing. Otherwise f and cur move and the result is the slot's snapshot
     // as Format_Alpha8, null when the file does not decode.
     std::optional<QImage> step(int direction, QSize maskSize);
+    // The snapshot of `slot`, checked as a step checks it, without moving anything.
+    std::optional<QImage> load(qint64 slot, QSize maskSize);
+    // Counters of a history whose snapshots were put in the folder from
+    // elsewhere (a session brought back after a crash).
+    void adopt(qint64 length, qint64 current, qint64 fileIndex);
 
     QString slotPath(qint64 slot);
 

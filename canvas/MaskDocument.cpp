@@ -1,19 +1,25 @@
 #include "canvas/MaskDocument.h"
 
 #include "imaging/ColourRegion.h"
+#include "imaging/PngCodec.h"
 #include "platform/SerialQueue.h"
 
+#include <QFile>
+#include <QtConcurrent>
+
 MaskDocument::MaskDocument(Reports reports)
-    : m_reports(std::move(reports)), m_drain(m_reports.maskPublished, [this] { record(); })
+    : m_reports(std::move(reports)), m_drain(m_reports.maskPublished, [this] { record(); }),
+      m_session(m_history.directory()) // the folder exists, and is locked, from the start
 {
-    m_history.directory(); // the folder exists, and is locked, from the start
     m_queue = std::make_unique<SerialQueue>("serial que");
 }
 
 MaskDocument::~MaskDocument()
 {
-    // Runs what is still queued (it may touch the mask and the history) and
-    // joins the queue before the drain and the store go.
+    // A kept copy still being encoded queues its last step: it goes first.
+    // Then runs what is still queued (it may touch the mask and the history)
+    // and joins the queue before the drain and the store go.
+    m_copies.waitForFinished();
     m_queue.reset();
 }
 
@@ -64,7 +70,10 @@ void MaskDocument::clearHistory()
     // previous picture that is still waiting there; the counters are reset
     // again there so that no step that ran meanwhile leaves its mark.
     m_history.resetCounters();
-    onQueue([this] { m_history.clear(); });
+    onQueue([this] {
+        m_history.clear();
+        m_session.forget();
+    });
     onQueue([this] { record(); });
 }
 
@@ -81,6 +90,7 @@ void MaskDocument::redo()
 
 void MaskDocument::waitUntilIdle()
 {
+    m_copies.waitForFinished(); // their last step is queued
     m_queue->waitUntilIdle();
 }
 
@@ -106,6 +116,10 @@ void MaskDocument::record()
     m_revision = ++m_lastRevision;
     if (slot >= 0)
         m_slotRevisions[std::size_t(slot)] = m_lastRevision;
+    // A picture as opened counts as saved: its first state is one.
+    if (m_history.length() == 1 && m_history.currentState() == 0)
+        m_savedRevision = m_lastRevision;
+    writeSession();
     m_reports.historyChanged();
 }
 
@@ -120,5 +134,99 @@ void MaskDocument::step(int direction, std::uint64_t picture)
         return;
     m_revision = m_slotRevisions[std::size_t(m_history.fileIndex())].load();
     updateMap();
+    writeSession();
     m_reports.historyChanged();
+}
+
+void MaskDocument::writeSession()
+{
+    m_session.write(m_history.length(), m_history.currentState(), m_history.fileIndex(),
+                    m_revision.load() == m_savedRevision);
+}
+
+void MaskDocument::setSessionPicture(const QString& path, QSizeF size, const QImage& picture)
+{
+    const std::uint64_t generation = m_drain.generation();
+    SessionRecord::Picture info;
+    info.path = path;
+    info.size = size;
+    onQueue([this, info, generation] {
+        if (generation != m_drain.generation())
+            return;
+        m_session.setPicture(info);
+        writeSession();
+    });
+    if (!path.isEmpty() || picture.isNull())
+        return;
+    // Encoding a 24-megapixel picture takes a few hundred milliseconds: in
+    // the background. The record names the copy once it is whole; a copy
+    // that comes after its picture was replaced or closed is deleted.
+    const QString name = QStringLiteral("picture-%1.png").arg(generation);
+    const QString file = m_history.directory() + name;
+    m_copies.addFuture(QtConcurrent::run([this, picture, file, name, generation] {
+        const QByteArray png = PngCodec::encode(picture);
+        const bool written = !png.isEmpty() && SessionRecord::writeWhole(file, png);
+        onQueue([this, file, name, generation, written] {
+            if (!written || generation != m_drain.generation() || !m_session.hasPicture()) {
+                QFile::remove(file);
+                return;
+            }
+            m_session.setCopy(name);
+            writeSession();
+        });
+    }));
+}
+
+void MaskDocument::markSessionSaved(qint64 revision)
+{
+    onQueue([this, revision] {
+        m_savedRevision = revision;
+        writeSession();
+    });
+}
+
+void MaskDocument::endSession()
+{
+    onQueue([this] { m_session.remove(); });
+}
+
+void MaskDocument::restorePicture(QSizeF size, const SessionOrphans::Orphan& orphan,
+                                  std::function<void(bool)> done)
+{
+    m_drain.setPicture(size);
+    m_drain.setNeedsNewMask(true);
+    updateMap(); // the fresh mask has the size the snapshots are checked against
+    m_history.resetCounters();
+    onQueue([this, orphan, done, picture = m_drain.generation()] {
+        if (picture != m_drain.generation()) {
+            done(false); // a newer picture came first: the orphan stays as it is
+            return;
+        }
+        m_history.clear();
+        m_session.forget();
+        const bool moved = SessionOrphans::moveInto(orphan, m_history.directory());
+        const SessionRecord::Contents& r = orphan.record;
+        m_history.adopt(r.length, r.current, r.fileIndex);
+        // Fresh revisions for the states that came back; none of them counts
+        // as saved.
+        for (qint64 i = 0; i < r.length; ++i) {
+            const qint64 slot = ((r.fileIndex - (r.current - i)) % HistoryStore::slotCount +
+                                 HistoryStore::slotCount) %
+                                HistoryStore::slotCount;
+            m_slotRevisions[std::size_t(slot)] = ++m_lastRevision;
+        }
+        m_revision =
+            r.fileIndex >= 0 ? m_slotRevisions[std::size_t(r.fileIndex)].load() : ++m_lastRevision;
+        m_savedRevision = 0;
+        const std::optional<QImage> snapshot =
+            moved ? m_history.load(r.fileIndex, m_drain.maskSize()) : std::optional<QImage>();
+        const bool restored =
+            snapshot && !snapshot->isNull() && m_drain.offerSnapshot(picture, *snapshot);
+        if (restored)
+            m_drain.run();
+        m_session.setPicture(r.picture); // the file as it is now, if it changed
+        writeSession();
+        m_reports.historyChanged();
+        done(restored);
+    });
 }

@@ -1,7 +1,11 @@
 #pragma once
 
 #include "canvas/HistoryStore.h"
+#include "canvas/SessionOrphans.h"
+#include "canvas/SessionRecord.h"
 #include "canvas/StrokeDrain.h"
+
+#include <QFutureSynchronizer>
 
 #include <QImage>
 #include <QRect>
@@ -31,6 +35,11 @@ struct ColourCoverage;
 // from any thread); the reports come from the queue. A queued task that
 // throws is reported as a failure of the picture it was queued for, never
 // ends the process.
+//
+// The session record beside the snapshots is written on the queue after
+// every record, undo and redo, once the session has a picture. A picture
+// without a file is kept as a PNG copy in the folder, encoded in the
+// background; this class waits for that work at its end.
 class MaskDocument {
 public:
     struct Reports {
@@ -76,17 +85,38 @@ public:
     void undo();
     // Queued only if a redo is possible now; the step checks again.
     void redo();
-    // Tests and tools: returns when the queue has run everything queued so far.
+
+    // The session record, for the brush and the view the canvas notes.
+    SessionRecord& session() { return m_session; }
+    // The current picture came from `path` (empty for dropped or pasted
+    // data: `picture`, its pixels, is then kept as a copy); its size in
+    // points is `size`. From here on the session record is written.
+    void setSessionPicture(const QString& path, QSizeF size, const QImage& picture);
+    // The state of `revision` was saved: a session there is not offered.
+    void markSessionSaved(qint64 revision);
+    // The user closed the picture or discarded its cuts: the record goes.
+    void endSession();
+    // Like setPicture, but the mask, the history and the record come from
+    // `orphan`, whose files move into our folder. `done` is told on the queue
+    // whether the current state's snapshot came back.
+    void restorePicture(QSizeF size, const SessionOrphans::Orphan& orphan,
+                        std::function<void(bool)> done);
+    // Tests and tools: returns when the queue has run everything queued so
+    // far, and the kept copies being encoded are written.
     void waitUntilIdle();
 
 private:
     void onQueue(std::function<void()> task);
     void record();
     void step(int direction, std::uint64_t picture);
+    void writeSession();
 
     const Reports m_reports;
     StrokeDrain m_drain;
     HistoryStore m_history;
+    SessionRecord m_session;
+    qint64 m_savedRevision = 0;         // queue only
+    QFutureSynchronizer<void> m_copies; // kept copies being encoded
     // The revision of each slot's state, and of the current one (queue writes).
     std::array<std::atomic<qint64>, HistoryStore::slotCount> m_slotRevisions{};
     std::atomic<qint64> m_revision{0};

@@ -213,11 +213,15 @@ void StrokeDrain::createNewMask()
     }
     m_mask.clear();
     const QSize mask = maskSizeFor(size);
-    if (mask.isEmpty())
+    if (mask.isEmpty()) {
+        m_maskSize = 0;
         return;
+    }
     const QSizeF fitted = AspectFitSize(size, QSizeF(maskSide, maskSide));
     m_maskScale = size.width() > fitted.width() ? float(fitted.width() / size.width()) : 1.0f;
     // A picture less than a mask pixel high or wide still gets a row or column.
     m_mask.create(mask.width(), mask.height(), snapshot);
+    // Published once whole: loadMask checks against it from the main thread.
+    m_maskSize = std::uint64_t(m_mask.width()) << 32 | std::uint64_t(m_mask.height());
     updateStamp();
 }

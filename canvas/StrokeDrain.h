@@ -106,7 +106,13 @@ public:
     bool applyCoverage(const ColourCoverage& coverage, std::uint8_t alpha);
     // Drain only: the mask as it is now (no data without a picture).
     AlphaPlane maskPlane() { return m_mask.plane(); }
-    QSize maskSize() const { return {m_mask.width(), m_mask.height()}; }
+    // Any thread: the mask's size as the last rebuild left it (0 x 0 without
+    // a mask), never the empty size a rebuild passes through.
+    QSize maskSize() const
+    {
+        const std::uint64_t size = m_maskSize.load();
+        return {int(size >> 32), int(size & 0xffffffffu)};
+    }
 
 private:
     struct PendingStamp;
@@ -123,6 +129,7 @@ private:
     std::atomic<float> m_alpha{0};
     std::atomic<float> m_maskScale{1};
     std::atomic<bool> m_needsNewMask{false};
+    std::atomic<std::uint64_t> m_maskSize{0}; // width << 32 | height
 
     StampSlot m_stamp;
     mutable std::mutex m_colourMutex;

@@ -95,6 +95,7 @@ void ZRImageCutView::setBrushDiameterSilent(float diameter)
     const float d = std::round(std::min(200.0f, std::max(10.0f, diameter)));
     if (d != m_brushDiameter)
         m_brushDiameter = d;
+    noteSessionView();
 }
 
 void ZRImageCutView::setBrushDiameter(float diameter)
@@ -109,6 +110,7 @@ void ZRImageCutView::setBrushHardness(float hardness)
 {
     m_document.drain().setHardness(hardness);
     updateBrushMask();
+    noteSessionView();
 }
 
 void ZRImageCutView::updateBrushMask()
@@ -154,16 +156,59 @@ void ZRImageCutView::setOverlayTint(const QColor& colour)
 
 void ZRImageCutView::setImage(const Picture& picture)
 {
+    takeImage(picture, nullptr, {});
+}
+
+void ZRImageCutView::restoreSession(const Picture& picture, const SessionOrphans::Orphan& orphan,
+                                    std::function<void(bool)> done)
+{
+    takeImage(picture, &orphan, std::move(done));
+}
+
+void ZRImageCutView::setPictureSource(const QString& path)
+{
+    m_document.setSessionPicture(path, m_image.size(),
+                                 path.isEmpty() ? m_image.bestRepresentation() : QImage());
+}
+
+void ZRImageCutView::noteSessionView()
+{
+    const ViewTransform t = viewTransform();
+    m_document.session().noteBrushAndView({m_brushDiameter, brushHardness(), brushAlphaValue()},
+                                          {m_imageFit, t.scale, t.tx, t.ty});
+}
+
+void ZRImageCutView::takeImage(const Picture& picture, const SessionOrphans::Orphan* orphan,
+                               std::function<void(bool)> restored)
+{
     m_image = picture;
     const QImage bitmap = PictureLevels::drawableBitmap(picture);
     m_layers.reset(picture.size(), bitmap);
-    m_document.setPicture(picture.size()); // its mask and its first history state
     m_colourTool->cancelRegion();
     m_colourTool->setColours(nullptr);
 
+    // The view first, so that the session record written for the picture
+    // already carries it.
     m_imageFit = true;
     correctImagePositionWithFiting(true);
+    if (orphan && !orphan->record.view.fit) {
+        m_imageFit = false;
+        const SessionRecord::View& view = orphan->record.view;
+        setTransformOnLayers({view.scale, view.tx, view.ty}, 0);
+        limitDrag();
+    }
     removeAllAnimations(); // a new picture appears fitted, not eased in from nowhere
+
+    if (orphan) {
+        m_document.restorePicture(picture.size(), *orphan, [this, restored](bool ok) {
+            MainThread::async(this, [restored, ok] {
+                if (restored)
+                    restored(ok);
+            });
+        });
+    } else {
+        m_document.setPicture(picture.size()); // its mask and its first history state
+    }
 
     m_levels->setPicture(picture, bitmap, StrokeDrain::maskSizeFor(picture.size()));
     if (m_refined)
@@ -272,9 +317,12 @@ void ZRImageCutView::refusePicture(std::uint64_t picture, const QString& reason)
 
 void ZRImageCutView::publishMask(const QImage& mask, const QRect& changed)
 {
-    ++m_maskVersion;
+    // The content before its version: a frame that reads the version first
+    // and then the mask never pairs an older mask with a newer version, which
+    // would keep a stale refined edge on screen until the next stroke.
     if (const auto layer = maskLayer())
         layer->setContent(mask);
+    ++m_maskVersion;
     MainThread::async(this, [this, changed, whole = mask.rect()] {
         // Repaint only what the strokes touched, unless the mask was rebuilt.
         const auto layer = imageLayer();
@@ -301,6 +349,7 @@ void ZRImageCutView::reportHistoryChanged()
 void ZRImageCutView::setTransformOnLayers(const ViewTransform& t, double duration)
 {
     m_layers.setTransform(t, duration);
+    noteSessionView();
     update();
     if (duration > 0)
         scheduleAnimationFrames();
@@ -470,102 +519,6 @@ QCursor ZRImageCutView::brushCursor() const
                                                                            : BrushImages::CursorShape::Brush);
     const int side = int(std::lround(image.deviceIndependentSize().width()));
     return QCursor(QPixmap::fromImage(image), side / 2, side / 2);
-}
-
-// ---------------------------------------------------------------- painting
-
-void ZRImageCutView::paintEvent(QPaintEvent* event)
-{
-    // Composed in device pixels, so that a screen at a device pixel ratio of
-    // 2 shows the picture at its own resolution, not in blocks of 2 x 2.
-    const qreal ratio = devicePixelRatioF();
-    const QSize pixels = (QSizeF(size()) * ratio).toSize();
-    if (m_frame.size() != pixels)
-        m_frame = QImage(pixels, QImage::Format_ARGB32_Premultiplied);
-    if (m_frame.isNull())
-        return;
-    if (m_tile.isNull() || m_tile.devicePixelRatio() != ratio) {
-        m_tile = Compositor::backdropTile(ratio);
-        m_tile.setDevicePixelRatio(ratio);
-    }
-    const QRectF dirty = event->rect();
-    const QRect area = QRectF(dirty.topLeft() * ratio, dirty.size() * ratio).toAlignedRect() &
-                       m_frame.rect();
-
-    Compositor::Layers layers;
-    ViewTransform t;
-    if (const auto pictureLayer = imageLayer()) {
-        const ViewTransform shown = pictureLayer->presentationTransform();
-        t = {shown.scale * ratio, shown.tx * ratio, shown.ty * ratio};
-        layers.pictureSize = m_image.size();
-        layers.picture = m_levels->picture(t.scale);
-        layers.mask = currentMask();
-        if (const auto blurLayer = bluredLayer(); blurLayer && !blurLayer->isHidden())
-            layers.blur = m_levels->blur(t.scale);
-    }
-    layers.mode = shownMode();
-    layers.backdrop = m_backdrop.isValid() ? (m_backdrop.rgb() | 0xff000000u) : 0;
-    layers.tint = m_tint.rgb() | 0xff000000u;
-    Compositor::paintFrame(m_frame, area, m_tile, layers, t);
-    paintRefinedEdge(area, layers, t);
-    m_colourTool->paintOverlay(m_frame, area, t, layers.pictureSize, layers.mask.size());
-
-    QPainter painter(this);
-    painter.setCompositionMode(QPainter::CompositionMode_Source);
-    painter.drawImage(QRectF(QPointF(area.topLeft()) / ratio, QSizeF(area.size()) / ratio), m_frame,
-                      area);
-    if (isAnimating())
-        scheduleAnimationFrames();
-}
-
-void ZRImageCutView::paintRefinedEdge(const QRect& area, const Compositor::Layers& layers, const ViewTransform& t)
-{
-    // Where one mask pixel covers more than one screen pixel, the part on
-    // screen shows the refined edge once it has been made for this mask.
-    const double pw = layers.pictureSize.width(), ph = layers.pictureSize.height();
-    const auto pictureLayer = imageLayer();
-    if (!m_refineEdges || layers.mode != Compositor::ViewMode::CutOut || !layers.blur.isNull() ||
-        layers.mask.isNull() || !pictureLayer || !(t.scale > 0) || pw <= 0 || ph <= 0)
-        return;
-    const QImage full = pictureLayer->content();
-    if (full.size() != QSize(int(pw), int(ph)) || t.scale * pw / layers.mask.width() <= 1.0)
-        return;
-    if (!m_refined)
-        m_refined = std::make_unique<RefinedView>([this] { update(); });
-    const double W = m_frame.width(), H = m_frame.height();
-    auto pictureX = [&](double x) { return (x - t.tx) / t.scale + pw / 2; };
-    auto pictureRow = [&](double y) { return ph - ((H - y - t.ty) / t.scale + ph / 2); };
-    const QRect visible = QRect(QPoint(int(std::floor(pictureX(0))), int(std::floor(pictureRow(0)))),
-                                QPoint(int(std::ceil(pictureX(W))), int(std::ceil(pictureRow(H))))) &
-                          QRect(0, 0, int(pw), int(ph));
-    if (visible.isEmpty())
-        return;
-    QRect region;
-    const QImage& refined =
-        m_refined->lookup(full, layers.mask, m_maskVersion.load(), layers.pictureSize, visible, &region);
-    if (refined.isNull())
-        return;
-    // The refined part, drawn where its pixels fall, over the backdrop.
-    Compositor::Layers edge;
-    edge.picture = refined;
-    edge.pictureSize = QSizeF(region.size());
-    static const QImage kept = [] {
-        QImage one(1, 1, QImage::Format_Alpha8);
-        one.fill(255);
-        return one;
-    }();
-    edge.mask = kept;
-    edge.backdrop = layers.backdrop;
-    const double cx = region.x() + region.width() / 2.0;
-    const double cyUp = ph - (region.y() + region.height() / 2.0);
-    const ViewTransform at{t.scale, t.scale * (cx - pw / 2) + t.tx, t.scale * (cyUp - ph / 2) + t.ty};
-    const double left = t.scale * (region.x() - pw / 2) + t.tx;
-    const double right = t.scale * (region.x() + region.width() - pw / 2) + t.tx;
-    const double top = H - (t.scale * (ph - region.y() - ph / 2) + t.ty);
-    const double bottom = H - (t.scale * (ph - region.y() - region.height() - ph / 2) + t.ty);
-    const QRect onScreen = QRectF(QPointF(left, top), QPointF(right, bottom)).toAlignedRect() & area;
-    if (!onScreen.isEmpty())
-        Compositor::paintFrame(m_frame, onScreen, m_tile, edge, at);
 }
 
 // ---------------------------------------------------------------- tests

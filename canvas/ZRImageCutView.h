@@ -57,7 +57,11 @@ public:
     float brushHardness() const { return m_document.drain().hardness(); }
     void setBrushHardness(float hardness);
     float brushAlphaValue() const { return m_document.drain().alpha(); }
-    void setBrushAlphaValue(float alpha) { m_document.drain().setAlpha(alpha); }
+    void setBrushAlphaValue(float alpha)
+    {
+        m_document.drain().setAlpha(alpha);
+        noteSessionView();
+    }
     void updateBrushMask();
     // A picture of w x h points showing the brush, for the controls beside it.
     Picture getBrushPreviewWithSize(QSizeF size) const;
@@ -142,6 +146,22 @@ public:
     void prevHistoryState() { m_document.undo(); }
     void nextHistoryState() { m_document.redo(); }
 
+    // The session record that lets the next editor bring the cut back if
+    // this one ends without closing the picture. Where the shown picture
+    // came from: its file, or empty for dropped or pasted data, of which a
+    // copy is then kept beside the snapshots. Until this is said for a new
+    // picture, nothing is recorded for it.
+    void setPictureSource(const QString& path);
+    // The state of `revision` (historyRevision()) was saved.
+    void markSessionSaved(qint64 revision) { m_document.markSessionSaved(revision); }
+    // The picture was closed or its cuts discarded: nothing to bring back.
+    void endSession() { m_document.endSession(); }
+    // `picture` (the orphan's own, read anew) with the orphan's cut, its undo
+    // states and its view. `done` is told on the main thread whether the
+    // current state's cut came back.
+    void restoreSession(const Picture& picture, const SessionOrphans::Orphan& orphan,
+                        std::function<void(bool restored)> done);
+
     // Layers (shared with the serial queue and the blur task).
     std::shared_ptr<CanvasLayer> imageLayer() const { return m_layers.picture(); }
     std::shared_ptr<CanvasLayer> bluredLayer() const { return m_layers.blurred(); }
@@ -194,6 +214,11 @@ protected:
 private:
     void setupView();
     void addEventHandler();
+    // setImage, or with `orphan` its restoration.
+    void takeImage(const Picture& picture, const SessionOrphans::Orphan* orphan,
+                   std::function<void(bool)> restored);
+    // The brush and the model transform to the session record.
+    void noteSessionView();
     void handleKey(QKeyEvent* event);
 
     // Any thread: empties the canvas if the picture failed is still shown.
@@ -217,7 +242,8 @@ private:
     void reportHistoryChanged();
     QPointF toCanvas(QPointF widgetPos) const;
     void scheduleAnimationFrames();
-    void paintRefinedEdge(const QRect& area, const Compositor::Layers& layers, const ViewTransform& t);
+    void paintRefinedEdge(const QRect& area, const Compositor::Layers& layers,
+                          const ViewTransform& t, std::uint64_t maskVersion);
 
     // Fields, in the order of the canvas's design.
     bool m_dragging = false;

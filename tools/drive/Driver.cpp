@@ -4,6 +4,7 @@
 #include "app/DragView.h"
 #include "app/Exporter.h"
 #include "canvas/CanvasLayer.h"
+#include "canvas/SessionRecord.h"
 #include "canvas/ZRImageCutView.h"
 #include "imaging/ImageAction.h"
 #include "imaging/PngCodec.h"
@@ -12,6 +13,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QFile>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QMimeData>
 #include <QUrl>
@@ -203,6 +205,7 @@ bool Driver::dispatch(const QString& command, const QStringList& args, QString* 
             return true;
         }
         view.setImage(redrawn);
+        view.setPictureSource(QFileInfo(args.join(QLatin1Char(' '))).absoluteFilePath());
         print(QStringLiteral("opened %1 %2").arg(redrawn.size().width()).arg(redrawn.size().height()));
     } else if (command == QLatin1String("diameter")) {
         if (!numbers(1, v))
@@ -437,6 +440,7 @@ bool Driver::dispatch(const QString& command, const QStringList& args, QString* 
             return true;
         }
         view.setImage(redrawn);
+        view.setPictureSource(ours ? QString() : QFileInfo(path).absoluteFilePath());
         print(QStringLiteral("pasted %1 %2").arg(redrawn.size().width()).arg(redrawn.size().height()));
     } else if (command == QLatin1String("refine")) {
         if (args.size() != 1 || (args[0] != QLatin1String("on") && args[0] != QLatin1String("off"))) {
@@ -535,6 +539,12 @@ bool Driver::dispatch(const QString& command, const QStringList& args, QString* 
         return writeBytes(args[2], png, error);
     } else if (command == QLatin1String("historydir")) {
         print(view.historyDirectory());
+    } else if (command == QLatin1String("session")) {
+        // The record as a recovering editor would read it from disk.
+        if (!need(0))
+            return false;
+        const auto record = SessionRecord::read(view.historyDirectory());
+        print(record ? QString::fromUtf8(record->toJson()) : QStringLiteral("no session"));
     } else {
         *error = QStringLiteral("unknown command: %1").arg(command);
         return false;
