@@ -326,19 +326,4 @@ TEST(ColourStamp, CutsTheSampledColourAndSparesTheProtectedOne)
     }
 }
 
-TEST(ColourCoverage, AppliesToTheMaskAsOneBlendAndRefusesAnotherSize)
-{
-    QImage plane(3, 2, QImage::Format_Alpha8);
-    const std::uint8_t values[2][3] = {{0, 128, 255}, {0, 0, 0}};
-    for (int y = 0; y < 2; ++y)
-        std::memcpy(plane.scanLine(y), values[y], 3);
-    const ColourCoverage coverage{plane, QRect(1, 0, 2, 1)};
-    Mask mask(3, 2, 0);
-    EXPECT_EQ(applyCoverage(mask.plane(), coverage, 255), QRect(1, 0, 2, 1));
-    EXPECT_EQ(mask.pixels, (std::vector<std::uint8_t>{0, 128, 255, 0, 0, 0}));
-    Mask other(4, 2, 0);
-    EXPECT_TRUE(applyCoverage(other.plane(), coverage, 255).isEmpty());
-    EXPECT_EQ(other.pixels, std::vector<std::uint8_t>(8, 0));
-}
-
 } // namespace colourselecttest
