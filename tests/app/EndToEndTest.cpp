@@ -71,6 +71,56 @@ bool xdotool(const QString& display, const QStringList& arguments, QString* outp
     return process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
 }
 
+// What an editor under test lives in: a home of its own holding an 800 x 600
+// gradient photo, a virtual display, the environment to start the editor in,
+// and what the editors started there wrote to their log.
+struct World {
+    QString home = testsupport::tempDir();
+    QImage picture{800, 600, QImage::Format_RGB32};
+    QString input = home + "/photo.png";
+    Xvfb xvfb;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    QString log;
+
+    bool setUp()
+    {
+        for (int y = 0; y < 600; ++y)
+            for (int x = 0; x < 800; ++x)
+                picture.setPixel(x, y, qRgb(x * 255 / 800, y * 255 / 600, 140));
+        if (!picture.save(input) || !xvfb.start())
+            return false;
+        env.insert("DISPLAY", xvfb.name());
+        env.insert("QT_QPA_PLATFORM", "xcb");
+        env.insert("QT_QPA_PLATFORMTHEME", "");
+        env.insert("HOME", home);
+        env.insert("XDG_CACHE_HOME", home + "/cache");
+        env.insert("XDG_CONFIG_HOME", home + "/config");
+        env.insert("VELTRANE_TRACE", "1");
+        return true;
+    }
+    bool start(QProcess& app, const QStringList& arguments)
+    {
+        app.setProcessEnvironment(env);
+        app.start(QStringLiteral(VELTRANE_BUILD_DIR "/veltrane"), arguments);
+        return app.waitForStarted(5000);
+    }
+    bool waitForLine(QProcess& app, const QString& line)
+    {
+        return testsupport::waitFor(
+            [&] {
+                log += QString::fromUtf8(app.readAllStandardError());
+                return log.contains(line);
+            },
+            std::chrono::seconds(20));
+    }
+    QString window()
+    {
+        QString windows;
+        xdotool(xvfb.name(), {"search", "--sync", "--name", "Veltrane PRO"}, &windows);
+        return windows.split('\n', Qt::SkipEmptyParts).value(0);
+    }
+};
+
 } // namespace
 
 TEST(EndToEnd, PaintAStrokeAndSaveThroughTheDialog)
@@ -78,42 +128,18 @@ TEST(EndToEnd, PaintAStrokeAndSaveThroughTheDialog)
     if (QStandardPaths::findExecutable("Xvfb").isEmpty() ||
         QStandardPaths::findExecutable("xdotool").isEmpty())
         GTEST_SKIP() << "Xvfb and xdotool are needed (make deps installs them)";
-    const QString editor = QStringLiteral(VELTRANE_BUILD_DIR "/veltrane");
-    ASSERT_TRUE(QFile::exists(editor));
-
-    const QString home = testsupport::tempDir();
-    QImage picture(800, 600, QImage::Format_RGB32);
-    for (int y = 0; y < 600; ++y)
-        for (int x = 0; x < 800; ++x)
-            picture.setPixel(x, y, qRgb(x * 255 / 800, y * 255 / 600, 140));
-    const QString input = home + "/photo.png";
-    ASSERT_TRUE(picture.save(input));
-
-    Xvfb xvfb;
-    ASSERT_TRUE(xvfb.start());
+    ASSERT_TRUE(QFile::exists(QStringLiteral(VELTRANE_BUILD_DIR "/veltrane")));
+    World world;
+    ASSERT_TRUE(world.setUp());
+    const QString& home = world.home;
+    const QImage& picture = world.picture;
+    Xvfb& xvfb = world.xvfb;
+    world.env.insert("VELTRANE_REPORT_STARTUP", "1");
     QProcess app;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("DISPLAY", xvfb.name());
-    env.insert("QT_QPA_PLATFORM", "xcb");
-    env.insert("QT_QPA_PLATFORMTHEME", "");
-    env.insert("HOME", home);
-    env.insert("XDG_CACHE_HOME", home + "/cache");
-    env.insert("XDG_CONFIG_HOME", home + "/config");
-    env.insert("VELTRANE_TRACE", "1");
-    env.insert("VELTRANE_REPORT_STARTUP", "1");
-    app.setProcessEnvironment(env);
     app.setProcessChannelMode(QProcess::SeparateChannels);
-    QString log;
-    auto readLog = [&] {
-        log += QString::fromUtf8(app.readAllStandardError());
-        return log;
-    };
-    app.start(editor, {input});
-    ASSERT_TRUE(app.waitForStarted(5000));
-
-    ASSERT_TRUE(testsupport::waitFor([&] { return readLog().contains("opened 800 600"); },
-                                     std::chrono::seconds(20)))
-        << log.toStdString();
+    ASSERT_TRUE(world.start(app, {world.input}));
+    ASSERT_TRUE(world.waitForLine(app, "opened 800 600")) << world.log.toStdString();
+    const QString& log = world.log;
     const QRegularExpression shown("window shown after (\\d+) ms");
     const auto match = shown.match(log);
     ASSERT_TRUE(match.hasMatch());
@@ -121,9 +147,7 @@ TEST(EndToEnd, PaintAStrokeAndSaveThroughTheDialog)
     // font cache be built anew on the first start.
     std::printf("window_shown_ms %s\n", match.captured(1).toUtf8().constData());
 
-    QString windows;
-    ASSERT_TRUE(xdotool(xvfb.name(), {"search", "--sync", "--name", "Veltrane PRO"}, &windows));
-    const QString window = windows.split('\n', Qt::SkipEmptyParts).value(0);
+    const QString window = world.window();
     ASSERT_FALSE(window.isEmpty());
     QThread::msleep(300); // the first frame
 
@@ -132,7 +156,7 @@ TEST(EndToEnd, PaintAStrokeAndSaveThroughTheDialog)
     for (int x = 270; x <= 650; x += 20)
         stroke << "mousemove" << "--window" << window << QString::number(x) << "420";
     stroke << "mouseup" << "1";
-    ASSERT_TRUE(xdotool(xvfb.name(), stroke));
+    ASSERT_TRUE(xdotool(world.xvfb.name(), stroke));
     QThread::msleep(300);
 
     // Save through the dialog: Ctrl+S, the proposed name replaced by our path.
@@ -142,9 +166,7 @@ TEST(EndToEnd, PaintAStrokeAndSaveThroughTheDialog)
     ASSERT_TRUE(xdotool(xvfb.name(), {"key", "ctrl+a"}));
     ASSERT_TRUE(xdotool(xvfb.name(), {"type", "--delay", "2", output}));
     ASSERT_TRUE(xdotool(xvfb.name(), {"key", "Return"}));
-    ASSERT_TRUE(testsupport::waitFor([&] { return readLog().contains("saved " + output); },
-                                     std::chrono::seconds(20)))
-        << log.toStdString();
+    ASSERT_TRUE(world.waitForLine(app, "saved " + output)) << log.toStdString();
 
     const QImage saved(output);
     ASSERT_EQ(saved.size(), QSize(800, 600));
@@ -165,7 +187,7 @@ TEST(EndToEnd, PaintAStrokeAndSaveThroughTheDialog)
     const QString secondPath = home + "/second.png";
     ASSERT_TRUE(second.save(secondPath));
     QProcess source;
-    source.setProcessEnvironment(env);
+    source.setProcessEnvironment(world.env);
     source.start(QStringLiteral(VELTRANE_BUILD_DIR "/veltrane-dragsource"), {secondPath});
     ASSERT_TRUE(source.waitForStarted(5000));
     QString sources;
@@ -179,8 +201,7 @@ TEST(EndToEnd, PaintAStrokeAndSaveThroughTheDialog)
              << "sleep" << "0.05";
     drag << "sleep" << "0.3" << "mouseup" << "1";
     ASSERT_TRUE(xdotool(xvfb.name(), drag));
-    const bool replaced = testsupport::waitFor([&] { return readLog().contains("opened 640 480"); },
-                                               std::chrono::seconds(20));
+    const bool replaced = world.waitForLine(app, "opened 640 480");
     source.kill();
     source.waitForFinished();
     ASSERT_TRUE(replaced) << log.toStdString();
@@ -227,43 +248,9 @@ TEST(EndToEnd, AKilledEditorsCutComesBackOnRestore)
     for (const char* tool : {"Xvfb", "xdotool", "import"})
         if (QStandardPaths::findExecutable(tool).isEmpty())
             GTEST_SKIP() << tool << " is needed (make deps installs it)";
-    const QString home = testsupport::tempDir();
-    QImage picture(800, 600, QImage::Format_RGB32);
-    for (int y = 0; y < 600; ++y)
-        for (int x = 0; x < 800; ++x)
-            picture.setPixel(x, y, qRgb(x * 255 / 800, y * 255 / 600, 140));
-    const QString input = home + "/photo.png";
-    ASSERT_TRUE(picture.save(input));
-
-    Xvfb xvfb;
-    ASSERT_TRUE(xvfb.start());
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("DISPLAY", xvfb.name());
-    env.insert("QT_QPA_PLATFORM", "xcb");
-    env.insert("QT_QPA_PLATFORMTHEME", "");
-    env.insert("HOME", home);
-    env.insert("XDG_CACHE_HOME", home + "/cache");
-    env.insert("XDG_CONFIG_HOME", home + "/config");
-    env.insert("VELTRANE_TRACE", "1");
-    QString log;
-    auto start = [&](QProcess& app, const QStringList& arguments) {
-        app.setProcessEnvironment(env);
-        app.start(QStringLiteral(VELTRANE_BUILD_DIR "/veltrane"), arguments);
-        return app.waitForStarted(5000);
-    };
-    auto waitForLine = [&](QProcess& app, const QString& line) {
-        return testsupport::waitFor(
-            [&] {
-                log += QString::fromUtf8(app.readAllStandardError());
-                return log.contains(line);
-            },
-            std::chrono::seconds(20));
-    };
-    auto windowId = [&] {
-        QString windows;
-        xdotool(xvfb.name(), {"search", "--sync", "--name", "Veltrane PRO"}, &windows);
-        return windows.split('\n', Qt::SkipEmptyParts).value(0);
-    };
+    World world;
+    ASSERT_TRUE(world.setUp());
+    const QString& home = world.home;
     auto record = [&] {
         QFile file(home + "/cache/Pelmora/history/session.json");
         file.open(QIODevice::ReadOnly);
@@ -271,9 +258,9 @@ TEST(EndToEnd, AKilledEditorsCutComesBackOnRestore)
     };
 
     QProcess first;
-    ASSERT_TRUE(start(first, {input}));
-    ASSERT_TRUE(waitForLine(first, "opened 800 600")) << log.toStdString();
-    const QString window = windowId();
+    ASSERT_TRUE(world.start(first, {world.input}));
+    ASSERT_TRUE(world.waitForLine(first, "opened 800 600")) << world.log.toStdString();
+    const QString window = world.window();
     ASSERT_FALSE(window.isEmpty());
     QThread::msleep(300); // the first frame
     for (int y = 300; y <= 500; y += 50) {
@@ -284,18 +271,18 @@ TEST(EndToEnd, AKilledEditorsCutComesBackOnRestore)
                    << "--window" << window << QString::number(x) << QString::number(y);
         stroke << "mouseup"
                << "1";
-        ASSERT_TRUE(xdotool(xvfb.name(), stroke));
+        ASSERT_TRUE(xdotool(world.xvfb.name(), stroke));
     }
     ASSERT_TRUE(testsupport::waitFor([&] { return record().value("current").toInt() == 5; }))
         << "five strokes, five states after the first";
-    const QImage before = canvasShot(xvfb.name(), window, home + "/before.png");
+    const QImage before = canvasShot(world.xvfb.name(), window, home + "/before.png");
     first.kill(); // SIGKILL: nothing of the editor's own runs
     first.waitForFinished();
 
     QProcess second;
-    ASSERT_TRUE(start(second, {"--restore"}));
-    ASSERT_TRUE(waitForLine(second, "restored 800 600")) << log.toStdString();
-    const QImage after = canvasShot(xvfb.name(), windowId(), home + "/after.png");
+    ASSERT_TRUE(world.start(second, {"--restore"}));
+    ASSERT_TRUE(world.waitForLine(second, "restored 800 600")) << world.log.toStdString();
+    const QImage after = canvasShot(world.xvfb.name(), world.window(), home + "/after.png");
 
     second.kill();
     second.waitForFinished();
