@@ -253,7 +253,8 @@ std::shared_ptr<const ColourCache> ColourCache::build(const QImage& picture, QSi
     const int width = size.width();
     constexpr int rowsPerJob = 16;
     const int jobs = (size.height() + rowsPerJob - 1) / rowsPerJob;
-    ParallelFor::run(jobs, [&](int job) {
+    // Low priority, as the blur: it is made while the first frames are painted.
+    ParallelFor::runLowPriority(jobs, [&](int job) {
         if (cancelled && cancelled->load(std::memory_order_relaxed))
             return;
         std::vector<float> reduced(std::size_t(width) * 4), sum(std::size_t(width) * 4);
