@@ -73,7 +73,13 @@ void ViewController::setupTools()
 
 void ViewController::cutViewDidChangeToolSettings(ZRImageCutView* view)
 {
-    (void)view;
+    const ColourTool& tools = view->colourTool();
+    if (tools.regionActive()) {
+        // A drag reports every move: only the tolerance changes then.
+        m_ui->sldTolerance->setValue(int(std::lround(tools.regionTolerance())));
+        return;
+    }
+    QSettings().setValue(kTool, int(tools.tool())); // a key may have chosen it
     showToolSettings();
 }
 
@@ -85,7 +91,6 @@ void ViewController::showToolSettings()
                           : tool == CutTool::Background ? m_ui->btnToolBackground
                                                         : m_ui->btnToolBrush;
     chosen->setChecked(true);
-    QSettings().setValue(kTool, int(tool));
     // While a selection is dragged, the slider shows its tolerance.
     const double tolerance = tools.regionActive() ? tools.regionTolerance() : tools.tolerance();
     m_ui->sldTolerance->setValue(int(std::lround(tolerance)));
