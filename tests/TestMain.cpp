@@ -74,6 +74,17 @@ QByteArray encoded(const QImage& image, const char* format)
     return bytes;
 }
 
+::testing::AssertionResult colourNear(QRgb actual, QRgb expected, int tolerance)
+{
+    for (int shift : {0, 8, 16, 24}) {
+        const int off = std::abs(int((actual >> shift) & 0xff) - int((expected >> shift) & 0xff));
+        if (off > (shift == 24 ? 0 : tolerance))
+            return ::testing::AssertionFailure()
+                   << std::hex << actual << " is not near " << expected;
+    }
+    return ::testing::AssertionSuccess();
+}
+
 QImage render(QWidget& widget, QRgb backdrop)
 {
     QImage image(widget.size(), QImage::Format_ARGB32_Premultiplied);

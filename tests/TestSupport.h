@@ -1,5 +1,7 @@
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <QByteArray>
 #include <QImage>
 #include <QString>
@@ -28,6 +30,10 @@ QString pictureFile(const QString& dir, const QString& name, QSize size);
 
 // The image in a file format Qt writes ("png", "bmp", ...).
 QByteArray encoded(const QImage& image, const char* format);
+
+// Whether each colour channel lies within `tolerance` of the expected one,
+// with alpha equal.
+::testing::AssertionResult colourNear(QRgb actual, QRgb expected, int tolerance);
 
 // The widget drawn over a backdrop of one colour.
 QImage render(QWidget& widget, QRgb backdrop = 0);

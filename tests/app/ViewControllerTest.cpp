@@ -15,7 +15,6 @@
 #include <QClipboard>
 #include <QDateTime>
 #include <QDir>
-#include <QDragEnterEvent>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -177,12 +176,6 @@ TEST_F(ViewControllerTest, StartsEmptyThenIntakeTakesTheFirstPictureAndIgnoresWh
     EXPECT_EQ(c->viCut()->image().size(), QSizeF(100, 100));
 }
 
-TEST(ViewController, ProposedNameCarriesTheTimeTheDialogOpened)
-{
-    const QDateTime when(QDate(2026, 12, 5), QTime(14, 3, 27));
-    EXPECT_EQ(ViewController::proposedFileName(when), "Veltrane - 05-12-2026 14:03:27.png");
-}
-
 TEST_F(ViewControllerTest, AFailedSaveIsReportedAndLeavesTheOldFileIntact)
 {
     ASSERT_TRUE(shell.open(dir, "p.png", {600, 400}));
@@ -205,34 +198,6 @@ TEST_F(ViewControllerTest, AFailedSaveIsReportedAndLeavesTheOldFileIntact)
     QFile old(target);
     ASSERT_TRUE(old.open(QIODevice::ReadOnly));
     EXPECT_EQ(old.readAll(), QByteArray("the user's earlier save"));
-}
-
-TEST_F(ViewControllerTest, ALaterDropOnTheShownCanvasReplacesThePicture)
-{
-    ASSERT_TRUE(shell.open(dir, "first.png", {320, 240}));
-
-    // Found as the window system finds it: the widget under the point, then
-    // the first one up its parents that takes drops.
-    const QPoint inWindow = c->viCut()->mapTo(&shell.window, c->viCut()->rect().center());
-    QWidget* target = shell.window.childAt(inWindow);
-    while (target && !target->acceptDrops())
-        target = target->parentWidget();
-    ASSERT_NE(target, nullptr);
-    const QPoint at = target->mapFrom(&shell.window, inWindow);
-
-    QMimeData data;
-    data.setUrls({QUrl::fromLocalFile(pictureFile(dir, "second.png", {100, 80}))});
-    QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(target, &enter);
-    ASSERT_TRUE(enter.isAccepted());
-    bool done = false;
-    QObject::connect(c, &ViewController::intakeFinished, [&] { done = true; });
-    QDropEvent drop(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(target, &drop);
-    EXPECT_TRUE(drop.isAccepted());
-    ASSERT_TRUE(waitFor([&] { return done; }));
-    c->viCut()->waitUntilIdle();
-    EXPECT_EQ(c->viCut()->image().size(), QSizeF(100, 80));
 }
 
 TEST_F(ViewControllerTest, AnIntakeThatLoadsNothingKeepsThePictureStillLoadingAndSaysWhy)

@@ -1,5 +1,4 @@
 #include "TestSupport.h"
-#include "platform/BackgroundPool.h"
 #include "platform/MainThread.h"
 #include "platform/NotificationCenter.h"
 #include "platform/ParallelFor.h"
@@ -99,19 +98,6 @@ TEST(MainThread, AsyncRunsLaterAndSyncWaitsOnTheMainThread)
     });
     EXPECT_TRUE(waitFor([&] { return returned.load() && asyncOnMain.load(); }));
     worker.join();
-}
-
-TEST(BackgroundPool, RunsOffTheMainThreadAndWaits)
-{
-    std::atomic<int> offMain{0};
-    for (int i = 0; i < 16; ++i)
-        BackgroundPool::run([&] {
-            if (!MainThread::isCurrent())
-                ++offMain;
-        });
-    BackgroundPool::waitForDone();
-    EXPECT_EQ(offMain.load(), 16);
-    EXPECT_GE(BackgroundPool::threadCount(), 1);
 }
 
 TEST(ParallelFor, CallsThatThrowAllRunAndTheCallerGetsTheException)
