@@ -286,16 +286,3 @@ TEST(FilterImageCropEdges, DisjointOrEmptyGivesNothing)
     EXPECT_TRUE(ImageResize::crop(image, QRectF(2, 2, 0, 5)).isNull());
     EXPECT_TRUE(ImageResize::crop(FilterImage(), QRectF(0, 0, 5, 5)).isNull());
 }
-
-TEST(FilterImageCropEdges, SharesTheSourceRowsUntilWrittenTo)
-{
-    const FilterImage image = coordinateFilterImage(QRect(-20, -20, 140, 140));
-
-    FilterImage cropped = ImageResize::crop(image, QRectF(0, 0, 100, 100));
-
-    // Row 0 of the crop is the source row for y = 99, column 20.
-    EXPECT_EQ(cropped.pixels().constScanLine(0), image.pixels().constScanLine(20) + 20 * 4);
-    QImage writable = cropped.pixels();
-    writable.setPixel(0, 0, qRgb(1, 2, 3));
-    EXPECT_EQ(image.pixels().pixel(20, 20), qRgb(20 - kBase - 20, 99 - kBase, 7));
-}

@@ -1,6 +1,9 @@
 #pragma once
 
 #include "TestSupport.h"
+#include "imaging/ImageAction.h"
+
+#include <gtest/gtest.h>
 
 #include <QByteArray>
 #include <QImage>
@@ -61,6 +64,25 @@ using testsupport::writeFile;
 inline QString pathIn(const QString& dir, const QString& name)
 {
     return dir + '/' + name;
+}
+
+// A file the readers must refuse, and words its reason must hold.
+struct Refusal {
+    const char* name;
+    QByteArray bytes;
+    const char* reason;
+};
+
+// Writes each file into a fresh folder and checks that it is refused, saying why.
+inline void expectRefused(const std::vector<Refusal>& files)
+{
+    const QString dir = testsupport::tempDir();
+    for (const Refusal& f : files) {
+        writeFile(pathIn(dir, f.name), f.bytes);
+        EXPECT_TRUE(ImageAction::imageFromURL(pathIn(dir, f.name)).isNull()) << f.name;
+        EXPECT_TRUE(ImageAction::lastLoadError().contains(f.reason))
+            << f.name << ": " << qPrintable(ImageAction::lastLoadError());
+    }
 }
 
 // A little-endian TIFF of 8-bit RGB pages, each one strip of pixel data
