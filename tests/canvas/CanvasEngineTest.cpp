@@ -30,9 +30,6 @@ TEST(CanvasEngine, DiameterIsClampedAndRoundedWhileTheDelegateHearsTheRequest)
     // A value that rounds to the current one still reaches the delegate.
     view.setBrushDiameter(20.2f);
     EXPECT_EQ(delegate.diameterReports, 6);
-    view.setBrushDiameterSilent(100);
-    EXPECT_EQ(view.brushDiameter(), 100.0f);
-    EXPECT_EQ(delegate.diameterReports, 6);
     view.setDelegate(nullptr);
     view.setBrushDiameter(50); // no delegate: nothing to tell, nothing breaks
     // The cursor notification is harmless without a picture.
@@ -173,30 +170,6 @@ int strokesVisible(const ZRImageCutView& view, int upTo)
 }
 
 } // namespace
-
-TEST(History, UndoAndRedoThroughTheCanvasRestoreAReducedMaskAndReportOnce)
-{
-    auto view = canvasWith(gradientPicture(4000, 3000)); // a 2000 x 1500 mask
-    RecordingDelegate delegate;
-    view->setDelegate(&delegate);
-    view->setBrushAlphaValue(0);
-    stroke(*view, {{0, 2900, 100, 100}}); // near the picture's upper-left corner
-    view->waitUntilIdle();
-    EXPECT_EQ(QImage(view->historyDirectory() + "1.his").size(), QSize(2000, 1500));
-    EXPECT_EQ(delegate.historyReports, 1);
-
-    view->prevHistoryState();
-    view->waitUntilIdle();
-    EXPECT_EQ(maskAt(*view, 25, 1475), 255);
-    view->nextHistoryState();
-    view->nextHistoryState(); // only one redo is possible
-    view->waitUntilIdle();
-    EXPECT_EQ(view->currentMask().size(), QSize(2000, 1500));
-    EXPECT_EQ(maskAt(*view, 25, 1475), 0);
-    EXPECT_EQ(view->historyCurrentState(), 1);
-    EXPECT_EQ(delegate.historyReports, 3);
-    view->setDelegate(nullptr);
-}
 
 TEST(History, UndoRequestsRacingStrokesKeepTheCountersConsistent)
 {

@@ -282,17 +282,16 @@ TEST(PenPressure, PressureScalesTheStampAndFillersGoEvenlyBetweenSizes)
     view->waitUntilIdle();
 }
 
-TEST(Viewport, FitCentresThePictureAndCapsTheScaleAtTen)
+TEST(Viewport, FitZoomAndPanRules)
 {
+    // Fitting centres the picture and caps the scale at ten.
     const ViewTransform big = Viewport::fit({800, 600}, {4000, 3000});
     EXPECT_FLOAT_EQ(float(big.scale), 0.2f);
     EXPECT_EQ(big.tx, 400);
     EXPECT_EQ(big.ty, 300);
     EXPECT_EQ(Viewport::fit({800, 600}, {40, 30}).scale, 10);
-}
 
-TEST(Viewport, WheelStepsScaleWithinTheirLimits)
-{
+    // Wheel steps scale within their limits.
     for (auto [notches, factor] :
          {std::pair{5, 1.1f}, {15, 1.3f}, {40, 1.3f}, {-15, 0.7f}, {-40, 0.7f}})
         EXPECT_FLOAT_EQ(Viewport::zoomFactor(notches), factor);
@@ -306,12 +305,9 @@ TEST(Viewport, WheelStepsScaleWithinTheirLimits)
     const QPointF back = zoomed.map(q, {1000, 800});
     EXPECT_NEAR(back.x(), 100, 1e-9);
     EXPECT_NEAR(back.y(), 450, 1e-9);
-}
 
-TEST(Viewport, PansAreHeldWithinTheMargins)
-{
-    // 2000 points wide shown in an 800-point canvas: -280 .. 1080.
-    // 400 wide: 280 .. 520.
+    // Pans are held within the margins. 2000 points wide shown in an 800-point canvas: -280 ..
+    // 1080. 400 wide: 280 .. 520.
     const struct {
         double tx, width, expected;
     } table[] = {
@@ -321,7 +317,7 @@ TEST(Viewport, PansAreHeldWithinTheMargins)
                   row.expected);
 }
 
-TEST(Viewport, WheelZoomsAboutThePointerAndZoomingOutSnapsBackToFit)
+TEST(Viewport, WheelZoomsAboutThePointerAndFitHoldsOnZoomOutAndResize)
 {
     auto view = shownCanvas(gradientPicture(1600, 1200));
     wheel(*view, {200, 150}, 5);
@@ -334,6 +330,11 @@ TEST(Viewport, WheelZoomsAboutThePointerAndZoomingOutSnapsBackToFit)
         wheel(*view, {200, 150}, -20);
     EXPECT_TRUE(view->imageFit());
     EXPECT_EQ(view->viewTransform(), Viewport::fit({800, 600}, {1600, 1200}));
+
+    // A fitted picture is fitted again, at once, when the canvas is resized.
+    view->resize(400, 600);
+    EXPECT_EQ(view->viewTransform(), Viewport::fit({400, 600}, {1600, 1200}));
+    EXPECT_FALSE(view->isAnimating());
 }
 
 TEST(Viewport, AltWheelResizesTheBrushAndLeavesTheZoom)
@@ -449,14 +450,6 @@ TEST(Viewport, EasedChangesSetTheModelAtOnceAndPansCancelThem)
     EXPECT_EQ(view->imageLayer()->presentationTransform(), view->viewTransform());
     mouse(*view, QEvent::MouseButtonRelease, {400, 300});
     holdCtrl(*view, false);
-}
-
-TEST(Viewport, ResizeRefitsAFittedPicture)
-{
-    auto view = shownCanvas(gradientPicture(1600, 1200));
-    view->resize(400, 600);
-    EXPECT_EQ(view->viewTransform(), Viewport::fit({400, 600}, {1600, 1200}));
-    EXPECT_FALSE(view->isAnimating());
 }
 
 TEST(BrushCursor, SizeIsTheEvenDiameterPlusMargins)

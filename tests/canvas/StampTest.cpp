@@ -72,7 +72,7 @@ TEST(BrushStamp, SoftProfileIsFlatToTheHardnessThenLinearToTheRimAndHardnessOneI
     EXPECT_EQ(hard->row(28)[28], 0);     // 101.1: outside
 }
 
-TEST(StampDrawing, HardStampCutsTheDiscAndLeavesTheRest)
+TEST(StampDrawing, HardStampCutsTheDiscAndLeavesTheRestWithinTheMask)
 {
     Plane mask(100, 100, 255);
     const QRect touched = drawStamp(mask.plane(), nullptr, 30, 30, 40, 40, 0);
@@ -85,6 +85,11 @@ TEST(StampDrawing, HardStampCutsTheDiscAndLeavesTheRest)
     const std::uint8_t rim = mask.at(50, 69);
     EXPECT_GT(rim, 0);
     EXPECT_LT(rim, 255);
+    // Clipped at the mask's edges.
+    Plane small(50, 50, 255);
+    EXPECT_EQ(drawStamp(small.plane(), nullptr, -20, 30, 40, 40, 0), QRect(0, 0, 20, 20));
+    EXPECT_EQ(small.at(0, 49), 0);
+    EXPECT_TRUE(drawStamp(small.plane(), nullptr, 60, 60, 10, 10, 0).isEmpty());
 }
 
 TEST(StampDrawing, RestampingMovesTowardsTheNewIntensityInsteadOfBlending)
@@ -112,15 +117,6 @@ TEST(StampDrawing, SoftStampCopiesItsProfileAtItsOwnSizeAndStretchesOntoOthers)
     EXPECT_EQ(half.at(100 + 20, 100), 0);         // within the flat core (25)
     EXPECT_NEAR(half.at(100 + 37, 100), 128, 12); // half way down the ramp
     EXPECT_EQ(half.at(100 + 51, 100), 255);       // beyond the rim
-}
-
-TEST(StampDrawing, StampsAreClippedAtTheMaskEdges)
-{
-    Plane mask(50, 50, 255);
-    const QRect touched = drawStamp(mask.plane(), nullptr, -20, 30, 40, 40, 0);
-    EXPECT_EQ(mask.at(0, 49), 0);
-    EXPECT_EQ(touched, QRect(0, 0, 20, 20));
-    EXPECT_TRUE(drawStamp(mask.plane(), nullptr, 60, 60, 10, 10, 0).isEmpty());
 }
 
 TEST(StampDrawing, Div255RoundsToNearest)
