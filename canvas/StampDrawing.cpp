@@ -15,12 +15,25 @@ QRect touchedPixels(const AlphaPlane& mask, double x, double y, double w, double
 {
     const int left = std::max(0, int(std::floor(x)));
     const int right = std::min(mask.width, int(std::ceil(x + w))); // exclusive
-    const int bottom = std::max(0, int(std::floor(y)));           // y-up row index
-    const int top = std::min(mask.height, int(std::ceil(y + h))); // exclusive
+    const int bottom = std::max(0, int(std::floor(y)));            // y-up row index
+    const int top = std::min(mask.height, int(std::ceil(y + h)));  // exclusive
     if (left >= right || bottom >= top)
         return {};
     // y-up rows [bottom, top) are top-first rows [height - top, height - bottom).
     return QRect(left, mask.height - top, right - left, top - bottom);
+}
+
+// Two taps of a stamp (times 16) mixed by the right one's weight f (0..256):
+// the coverage, 0..255.
+inline std::uint32_t mixTaps(std::uint32_t left, std::uint32_t right, std::uint32_t f)
+{
+    return (((left * (256 - f) + right * f) >> 8) + 8) >> 4;
+}
+
+// A mask pixel moved towards alpha by cov / 255.
+inline std::uint8_t toward(std::uint32_t alpha, std::uint32_t cov, std::uint8_t old)
+{
+    return std::uint8_t(div255(alpha * cov + old * (255 - cov)));
 }
 
 void drawSoft(const AlphaPlane& mask, const BrushStamp& stamp, const QRect& area, double x,
@@ -42,9 +55,18 @@ void drawSoft(const AlphaPlane& mask, const BrushStamp& stamp, const QRect& area
         fx[c] = int(std::lround((u - fl) * 256));
     }
     // blended[k + 1] is stamp column k of the two rows mixed vertically, scaled
-    // by 16; blended[0] and blended[size + 1] stay 0 so taps just outside the
-    // stamp read as transparent.
+    // by 16. Entries outside the row's span are 0, and so are blended[0] and
+    // blended[size + 1], so taps outside the span or the stamp read as
+    // transparent without a test.
     std::vector<std::uint16_t> blended(size + 2, 0);
+    const std::vector<std::uint8_t> zeros(std::size_t(size), 0);
+    // At one stamp column a pixel (the brush at its largest on a picture the
+    // mask holds whole) the taps advance by one and share one weight.
+    const bool unitStep = scaleX == 1.0;
+    // Where the taps lie two or more stamp columns apart (a brush smaller than
+    // the stamp, or a mask smaller than the picture), mixing whole stamp rows
+    // would mostly mix columns no pixel reads: each pixel mixes its own four.
+    const bool sparse = scaleX >= 2.0;
     const double scaleY = size / h;
     const std::uint32_t a = alpha;
     for (int r = area.top(); r <= area.bottom(); ++r) {
@@ -75,31 +97,52 @@ void drawSoft(const AlphaPlane& mask, const BrushStamp& stamp, const QRect& area
             coreBegin = std::max(stamp.coreBegin[sy], stamp.coreBegin[sy + 1]);
             coreEnd = std::min(stamp.coreEnd[sy], stamp.coreEnd[sy + 1]);
         }
-        const std::uint8_t* s0 = has0 ? stamp.row(sy) : nullptr;
-        const std::uint8_t* s1 = has1 ? stamp.row(sy + 1) : nullptr;
-        for (int k = spanBegin; k < spanEnd; ++k) {
-            const std::uint32_t top = s0 ? s0[k] : 0;
-            const std::uint32_t bottom = s1 ? s1[k] : 0;
-            blended[k + 1] = std::uint16_t((top * (256 - fy) + bottom * fy) >> 4);
+        // A missing row reads as the transparent one.
+        const std::uint8_t* s0 = has0 ? stamp.row(sy) : zeros.data();
+        const std::uint8_t* s1 = has1 ? stamp.row(sy + 1) : zeros.data();
+        const std::uint32_t w0 = std::uint32_t(256 - fy), w1 = std::uint32_t(fy);
+        if (!sparse)
+            for (int k = spanBegin; k < spanEnd; ++k)
+                blended[k + 1] = std::uint16_t((s0[k] * w0 + s1[k] * w1) >> 4);
+        // Stamp column k of the two rows mixed, times 16, as blended holds it.
+        auto tap = [&](int k) -> std::uint32_t {
+            return unsigned(k) < unsigned(size) ? (s0[k] * w0 + s1[k] * w1) >> 4 : 0;
+        };
+        // Columns whose two taps (sx, sx + 1) can touch the span, and within
+        // them those whose taps both lie in the core. sx rises with the column.
+        auto firstColumn = [&](int k) {
+            return int(std::lower_bound(sx.begin(), sx.end(), k) - sx.begin());
+        };
+        const int cFirst = firstColumn(spanBegin - 1);
+        const int cEnd = firstColumn(spanEnd);
+        int coreFirst = cFirst, coreLast = cFirst;
+        if (coreBegin + 1 < coreEnd) {
+            coreFirst = std::clamp(firstColumn(coreBegin), cFirst, cEnd);
+            coreLast = std::clamp(firstColumn(coreEnd - 1), coreFirst, cEnd);
         }
-        // Columns whose two taps (sx, sx + 1) can touch the span.
-        const int cFirst = int(std::lower_bound(sx.begin(), sx.end(), spanBegin - 1) - sx.begin());
-        const int cEnd = int(std::lower_bound(sx.begin(), sx.end(), spanEnd) - sx.begin());
         std::uint8_t* out = mask.row(r) + area.left();
-        for (int c = cFirst; c < cEnd; ++c) {
-            const int k = sx[c];
-            if (k >= coreBegin && k + 1 < coreEnd) {
-                out[c] = alpha; // every tap fully covered
-                continue;
+        // A pixel of no coverage comes out as it was: div255(old * 255) == old.
+        auto blend = [&](int from, int to) {
+            if (sparse) {
+                for (int c = from; c < to; ++c)
+                    out[c] = toward(a, mixTaps(tap(sx[c]), tap(sx[c] + 1), fx[c]), out[c]);
+            } else if (unitStep && from < to) {
+                const int shift = sx[from] + 1 - from;
+                const std::uint32_t f = std::uint32_t(fx[from]);
+                for (int c = from; c < to; ++c)
+                    out[c] =
+                        toward(a, mixTaps(blended[c + shift], blended[c + shift + 1], f), out[c]);
+            } else {
+                for (int c = from; c < to; ++c)
+                    out[c] =
+                        toward(a, mixTaps(blended[sx[c] + 1], blended[sx[c] + 2], fx[c]), out[c]);
             }
-            const std::uint32_t left = (k >= spanBegin && k < spanEnd) ? blended[k + 1] : 0;
-            const std::uint32_t right = (k + 1 >= spanBegin && k + 1 < spanEnd) ? blended[k + 2] : 0;
-            const std::uint32_t cov16 = (left * std::uint32_t(256 - fx[c]) + right * std::uint32_t(fx[c])) >> 8;
-            const std::uint32_t cov = (cov16 + 8) >> 4; // 0..255
-            if (cov == 0)
-                continue;
-            out[c] = std::uint8_t(div255(a * cov + out[c] * (255 - cov)));
-        }
+        };
+        blend(cFirst, coreFirst);
+        std::memset(out + coreFirst, alpha, std::size_t(coreLast - coreFirst)); // fully covered
+        blend(coreLast, cEnd);
+        if (!sparse)
+            std::fill(blended.begin() + spanBegin + 1, blended.begin() + spanEnd + 1, 0);
     }
 }
 
@@ -141,8 +184,7 @@ void drawHard(const AlphaPlane& mask, const QRect& area, double x, double y, dou
                 const float dx = float((i + 0.5 - cx) / rx);
                 const float d = std::sqrt(dx * dx + float(dy2));
                 const float cov = std::clamp((1.0f - d) * rmin + 0.5f, 0.0f, 1.0f);
-                const std::uint32_t c = std::uint32_t(cov * 255.0f + 0.5f);
-                out[i] = std::uint8_t(div255(a * c + out[i] * (255 - c)));
+                out[i] = toward(a, std::uint32_t(cov * 255.0f + 0.5f), out[i]);
             }
         };
         if (coreFirst <= coreLast) {
@@ -164,8 +206,8 @@ QRect stampArea(const AlphaPlane& mask, double x, double y, double width, double
     return touchedPixels(mask, x, y, width, height);
 }
 
-QRect drawStamp(const AlphaPlane& mask, const BrushStamp* stamp, double x, double y,
-                double width, double height, std::uint8_t alpha, const QRect& rows)
+QRect drawStamp(const AlphaPlane& mask, const BrushStamp* stamp, double x, double y, double width,
+                double height, std::uint8_t alpha, const QRect& rows)
 {
     QRect area = stampArea(mask, x, y, width, height);
     if (!rows.isNull())
