@@ -29,23 +29,27 @@ std::unique_ptr<ZRImageCutView> loadedCanvas(int width, int height, QSize canvas
     return view;
 }
 
-// 1000 stamps 200 mask pixels wide scattered over the picture.
-void scatter(ZRImageCutView& view, int count, double size, std::uint32_t seed)
+// `count` stamps `size` picture points wide scattered over a picture.
+void scatter(ZRImageCutView& view, int count, double size, std::uint32_t seed,
+             QSize picture = {2000, 2000})
 {
     std::mt19937 rng(seed);
-    std::uniform_real_distribution<double> where(-size / 2, 2000 - size / 2);
+    std::uniform_real_distribution<double> x(-size / 2, picture.width() - size / 2);
+    std::uniform_real_distribution<double> y(-size / 2, picture.height() - size / 2);
     for (int i = 0; i < count; ++i)
-        view.eventBuffer().append({where(rng), where(rng), size, size});
+        view.eventBuffer().append({x(rng), y(rng), size, size});
 }
 
-void drainCase(bench::Context& ctx, float hardness)
+// Drains of 1000 stamps of the largest brush (200 points): on a 2000 x 2000
+// picture they are 200 mask pixels wide, on a 6000 x 4000 one 67.
+void drainCase(bench::Context& ctx, float hardness, QSize picture = {2000, 2000})
 {
-    auto view = loadedCanvas(2000, 2000);
+    auto view = loadedCanvas(picture.width(), picture.height());
     view->setBrushHardness(hardness);
     std::uint32_t seed = 1;
     for (int run = 0; run < 6; ++run) {
         view->setBrushAlphaValue(run % 2 ? 1.0f : 0.0f);
-        scatter(*view, 1000, 200, seed++);
+        scatter(*view, 1000, 200, seed++, picture);
         QElapsedTimer timer;
         timer.start();
         view->updateMap();
@@ -60,6 +64,11 @@ void drainCase(bench::Context& ctx, float hardness)
 VELTRANE_BENCH(drain_soft_200px)
 {
     drainCase(ctx, 0.5f);
+}
+
+VELTRANE_BENCH(drain_soft_24mp)
+{
+    drainCase(ctx, 0.5f, {6000, 4000});
 }
 
 VELTRANE_BENCH(drain_hard_200px)

@@ -84,7 +84,6 @@ Mask cutBackground(ColourRegion::Extent extent, double tolerance, double softnes
     return mask;
 }
 
-
 TEST(ColourCache, LabValuesAndAreaReduction)
 {
     // Reference CIELAB values of sRGB colours (D65).
@@ -265,9 +264,13 @@ TEST(ColourStamp, DrawsWhatDrawStampDrawsWhenEveryColourIsWithinReach)
         double x, y, size;
         std::uint8_t alpha;
     };
+    // Stamps smaller than the 200-pixel profile, larger, and at its own size,
+    // with their rims across the plane.
     for (const Case& c :
          {Case{soft.get(), 10.3, 7.6, 30, 0}, Case{soft.get(), -12.5, 30.2, 41.7, 90},
-          Case{nullptr, 20.25, 5.5, 23.3, 0}, Case{nullptr, 50.1, -4.4, 17, 200}}) {
+          Case{soft.get(), -120.3, -80.6, 150, 30}, Case{soft.get(), -200.5, -230.2, 280, 0},
+          Case{soft.get(), -150.4, -120.7, 200, 0}, Case{nullptr, 20.25, 5.5, 23.3, 0},
+          Case{nullptr, 50.1, -4.4, 17, 200}}) {
         Mask plain(64, 48, 255), coloured(64, 48, 255);
         const QRect rows(0, 10, 1, 20); // a band, as a drain split over threads draws
         for (const QRect& band : {QRect(), rows}) {
