@@ -126,6 +126,13 @@ void ThreadFlow::runOnMainThread(const std::function<void()>& block)
     if (!app)
         return; // no main loop to run it: MainThread::sync drops it as well
     auto hop = m_mainHop;
+    {
+        // An operation that starts once the flow is going away counts as not
+        // started: its block is dropped, not posted to run after the flow.
+        std::lock_guard lock(hop->mutex);
+        if (hop->stopping)
+            return;
+    }
     auto finished = std::make_shared<bool>(false);
     MainThread::async(app, [hop, finished, block] {
         block();
