@@ -282,6 +282,12 @@ bool ViewController::canRedo() const
     return m_ui->btnRedo->isEnabled();
 }
 
+void ViewController::cutViewHistoryCouldNotBeWritten(ZRImageCutView*, const QString& reason)
+{
+    // Painting goes on; only the steps without a snapshot cannot be undone to.
+    showStatus(tr("Undo steps cannot be kept: %1").arg(reason), 15000);
+}
+
 // ---------------------------------------------------------------- save
 
 QString ViewController::proposedFileName(const QDateTime& when)

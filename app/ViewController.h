@@ -102,6 +102,7 @@ public:
     // ZRImageCutViewDelegate
     void cutViewDidChangeHistoryState(ZRImageCutView* view) override;
     void cutViewDidChangeToolSettings(ZRImageCutView* view) override;
+    void cutViewHistoryCouldNotBeWritten(ZRImageCutView* view, const QString& reason) override;
 
 public slots:
     void sldSize_changed();

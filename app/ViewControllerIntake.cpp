@@ -255,8 +255,10 @@ bool ViewController::canSave() const
 
 bool ViewController::hasUnsavedCuts() const
 {
-    return !m_ui->viCut->image().isNull() && !m_takeFirstRevision &&
-           m_ui->viCut->historyRevision() != m_savedRevision;
+    // Strokes, undos and redos still queued have not moved the revision yet.
+    const ZRImageCutView* view = m_ui->viCut;
+    return !view->image().isNull() &&
+           (view->hasQueuedEdits() || (!m_takeFirstRevision && view->historyRevision() != m_savedRevision));
 }
 
 void ViewController::confirmDiscardingCuts(std::function<void()> proceed, std::function<void()> cancelled)

@@ -18,7 +18,7 @@ namespace {
 std::unique_ptr<MaskDocument> cutDocument(const QString& path, int strokes)
 {
     auto document = std::make_unique<MaskDocument>(MaskDocument::Reports{
-        [](const QImage&, const QRect&) {}, [] {}, [](std::uint64_t, const QString&) {}});
+        [](const QImage&, const QRect&) {}, [] {}, [](std::uint64_t, const QString&) {}, {}});
     document->drain().setHardness(0.5f);
     document->setPicture(QSizeF(6000, 4000));
     document->waitUntilIdle();

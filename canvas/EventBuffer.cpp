@@ -6,20 +6,28 @@ void EventBuffer::append(const StampRect& rect)
     m_entries.push_back(rect);
 }
 
-std::optional<StampRect> EventBuffer::takeFirst()
+std::optional<StampRect> EventBuffer::takeFirst(std::uint64_t before)
 {
     std::lock_guard lock(m_mutex);
-    if (m_entries.empty())
+    if (m_entries.empty() || m_taken >= before)
         return std::nullopt;
     const StampRect first = m_entries.front();
     m_entries.pop_front();
+    ++m_taken;
     return first;
 }
 
 void EventBuffer::clear()
 {
     std::lock_guard lock(m_mutex);
+    m_taken += m_entries.size();
     m_entries.clear();
+}
+
+std::uint64_t EventBuffer::appended() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_taken + m_entries.size();
 }
 
 std::size_t EventBuffer::size() const

@@ -2,6 +2,7 @@
 
 #include "canvas/StampRect.h"
 
+#include <cstdint>
 #include <deque>
 #include <mutex>
 #include <optional>
@@ -11,6 +12,12 @@
 // canvas's serial queue): stamp rectangles and end-of-stroke markers, first in
 // first out, guarded by the buffer's own mutex. The drain holds the lock only
 // while it takes one entry, never while it draws.
+//
+// Entries are numbered in the order they were appended, from the buffer's
+// start (cleared ones count too). A drain queued after some input takes only
+// what was appended before it was queued: input that came later waits for
+// the drains queued after it, so that an undo, a redo or a reset queued in
+// between falls between the two in the mask as it did at the keyboard.
 class EventBuffer {
 public:
     // Holds the lock for as long as it lives, so that everything one input
@@ -26,12 +33,16 @@ public:
     };
 
     void append(const StampRect& rect);
-    std::optional<StampRect> takeFirst();
+    // The first entry, if its number is below `before`.
+    std::optional<StampRect> takeFirst(std::uint64_t before = UINT64_MAX);
     void clear();
+    // The number the next entry appended gets.
+    std::uint64_t appended() const;
     std::size_t size() const;
     std::vector<StampRect> entries() const;
 
 private:
     mutable std::mutex m_mutex;
     std::deque<StampRect> m_entries;
+    std::uint64_t m_taken = 0; // entries taken or cleared so far
 };

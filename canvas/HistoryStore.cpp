@@ -10,27 +10,35 @@
 #include <QFile>
 #include <QLockFile>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <limits>
 
 namespace {
 
-bool writeFileWhole(const QString& path, const QByteArray& bytes)
+// Empty when written, else the system's reason.
+QString writeFileWhole(const QString& path, const QByteArray& bytes)
 {
     // Written beside the target and renamed over it, so a slot is never half
     // old and half new. No fsync: snapshots are a convenience, not the user's file.
     const QString temporary = path + QStringLiteral(".part");
     QFile file(temporary);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return false;
-    const bool written = file.write(bytes) == bytes.size();
+        return file.errorString();
+    const bool written = file.write(bytes) == bytes.size() && file.flush();
+    const QString error = file.errorString();
     file.close();
     if (!written) {
         QFile::remove(temporary);
-        return false;
+        return error.isEmpty() ? QStringLiteral("the snapshot could not be written") : error;
     }
-    return std::rename(QFile::encodeName(temporary).constData(),
-                       QFile::encodeName(path).constData()) == 0;
+    if (std::rename(QFile::encodeName(temporary).constData(), QFile::encodeName(path).constData()) != 0) {
+        const QString reason = QString::fromLocal8Bit(std::strerror(errno));
+        QFile::remove(temporary);
+        return reason;
+    }
+    return {};
 }
 
 // Opens the file and reads the picture size from its PNG header: nothing when
@@ -118,6 +126,7 @@ void HistoryStore::resetCounters()
 void HistoryStore::clear()
 {
     resetCounters();
+    m_written.fill(false);
     QDir dir(directory());
     const auto entries =
         dir.entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
@@ -129,7 +138,7 @@ void HistoryStore::clear()
     }
 }
 
-void HistoryStore::record(const AlphaPlane& mask)
+QString HistoryStore::record(const AlphaPlane& mask)
 {
     qint64 length = m_length.load();
     qint64 current = m_current.load();
@@ -145,12 +154,16 @@ void HistoryStore::record(const AlphaPlane& mask)
 
     const qint64 f = m_fileIndex.load();
     const qint64 slot = f <= slotCount - 2 ? f + 1 : 0;
-    if (mask.data && mask.width > 0 && mask.height > 0) {
-        const QByteArray png =
-            PngCodec::encodeAlpha(mask.data, mask.width, mask.height, mask.stride);
-        writeFileWhole(slotPath(slot), png);
-        m_fileIndex = slot;
-    }
+    if (!mask.data || mask.width <= 0 || mask.height <= 0)
+        return {};
+    // The slot moves even when the write fails, so that every other state
+    // stays where the counters place it; the slot is marked as holding none.
+    const QByteArray png = PngCodec::encodeAlpha(mask.data, mask.width, mask.height, mask.stride);
+    const QString error = png.isEmpty() ? QStringLiteral("the snapshot could not be encoded")
+                                        : writeFileWhole(slotPath(slot), png);
+    m_written[std::size_t(slot)] = error.isEmpty();
+    m_fileIndex = slot;
+    return error;
 }
 
 std::optional<QImage> HistoryStore::step(int direction, QSize maskSize)
@@ -177,6 +190,10 @@ std::optional<QImage> HistoryStore::step(int direction, QSize maskSize)
 
 std::optional<QImage> HistoryStore::load(qint64 slot, QSize maskSize)
 {
+    if (slot < 0 || slot >= slotCount || !m_written[std::size_t(slot)]) {
+        SystemLog::log(QStringLiteral("NO DATA PROVIDER"));
+        return std::nullopt;
+    }
     QFile file(slotPath(slot));
     // Only this store writes the folder, so a snapshot of another size than
     // the mask was put there by something else: refused before it is decoded
@@ -195,4 +212,8 @@ void HistoryStore::adopt(qint64 length, qint64 current, qint64 fileIndex)
     m_length = length;
     m_current = current;
     m_fileIndex = fileIndex;
+    // The states' snapshots were put there: each slot the counters place one in.
+    m_written.fill(false);
+    for (qint64 i = 0; i < length && fileIndex >= 0; ++i)
+        m_written[std::size_t(((fileIndex - (current - i)) % slotCount + slotCount) % slotCount)] = true;
 }

@@ -6,6 +6,7 @@
 #include <QSize>
 #include <QString>
 
+#include <array>
 #include <atomic>
 #include <memory>
 #include <optional>
@@ -59,13 +60,17 @@ public:
     void clear();
     // Makes `mask` a new state after the current one, dropping redo states
     // and, with 30 states, the oldest. Without a mask (null data) the counters
-    // move but nothing is written and f stays.
-    void record(const AlphaPlane& mask);
+    // move but nothing is written and f stays. Returns why the snapshot could
+    // not be written (a full or read-only caches folder), empty otherwise; the
+    // state then has no snapshot, and its slot, whatever an earlier state
+    // left in it, is never loaded for it.
+    QString record(const AlphaPlane& mask);
     // An undo (direction -1) or redo (+1) step for a mask of `maskSize`.
-    // Nothing when no step is possible. A slot that cannot be opened, or whose
-    // snapshot is not of the mask's size, logs "NO DATA PROVIDER" and changes
-    // nothing. Otherwise f and cur move and the result is the slot's snapshot
-    // as Format_Alpha8, null when the file does not decode.
+    // Nothing when no step is possible. A slot that holds no snapshot written
+    // for its state, cannot be opened, or whose snapshot is not of the mask's
+    // size, logs "NO DATA PROVIDER" and changes nothing. Otherwise f and cur
+    // move and the result is the slot's snapshot as Format_Alpha8, null when
+    // the file does not decode.
     std::optional<QImage> step(int direction, QSize maskSize);
     // The snapshot of `slot`, checked as a step checks it, without moving anything.
     std::optional<QImage> load(qint64 slot, QSize maskSize);
@@ -81,4 +86,6 @@ private:
     std::atomic<qint64> m_length{0};
     std::atomic<qint64> m_current{0};
     std::atomic<qint64> m_fileIndex{0};
+    // Which slots hold the snapshot of the state the counters place there.
+    std::array<bool, slotCount> m_written{};
 };

@@ -11,16 +11,17 @@ MaskDocument::MaskDocument(Reports reports)
     : m_reports(std::move(reports)), m_drain(m_reports.maskPublished, [this] { record(); }),
       m_session(m_history.directory()) // the folder exists, and is locked, from the start
 {
-    m_queue = std::make_unique<SerialQueue>("serial que");
 }
 
 MaskDocument::~MaskDocument()
 {
     // A kept copy still being encoded queues its last step: it goes first.
-    // Then runs what is still queued (it may touch the mask and the history)
-    // and joins the queue before the drain and the store go.
+    // Then the queue, a member to its end, runs what is already queued (it
+    // may touch the mask and the history) and is joined before the drain and
+    // the store go. What those tasks queue from here on (an undo's redraw, a
+    // selection reaching ahead) is dropped: quitting is not held up by it.
     m_copies.waitForFinished();
-    m_queue.reset();
+    m_closing = true;
 }
 
 void MaskDocument::setPicture(QSizeF size)
@@ -33,35 +34,52 @@ void MaskDocument::setPicture(QSizeF size)
 
 void MaskDocument::updateMap()
 {
-    onQueue([this] { m_drain.run(); });
+    onQueue([this, before = m_drain.buffer().appended()] { m_drain.run(before); });
+}
+
+void MaskDocument::endStroke()
+{
+    onQueue([this, before = m_drain.buffer().appended()] { m_drain.run(before); }, Edit::Yes);
 }
 
 void MaskDocument::resetMask()
 {
-    m_drain.setNeedsNewMask(true);
-    updateMap();
-    onQueue([this] { record(); });
+    // On the queue, so that the strokes input before it are drawn first and
+    // those after it over the fresh mask; a snapshot an undo left waiting
+    // for the next drain is replaced by none.
+    onQueue(
+        [this, picture = m_drain.generation(), before = m_drain.buffer().appended()] {
+            if (!m_drain.offerSnapshot(picture, QImage()))
+                return;
+            m_drain.run(before);
+            record();
+        },
+        Edit::Yes);
 }
 
 bool MaskDocument::loadMask(const QImage& mask)
 {
     if (mask.isNull() || mask.format() != QImage::Format_Alpha8 || mask.size() != m_drain.maskSize())
         return false;
-    onQueue([this, mask, picture = m_drain.generation()] {
-        if (m_drain.offerSnapshot(picture, mask))
-            m_drain.run();
-        record();
-    });
+    onQueue(
+        [this, mask, picture = m_drain.generation(), before = m_drain.buffer().appended()] {
+            if (m_drain.offerSnapshot(picture, mask))
+                m_drain.run(before);
+            record();
+        },
+        Edit::Yes);
     return true;
 }
 
 void MaskDocument::applyCoverage(std::function<ColourCoverage()> coverage, std::uint8_t alpha)
 {
-    onQueue([this, coverage = std::move(coverage), alpha] {
-        m_drain.run(); // strokes that came before it go first
-        if (m_drain.applyCoverage(coverage(), alpha))
-            record();
-    });
+    onQueue(
+        [this, coverage = std::move(coverage), alpha, before = m_drain.buffer().appended()] {
+            m_drain.run(before); // strokes that came before it go first
+            if (m_drain.applyCoverage(coverage(), alpha))
+                record();
+        },
+        Edit::Yes);
 }
 
 void MaskDocument::clearHistory()
@@ -74,31 +92,39 @@ void MaskDocument::clearHistory()
         m_history.clear();
         m_session.forget();
     });
-    onQueue([this] { record(); });
+    onQueue([this] { record(); }); // the picture as opened: nothing to save yet
 }
 
 void MaskDocument::undo()
 {
-    onQueue([this, picture = m_drain.generation()] { step(-1, picture); });
+    onQueue([this, picture = m_drain.generation(),
+             before = m_drain.buffer().appended()] { step(-1, picture, before); },
+            Edit::Yes);
 }
 
 void MaskDocument::redo()
 {
-    if (m_history.canRedo())
-        onQueue([this, picture = m_drain.generation()] { step(+1, picture); });
+    // Not judged here against counters that queued steps have yet to move:
+    // after two quick undos, a redo must still find the state they left.
+    onQueue([this, picture = m_drain.generation(),
+             before = m_drain.buffer().appended()] { step(+1, picture, before); },
+            Edit::Yes);
 }
 
 void MaskDocument::waitUntilIdle()
 {
     m_copies.waitForFinished(); // their last step is queued
-    m_queue->waitUntilIdle();
+    m_queue.waitUntilIdle();
 }
 
-void MaskDocument::onQueue(std::function<void()> task)
+void MaskDocument::onQueue(std::function<void()> task, Edit edit)
 {
+    if (m_closing.load())
+        return;
+    const qint64 number = edit == Edit::Yes ? ++m_editsQueued : 0;
     // A task that throws (no memory for a picture's mask, say) must not end
     // the process: the picture it worked for is refused instead.
-    m_queue->async([this, task = std::move(task), picture = m_drain.generation()] {
+    m_queue.async([this, task = std::move(task), picture = m_drain.generation(), number] {
         try {
             task();
         } catch (const std::exception& failure) {
@@ -106,12 +132,17 @@ void MaskDocument::onQueue(std::function<void()> task)
         } catch (...) {
             m_reports.failed(picture, QStringLiteral("unknown failure"));
         }
+        if (number != 0)
+            m_editsDone = number; // edits run in the order they were numbered
     });
 }
 
 void MaskDocument::record()
 {
-    m_history.record(m_drain.maskPlane());
+    const QString unwritten = m_history.record(m_drain.maskPlane());
+    if (!unwritten.isEmpty() && m_historyWritable && m_reports.historyUnwritable)
+        m_reports.historyUnwritable(unwritten);
+    m_historyWritable = unwritten.isEmpty();
     const qint64 slot = m_history.fileIndex();
     m_revision = ++m_lastRevision;
     if (slot >= 0)
@@ -123,7 +154,7 @@ void MaskDocument::record()
     m_reports.historyChanged();
 }
 
-void MaskDocument::step(int direction, std::uint64_t picture)
+void MaskDocument::step(int direction, std::uint64_t picture, std::uint64_t before)
 {
     // A step asked for before a newer picture came leaves the new one alone;
     // so does its snapshot if the new picture comes while it decodes.
@@ -133,7 +164,9 @@ void MaskDocument::step(int direction, std::uint64_t picture)
     if (!snapshot || !m_drain.offerSnapshot(picture, *snapshot))
         return;
     m_revision = m_slotRevisions[std::size_t(m_history.fileIndex())].load();
-    updateMap();
+    // The snapshot becomes the mask now, before anything queued after the
+    // step; the strokes input before it were drawn by their own drains.
+    m_drain.run(before);
     writeSession();
     m_reports.historyChanged();
 }
@@ -197,7 +230,7 @@ void MaskDocument::restorePicture(QSizeF size, const SessionOrphans::Orphan& orp
     m_drain.setNeedsNewMask(true);
     updateMap(); // the fresh mask has the size the snapshots are checked against
     m_history.resetCounters();
-    onQueue([this, orphan, done, picture = m_drain.generation()] {
+    onQueue([this, orphan, done, picture = m_drain.generation(), before = m_drain.buffer().appended()] {
         if (picture != m_drain.generation()) {
             done(false); // a newer picture came first: the orphan stays as it is
             return;
@@ -223,7 +256,7 @@ void MaskDocument::restorePicture(QSizeF size, const SessionOrphans::Orphan& orp
         const bool restored =
             snapshot && !snapshot->isNull() && m_drain.offerSnapshot(picture, *snapshot);
         if (restored)
-            m_drain.run();
+            m_drain.run(before);
         m_session.setPicture(r.picture); // the file as it is now, if it changed
         writeSession();
         m_reports.historyChanged();

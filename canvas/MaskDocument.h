@@ -4,6 +4,7 @@
 #include "canvas/SessionOrphans.h"
 #include "canvas/SessionRecord.h"
 #include "canvas/StrokeDrain.h"
+#include "platform/SerialQueue.h"
 
 #include <QFutureSynchronizer>
 
@@ -18,7 +19,6 @@
 #include <functional>
 #include <memory>
 
-class SerialQueue;
 struct ColourCoverage;
 
 // The mask's side of the canvas, without a widget: the stroke drain and the
@@ -28,11 +28,16 @@ struct ColourCoverage;
 // a fresh history.
 //
 // Threads: this class owns the serial queue "serial que" and joins it at its
-// end, after running what is still queued. Every drain, every history step
+// end, after running what was queued before it began to close; what those
+// tasks queue then is dropped, so that quitting never waits on a colour
+// selection still reaching ahead. Every drain, every history step
 // and every snapshot write runs there, one at a time in submission order, so
 // the mask, the history folder and the counters' changes need no further
 // lock. The operations below are called on the main thread (undo and redo
-// from any thread); the reports come from the queue. A queued task that
+// from any thread); the reports come from the queue. Each is decided on the
+// queue in the order it was asked, with the strokes input before it and
+// none input after it (EventBuffer), so the same input gives the same mask
+// and history whatever the timing. A queued task that
 // throws is reported as a failure of the picture it was queued for, never
 // ends the process.
 //
@@ -46,6 +51,8 @@ public:
         StrokeDrain::Publish maskPublished;
         std::function<void()> historyChanged; // after each record, undo and redo
         std::function<void(std::uint64_t picture, const QString& reason)> failed;
+        // A snapshot could not be written: told once, until one is written again.
+        std::function<void(const QString& reason)> historyUnwritable;
     };
 
     explicit MaskDocument(Reports reports);
@@ -60,13 +67,20 @@ public:
     // and undo and redo come back to the id of the state they reach. Any thread.
     qint64 revision() const { return m_revision.load(); }
     const HistoryStore& history() const { return m_history; }
-    SerialQueue& queue() { return *m_queue; }
+    SerialQueue& queue() { return m_queue; }
 
     // A new picture of `size` points: waiting stamps and snapshots dropped,
     // its mask and its first history state queued.
     void setPicture(QSizeF size);
-    // Queues one drain.
+    // Queues one drain of the stamps input so far.
     void updateMap();
+    // Queues the drain that takes the end-of-stroke marker just appended.
+    void endStroke();
+    // Whether input that may change the cut (a stroke's end, an undo or
+    // redo, a reset, a loaded mask, a colour selection applied) is still
+    // queued: the history's counters and revision do not show it yet.
+    // Any thread.
+    bool hasQueuedEdits() const { return m_editsDone.load() != m_editsQueued.load(); }
     // The mask back to 255 everywhere, as one history state.
     void resetMask();
     // `mask` (Format_Alpha8, the mask's own size, top row first) becomes the
@@ -82,8 +96,9 @@ public:
     // Counters reset now and again on the queue, the folder emptied there,
     // and the first state queued behind the drains already waiting.
     void clearHistory();
+    // Queued always: whether a step is possible is decided on the queue,
+    // after the strokes and steps asked for before it.
     void undo();
-    // Queued only if a redo is possible now; the step checks again.
     void redo();
 
     // The session record, for the brush and the view the canvas notes.
@@ -106,9 +121,11 @@ public:
     void waitUntilIdle();
 
 private:
-    void onQueue(std::function<void()> task);
+    // `edit`: the input may change the cut (hasQueuedEdits).
+    enum class Edit { No, Yes };
+    void onQueue(std::function<void()> task, Edit edit = Edit::No);
     void record();
-    void step(int direction, std::uint64_t picture);
+    void step(int direction, std::uint64_t picture, std::uint64_t before);
     void writeSession();
 
     const Reports m_reports;
@@ -121,5 +138,9 @@ private:
     std::array<std::atomic<qint64>, HistoryStore::slotCount> m_slotRevisions{};
     std::atomic<qint64> m_revision{0};
     qint64 m_lastRevision = 0;
-    std::unique_ptr<SerialQueue> m_queue; // last: joined before the rest goes
+    bool m_historyWritable = true; // queue only: the last snapshot was written
+    std::atomic<qint64> m_editsQueued{0}; // main thread writes
+    std::atomic<qint64> m_editsDone{0};   // queue writes
+    std::atomic<bool> m_closing{false};
+    SerialQueue m_queue{"serial que"}; // last: joined before the rest goes
 };

@@ -86,7 +86,7 @@ bool StrokeDrain::offerSnapshot(std::uint64_t generation, const QImage& snapshot
     return true;
 }
 
-void StrokeDrain::run()
+void StrokeDrain::run(std::uint64_t before)
 {
     bool changed = false;
     if (m_needsNewMask.exchange(false)) {
@@ -101,7 +101,7 @@ void StrokeDrain::run()
     // buffer is empty, and the loop goes on with what arrived meanwhile.
     std::vector<PendingStamp> batch;
     for (;;) {
-        const auto entry = m_buffer.takeFirst();
+        const auto entry = m_buffer.takeFirst(before);
         if (entry && !entry->isEndOfStroke()) {
             batch.push_back(pendingStamp(*entry));
             continue;

@@ -96,10 +96,12 @@ public:
     bool offerSnapshot(std::uint64_t generation, const QImage& snapshot);
 
     // Drain only. Rebuilds the mask if asked to, then draws the waiting
-    // stamps in order up to the first end-of-stroke marker (which it takes)
-    // or the end of the buffer, and publishes if anything changed. Without a
-    // mask it draws nothing and leaves the buffer as it is.
-    void run();
+    // stamps in order up to the first end-of-stroke marker (which it takes),
+    // the end of the buffer or the entry numbered `before`
+    // (EventBuffer::appended() when the drain was queued), and publishes if
+    // anything changed. Without a mask it draws nothing and leaves the
+    // buffer as it is.
+    void run(std::uint64_t before = UINT64_MAX);
     // Drain only: blends `coverage` (a plane of the mask's size) into the
     // mask with `alpha` as one step and publishes. False, changing nothing,
     // when it does not fit the mask.

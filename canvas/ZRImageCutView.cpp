@@ -47,6 +47,12 @@ ZRImageCutView::ZRImageCutView(QWidget* parent)
                   [this] { reportHistoryChanged(); },
                   [this](std::uint64_t picture, const QString& reason) {
                       refusePicture(picture, reason);
+                  },
+                  [this](const QString& reason) {
+                      MainThread::async(this, [this, reason] {
+                          if (m_delegate)
+                              m_delegate->cutViewHistoryCouldNotBeWritten(this, reason);
+                      });
                   }})
 {
     setupView();

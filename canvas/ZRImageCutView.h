@@ -142,6 +142,10 @@ public:
     // and undo and redo come back to the id of the state they reach. Tells
     // whether the cut is still the one last saved.
     qint64 historyRevision() const { return m_document.revision(); }
+    // Whether input that may change the cut is still queued (a stroke's end,
+    // an undo, a reset...): the counters and the revision lag it meanwhile,
+    // so a cut is unsaved while this holds.
+    bool hasQueuedEdits() const { return m_document.hasQueuedEdits(); }
     void clearHistory() { m_document.clearHistory(); }
     void prevHistoryState() { m_document.undo(); }
     void nextHistoryState() { m_document.redo(); }

@@ -1,5 +1,6 @@
 #pragma once
 
+class QString;
 class ZRImageCutView;
 
 // What the canvas reports to its owner. Every report is optional: the default
@@ -22,5 +23,13 @@ public:
     {
         (void)view;
         (void)diameter;
+    }
+    // An undo snapshot could not be written (`reason`, the system's): the
+    // states without one cannot be gone back to. Once, until a snapshot is
+    // written again; main thread.
+    virtual void cutViewHistoryCouldNotBeWritten(ZRImageCutView* view, const QString& reason)
+    {
+        (void)view;
+        (void)reason;
     }
 };

@@ -252,7 +252,7 @@ void ZRImageCutView::mouseUp()
         reportToolSettings(); // the panel's tolerance is the start value again
     } else if (m_cutting && m_colourTool->tool() != CutTool::Colour) {
         m_document.drain().buffer().append(StampRect::endOfStroke());
-        updateMap();
+        m_document.endStroke();
     }
     if (m_dragging)
         limitDrag();

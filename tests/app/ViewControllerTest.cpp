@@ -28,6 +28,7 @@
 #include <QUrl>
 
 #include <csignal>
+#include <future>
 #include <cstdlib>
 #include <sys/resource.h>
 
@@ -378,6 +379,31 @@ TEST_F(ViewControllerTest, UnsavedCutsAreAskedAboutOnASecondOpenAndOnQuitButNotA
     EXPECT_TRUE(QFile::exists(dir + "/second-cut.png"));
     EXPECT_EQ(c->viCut()->image().size(), QSizeF(200, 100));
     EXPECT_EQ(c->unsavedCutsQuestions(), 3);
+}
+
+// Cuts still queued count as unsaved (the history's counters lag them), and
+// snapshots that cannot be written are said in the status bar.
+TEST_F(ViewControllerTest, QueuedCutsAreUnsavedAndUnwritableHistoryIsSaid)
+{
+    ASSERT_TRUE(shell.open(dir, "a.png", {300, 200}));
+    ZRImageCutView* canvas = c->viCut();
+    auto gate = std::make_shared<std::promise<void>>();
+    canvas->serialQueue().async([wait = gate->get_future().share()] { wait.wait(); });
+    canvas->resetMask();
+    EXPECT_TRUE(c->hasUnsavedCuts());
+    c->setUnsavedCutsAnswerForTesting(QMessageBox::Cancel);
+    EXPECT_FALSE(shell.window.close());
+    EXPECT_EQ(c->unsavedCutsQuestions(), 1);
+    gate->set_value();
+    canvas->waitUntilIdle();
+    EXPECT_TRUE(c->hasUnsavedCuts());
+
+    ASSERT_TRUE(QDir().mkpath(canvas->historyDirectory() + "2.his.part"));
+    shell.stroke({10, 10, 40, 40});
+    QApplication::processEvents();
+    EXPECT_TRUE(shell.window.statusBar()->currentMessage().contains("Undo steps cannot be kept"))
+        << shell.window.statusBar()->currentMessage().toStdString();
+    c->setUnsavedCutsAnswerForTesting(QMessageBox::Discard);
 }
 
 TEST_F(ViewControllerTest, SavedChoicesTrimAndKeepColoursUnderCutPixels)

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QFileInfo>
 #include <QImage>
 
@@ -203,4 +204,113 @@ TEST(History, UndoRequestsRacingStrokesKeepTheCountersConsistent)
     EXPECT_EQ(view->historyCurrentState(), 0)
         << length << " " << current << " " << log.lines.join(",").toStdString();
     EXPECT_EQ(strokesVisible(*view, 20), 0);
+}
+
+// What was input decides, in input order, whatever the queue's timing: the
+// queue is held while the keys come, as a busy one would be.
+TEST(History, UndoRedoAndStrokesAreDecidedInTheOrderTheyWereInput)
+{
+    auto view = canvasWith(gradientPicture(300, 300));
+    for (int n = 0; n < 3; ++n)
+        stroke(*view, {strokeSquare(n)});
+    view->waitUntilIdle();
+    {
+        // Ctrl+Z, Ctrl+Z, Ctrl+Shift+Z: the redo finds the two undos' state.
+        QueuePause pause(*view);
+        EXPECT_TRUE(view->hasQueuedEdits() == false);
+        view->prevHistoryState();
+        view->prevHistoryState();
+        view->nextHistoryState();
+        EXPECT_TRUE(view->hasQueuedEdits());
+    }
+    view->waitUntilIdle();
+    EXPECT_FALSE(view->hasQueuedEdits());
+    EXPECT_EQ(view->historyCurrentState(), 2);
+    EXPECT_EQ(strokesVisible(*view, 3), 2);
+
+    // A stroke whose drains are still queued when an undo and the next
+    // stroke come: the next stroke is drawn after the undo, not before it.
+    {
+        QueuePause pause(*view);
+        view->eventBuffer().append(strokeSquare(5));
+        view->updateMap();
+        view->eventBuffer().append(StampRect::endOfStroke());
+        view->updateMap();
+        view->prevHistoryState();
+        view->eventBuffer().append(strokeSquare(6));
+        view->updateMap();
+        view->eventBuffer().append(StampRect::endOfStroke());
+        view->updateMap();
+    }
+    view->waitUntilIdle();
+    EXPECT_EQ(maskAt(*view, int(strokeSquare(5).x + 5), int(strokeSquare(5).y + 5)), 255);
+    EXPECT_EQ(maskAt(*view, int(strokeSquare(6).x + 5), int(strokeSquare(6).y + 5)), 0);
+    EXPECT_EQ(view->historyLength(), 4);
+    EXPECT_EQ(view->historyCurrentState(), 3);
+
+    // A reset input after a stroke comes after it, and one before the next under it.
+    {
+        QueuePause pause(*view);
+        stroke(*view, {strokeSquare(7)});
+        view->resetMask();
+        stroke(*view, {strokeSquare(8)});
+    }
+    view->waitUntilIdle();
+    EXPECT_EQ(maskAt(*view, int(strokeSquare(7).x + 5), int(strokeSquare(7).y + 5)), 255);
+    EXPECT_EQ(maskAt(*view, int(strokeSquare(8).x + 5), int(strokeSquare(8).y + 5)), 0);
+    EXPECT_EQ(view->historyCurrentState(), 6);
+}
+
+// Closing the canvas while undo and redo steps, strokes and a colour
+// selection reaching ahead are still queued finishes or drops them, and
+// never posts to a queue that is going away.
+TEST(History, ClosingWithWorkStillQueuedNeverCrashes)
+{
+    for (int round = 0; round < 3; ++round) {
+        auto view = canvasWith(gradientPicture(2000, 2000));
+        for (int n = 0; n < 3; ++n)
+            stroke(*view, {strokeSquare(n)});
+        view->waitUntilIdle();
+        if (round == 2) {
+            view->colourTool().setContiguous(true);
+            view->colourTool().setTool(CutTool::Colour);
+            view->colourTool().beginRegion(QPoint(1000, 1000), 0.5, qRgb(255, 0, 0));
+            view->colourTool().dragRegion(80);
+        }
+        for (int i = 0; i < 3; ++i)
+            view->prevHistoryState();
+        view->nextHistoryState();
+        if (round == 1)
+            stroke(*view, {strokeSquare(9)});
+        view.reset();
+    }
+}
+
+// Snapshots that cannot be written are said once, with the reason, until one
+// is written again; painting goes on, and undo never brings back a state
+// from a slot that was not written for it.
+TEST(History, UnwritableSnapshotsAreSaidOnceAndNeverStandInForTheirState)
+{
+    auto view = canvasWith(gradientPicture(300, 300));
+    RecordingDelegate delegate;
+    view->setDelegate(&delegate);
+    const QString folder = view->historyDirectory();
+    for (int slot : {1, 2})
+        ASSERT_TRUE(QDir().mkpath(QStringLiteral("%1%2.his.part").arg(folder).arg(slot)));
+    stroke(*view, {strokeSquare(0)});
+    stroke(*view, {strokeSquare(1)});
+    view->waitUntilIdle();
+    EXPECT_EQ(strokesVisible(*view, 2), 2);
+    ASSERT_EQ(delegate.historyFailures.size(), 1);
+    EXPECT_FALSE(delegate.historyFailures[0].isEmpty());
+    stroke(*view, {strokeSquare(2)}); // slot 3 is written
+    view->waitUntilIdle();
+    EXPECT_EQ(delegate.historyFailures.size(), 1);
+    view->prevHistoryState(); // to state 2, which has no snapshot
+    view->waitUntilIdle();
+    EXPECT_EQ(view->historyCurrentState(), 3);
+    EXPECT_EQ(strokesVisible(*view, 3), 3);
+    for (int slot : {1, 2})
+        QDir(QStringLiteral("%1%2.his.part").arg(folder).arg(slot)).removeRecursively();
+    view->setDelegate(nullptr);
 }

@@ -5,6 +5,7 @@
 #include "imaging/Picture.h"
 
 #include <QImage>
+#include <QStringList>
 
 #include "platform/SerialQueue.h"
 
@@ -37,8 +38,13 @@ struct RecordingDelegate : ZRImageCutViewDelegate {
         ++diameterReports;
         lastDiameter = d;
     }
+    void cutViewHistoryCouldNotBeWritten(ZRImageCutView*, const QString& reason) override
+    {
+        historyFailures << reason;
+    }
     int historyReports = 0, starts = 0, ends = 0, diameterReports = 0;
     float lastDiameter = 0;
+    QStringList historyFailures;
 };
 
 // A canvas of 800 x 600 holding a picture, with every queued step finished.

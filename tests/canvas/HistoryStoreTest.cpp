@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QFile>
 
 #include <vector>
@@ -151,6 +152,32 @@ TEST(HistoryStore, ASlotThatIsMissingOrOfAnotherSizeIsRefusedAndOneThatDoesNotDe
             EXPECT_EQ(countersOf(store), (Counters{3, 1, 1}));
         }
     }
+}
+
+// A snapshot that cannot be written (a full or read-only folder; here a
+// folder in the way, which stops root too) says why, and its slot, which
+// still holds an older state's file, is never loaded for it.
+TEST(HistoryStore, ASnapshotThatCannotBeWrittenSaysWhyAndItsSlotIsNeverLoaded)
+{
+    HistoryStore store;
+    store.clear();
+    recordStates(store, 0, 1);
+    ASSERT_EQ(stateOf(undo(store)), 0);
+    ASSERT_TRUE(QDir().mkpath(store.slotPath(1) + ".part"));
+    Mask replacing(2);
+    EXPECT_FALSE(store.record(replacing.plane()).isEmpty());
+    EXPECT_EQ(countersOf(store), (Counters{2, 1, 1}));
+    ASSERT_TRUE(QDir(store.slotPath(1) + ".part").removeRecursively());
+    EXPECT_EQ(stateOf(undo(store)), 0);
+    testsupport::LogCapture log;
+    EXPECT_FALSE(redo(store)); // slot 1 holds state 1 of the dropped branch
+    EXPECT_EQ(log.lines, QStringList{"NO DATA PROVIDER"});
+    EXPECT_EQ(countersOf(store), (Counters{2, 0, 0}));
+    // Written again, the slot is good again.
+    Mask again(3);
+    EXPECT_EQ(store.record(again.plane()), QString());
+    EXPECT_EQ(stateOf(undo(store)), 0);
+    EXPECT_EQ(stateOf(redo(store)), 3);
 }
 
 TEST(HistoryStore, TwoStoresNeverShareAFolder)

@@ -61,7 +61,7 @@ std::unique_ptr<MaskDocument> document(Shown* shown = nullptr)
                                       shown->mask = mask.copy();
                                   }
                               },
-                              [] {}, [](std::uint64_t, const QString&) {}});
+                              [] {}, [](std::uint64_t, const QString&) {}, {}});
 }
 
 // State n of a mask: 255 but for a diagonal of value n.

@@ -225,7 +225,8 @@ TEST(MaskDocument, ATaskThatThrowsIsReportedForItsPictureAndTheQueueGoesOn)
                            [&](std::uint64_t picture, const QString& reason) {
                                std::lock_guard lock(mutex);
                                failures.emplace_back(picture, reason);
-                           }});
+                           },
+                           {}});
     document.setPicture({300, 200});
     document.waitUntilIdle();
     ASSERT_EQ(failures.size(), 1u);
