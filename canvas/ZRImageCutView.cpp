@@ -187,6 +187,9 @@ void ZRImageCutView::noteSessionView()
 void ZRImageCutView::takeImage(const Picture& picture, const SessionOrphans::Orphan* orphan,
                                std::function<void(bool)> restored)
 {
+    // A press on the old picture does not go on over the new one: its last
+    // stamp would join the new picture's first with a line of fillers.
+    abandonPress();
     m_image = picture;
     const QImage bitmap = PictureLevels::drawableBitmap(picture);
     m_layers.reset(picture.size(), bitmap);
@@ -433,17 +436,29 @@ void ZRImageCutView::wheelEvent(QWheelEvent* event)
         endPress(); // the release never came
     if (m_pressActive)
         return; // the press owns the pointer until the release
+    // One notch (120 angle units) is a deltaY of 5: a zoom of 1.1, or five
+    // points of brush. A touchpad's pixels come to the same: 15 pixels, a
+    // notch's worth of scrolling on most desktops, are a deltaY of 5.
     QPoint angle = event->angleDelta();
     double deltaY;
     if (angle.y() != 0)
-        deltaY = angle.y() / 120.0;
+        deltaY = angle.y() / 24.0;
     else if (angle.x() != 0 && m_keys.alt())
-        deltaY = angle.x() / 120.0; // the window system turns Alt+wheel sideways
+        deltaY = angle.x() / 24.0; // the window system turns Alt+wheel sideways
     else
-        deltaY = event->pixelDelta().y() / 10.0;
+        deltaY = event->pixelDelta().y() / 3.0;
 
     if (m_keys.alt()) {
-        setBrushDiameter(brushDiameter() + float(deltaY));
+        // High-resolution wheels and touchpads send parts of a point: they
+        // add up until they make whole ones. A turn the other way starts afresh.
+        if ((m_wheelBrushRest < 0) != (deltaY < 0))
+            m_wheelBrushRest = 0;
+        m_wheelBrushRest += deltaY;
+        const double whole = std::trunc(m_wheelBrushRest);
+        if (whole != 0) {
+            m_wheelBrushRest -= whole;
+            setBrushDiameter(brushDiameter() + float(whole));
+        }
         return;
     }
     m_imageFit = false;
@@ -475,7 +490,9 @@ void ZRImageCutView::enterEvent(QEnterEvent* event)
 {
     QWidget::enterEvent(event);
     m_mouseIn = true;
-    m_keys.sync(event->modifiers());
+    // An enter event carries no modifiers: Ctrl held as the pointer comes in
+    // must still show the hand.
+    m_keys.sync(QGuiApplication::queryKeyboardModifiers());
     updateCursor();
 }
 

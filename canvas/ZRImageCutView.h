@@ -237,6 +237,10 @@ private:
     // mid-press): the next event without the button held ends the stroke, so
     // that it still becomes one undo step and the wheel works again.
     void endPress();
+    // Ends the press in progress without a stamp, a marker or a pan's
+    // correction, as when a new picture comes while the button is down: the
+    // rest of that press does nothing.
+    void abandonPress();
     void paintStamp(QPointF widgetPos);
     // The mask pixel (top row first) under a widget point; may lie off the mask.
     QPoint maskPixelAt(QPointF widgetPos) const;
@@ -288,6 +292,7 @@ private:
     std::uint64_t m_cursorObserver = 0;
     std::unique_ptr<ColourTool> m_colourTool; // before the document: its queue is joined first
     QPointF m_regionPressAt;
+    double m_wheelBrushRest = 0; // the part of a point the wheel has not yet added to the brush
 
     // The serial queue, the drain with the mask and the brush, the history.
     // Last, so that its queue, which reaches the layers, is joined first.

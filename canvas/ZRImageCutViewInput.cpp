@@ -139,11 +139,14 @@ void ZRImageCutView::mousePressEvent(QMouseEvent* event)
     if (m_pressActive)
         endPress(); // the release of the previous press was lost
     m_keys.sync(event->modifiers());
+    if (m_image.isNull()) {
+        // Nothing to paint or pan: the press leaves no state for the next picture.
+        updateCursor();
+        return;
+    }
     m_dragging = (m_dragMode.load() == 1) != m_keys.ctrl();
     m_cutting = !m_dragging;
     updateCursor();
-    if (m_image.isNull())
-        return;
     const CutTool tool = m_colourTool->tool();
     if (m_cutting && tool == CutTool::Background && m_keys.alt()) {
         // Alt+click picks the colour the background brush spares.
@@ -193,6 +196,18 @@ void ZRImageCutView::mouseReleaseEvent(QMouseEvent* event)
         mouseDragged(event->position(), delta);
     }
     endPress();
+}
+
+void ZRImageCutView::abandonPress()
+{
+    m_prevEventRect = StampRect{};
+    if (!m_pressActive)
+        return;
+    m_pressActive = false;
+    m_cutting = false;
+    m_dragging = false;
+    if (m_delegate)
+        m_delegate->cutViewDidEndDraw(this);
 }
 
 void ZRImageCutView::endPress()

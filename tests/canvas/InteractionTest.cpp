@@ -1,4 +1,4 @@
-#include "CanvasSupport.h"
+#include "InputSupport.h"
 #include "TestSupport.h"
 #include "canvas/CanvasLayer.h"
 #include "canvas/Viewport.h"
@@ -17,78 +17,6 @@
 
 using namespace canvastest;
 
-namespace {
-
-// The modifiers held after the last key event, which pointer events carry as
-// the window system's do. Each test starts with none.
-Qt::KeyboardModifiers g_held;
-
-std::unique_ptr<ZRImageCutView> shownCanvas(const Picture& picture)
-{
-    g_held = Qt::NoModifier;
-    auto view = canvasWith(picture);
-    view->show();
-    QApplication::processEvents();
-    return view;
-}
-
-void key(QWidget& widget, QEvent::Type type, int keyCode, quint32 scanCode,
-         Qt::KeyboardModifiers modifiers)
-{
-    g_held = modifiers;
-    QKeyEvent event(type, keyCode, modifiers, scanCode, 0, 0);
-    QApplication::sendEvent(widget.windowHandle(), &event);
-}
-
-void holdCtrl(QWidget& widget, bool down)
-{
-    key(widget, down ? QEvent::KeyPress : QEvent::KeyRelease, Qt::Key_Control, 0,
-        down ? Qt::ControlModifier : Qt::NoModifier);
-}
-
-void mouse(QWidget& widget, QEvent::Type type, QPointF pos, Qt::KeyboardModifiers modifiers = {})
-{
-    const Qt::MouseButton button = type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton;
-    const Qt::MouseButtons buttons =
-        type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton;
-    QMouseEvent event(type, pos, pos, widget.mapToGlobal(pos), button, buttons, modifiers | g_held);
-    QApplication::sendEvent(&widget, &event);
-}
-
-void wheel(QWidget& widget, QPointF pos, double notches, Qt::MouseButtons buttons = {},
-           Qt::KeyboardModifiers modifiers = {})
-{
-    QWheelEvent event(pos, widget.mapToGlobal(pos), QPoint(), QPoint(0, int(notches * 120)),
-                      buttons, modifiers | g_held, Qt::NoScrollPhase, false);
-    QApplication::sendEvent(&widget, &event);
-}
-
-// A pen event, then the mouse event Qt makes of it at the same place.
-void pen(QWidget& widget, QEvent::Type type, QPointF pos, double pressure)
-{
-    static const QPointingDevice device(
-        QStringLiteral("test pen"), 7002, QInputDevice::DeviceType::Stylus,
-        QPointingDevice::PointerType::Pen,
-        QInputDevice::Capability::Position | QInputDevice::Capability::Pressure, 1, 3);
-    const bool press = type == QEvent::MouseButtonPress;
-    QTabletEvent tablet(press ? QEvent::TabletPress : QEvent::TabletMove, &device, pos,
-                        widget.mapToGlobal(pos), pressure, 0, 0, 0, 0, 0, Qt::NoModifier,
-                        press ? Qt::LeftButton : Qt::NoButton, Qt::LeftButton);
-    QApplication::sendEvent(&widget, &tablet);
-    QMouseEvent mouse(type, pos, pos, widget.mapToGlobal(pos),
-                      press ? Qt::LeftButton : Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(&widget, &mouse);
-}
-
-int stamps(const std::vector<StampRect>& entries)
-{
-    int count = 0;
-    for (const StampRect& r : entries)
-        count += r.isEndOfStroke() ? 0 : 1;
-    return count;
-}
-
-} // namespace
 
 TEST(StrokeInput, AClickGivesOneStampAndOneMarkerAndALostReleaseStillEndsTheStroke)
 {
@@ -320,7 +248,10 @@ TEST(Viewport, FitZoomAndPanRules)
 TEST(Viewport, WheelZoomsAboutThePointerAndFitHoldsOnZoomOutAndResize)
 {
     auto view = shownCanvas(gradientPicture(1600, 1200));
-    wheel(*view, {200, 150}, 5);
+    // One notch of a plain wheel (120 angle units) zooms by 1.1.
+    QWheelEvent notch(QPointF(200, 150), view->mapToGlobal(QPointF(200, 150)), QPoint(),
+                      QPoint(0, 120), {}, Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(view.get(), &notch);
     EXPECT_FALSE(view->imageFit());
     EXPECT_NEAR(view->viewTransform().scale, 0.55, 1e-6);
     for (int i = 0; i < 10; ++i)
@@ -344,14 +275,26 @@ TEST(Viewport, AltWheelResizesTheBrushAndLeavesTheZoom)
     key(*view, QEvent::KeyPress, Qt::Key_Alt, 0, Qt::AltModifier);
     wheel(*view, {200, 150}, 3);
     EXPECT_EQ(view->brushDiameter(), 23);
-    wheel(*view, {200, 150}, 0.25); // rounds back to the same size
-    wheel(*view, {200, 150}, 0.25);
-    EXPECT_EQ(view->brushDiameter(), 23);
+    // A high-resolution wheel's eighths of a notch (15 angle units) add up
+    // to whole points: eight of them are one notch, five points.
+    for (int i = 0; i < 7; ++i)
+        wheel(*view, {200, 150}, 0.625);
+    EXPECT_EQ(view->brushDiameter(), 27);
+    wheel(*view, {200, 150}, 0.625);
+    EXPECT_EQ(view->brushDiameter(), 28);
+    // A turn the other way is not eaten by what was left over.
+    wheel(*view, {200, 150}, -1);
+    EXPECT_EQ(view->brushDiameter(), 27);
     // X11 turns Alt+wheel into a sideways wheel; it still resizes the brush.
     QWheelEvent sideways(QPointF(200, 150), view->mapToGlobal(QPointF(200, 150)), QPoint(),
-                         QPoint(-240, 0), {}, Qt::AltModifier, Qt::NoScrollPhase, false);
+                         QPoint(-120, 0), {}, Qt::AltModifier, Qt::NoScrollPhase, false);
     QApplication::sendEvent(view.get(), &sideways);
-    EXPECT_EQ(view->brushDiameter(), 21);
+    EXPECT_EQ(view->brushDiameter(), 22);
+    // A touchpad's pixels: 15 are a notch's worth.
+    QWheelEvent touchpad(QPointF(200, 150), view->mapToGlobal(QPointF(200, 150)), QPoint(0, 15),
+                         QPoint(), {}, Qt::AltModifier, Qt::ScrollUpdate, false);
+    QApplication::sendEvent(view.get(), &touchpad);
+    EXPECT_EQ(view->brushDiameter(), 27);
     key(*view, QEvent::KeyRelease, Qt::Key_Alt, 0, Qt::NoModifier);
     EXPECT_EQ(view->viewTransform(), before);
 }

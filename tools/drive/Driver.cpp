@@ -303,7 +303,7 @@ bool Driver::dispatch(const QString& command, const QStringList& args, QString* 
         if (!numbers(3, v))
             return false;
         const QPointF pos(v[0], v[1]);
-        QWheelEvent event(pos, view.mapToGlobal(pos), QPoint(), QPoint(0, int(std::lround(v[2] * 120))),
+        QWheelEvent event(pos, view.mapToGlobal(pos), QPoint(), QPoint(0, int(std::lround(v[2] * 24))),
                           m_buttonDown ? Qt::LeftButton : Qt::NoButton, m_held, Qt::NoScrollPhase, false);
         QApplication::sendEvent(&view, &event);
     } else if (command == QLatin1String("key")) {
