@@ -122,22 +122,23 @@ QImage blurInto(const QImage& input, double radius, const QRect& out, const Canc
         const int rowBegin = band * kBandRows;
         const int rowEnd = std::min(out.height(), rowBegin + kBandRows);
 
-        // Prefix sums cover the tile's columns widened by the reach on both sides.
+        // Prefix sums cover the tile's columns widened by the reach on both
+        // sides, for the input rows within reach: rows outside the input add
+        // nothing and are neither stored nor summed, so a picture far lower
+        // than the disc costs its own rows, not the disc's.
         const int left = out.left() + c0 - reach - 1; // input column of prefix index 0
         const int length = columns + 2 * reach + 2;
         const int stride = 4 * length;
-        const int ringRows = 2 * reach + 1;
+        const int ringRows = std::min(2 * reach + 1, height);
         thread_local std::vector<std::uint32_t> ring;
         ring.resize(std::size_t(ringRows) * stride);
         auto slot = [&](int inputRow) {
-            return ring.data() + std::size_t(((inputRow % ringRows) + ringRows) % ringRows) * stride;
+            return ring.data() + std::size_t(inputRow % ringRows) * stride;
         };
         auto prefixRow = [&](int inputRow) {
-            std::uint32_t* sums = slot(inputRow);
-            if (inputRow < 0 || inputRow >= height) {
-                std::memset(sums, 0, sizeof(std::uint32_t) * stride);
+            if (inputRow < 0 || inputRow >= height)
                 return;
-            }
+            std::uint32_t* sums = slot(inputRow);
             const auto* pixels = reinterpret_cast<const std::uint8_t*>(input.constScanLine(inputRow));
             std::uint32_t b = 0, g = 0, r = 0, a = 0;
             sums[0] = sums[1] = sums[2] = sums[3] = 0;
@@ -168,7 +169,7 @@ QImage blurInto(const QImage& input, double radius, const QRect& out, const Canc
         };
 
         const int firstOut = out.top() + rowBegin;
-        for (int r = firstOut - reach; r < firstOut + reach; ++r)
+        for (int r = std::max(0, firstOut - reach); r < std::min(height, firstOut + reach); ++r)
             prefixRow(r);
         std::vector<const std::uint32_t*> hi(discRows), lo(discRows);
         for (int oy = rowBegin; oy < rowEnd; ++oy) {
@@ -177,14 +178,19 @@ QImage blurInto(const QImage& input, double radius, const QRect& out, const Canc
             // Prefix index k holds the sum of input columns left .. left + k - 1,
             // and tile column c is input column left + reach + 1 + c, so its row
             // of the disc, columns x - w .. x + w, is S[c + reach + 2 + w] less
-            // S[c + reach + 1 - w].
+            // S[c + reach + 1 - w]. Only the disc's rows that meet the input.
+            int rows = 0;
             for (int d = 0; d < discRows; ++d) {
-                const std::uint32_t* sums = slot(y + offsets[d]);
-                hi[d] = sums + 4 * (reach + halfWidth[d] + 2);
-                lo[d] = sums + 4 * (reach + 1 - halfWidth[d]);
+                const int inputRow = y + offsets[d];
+                if (inputRow < 0 || inputRow >= height)
+                    continue;
+                const std::uint32_t* sums = slot(inputRow);
+                hi[rows] = sums + 4 * (reach + halfWidth[d] + 2);
+                lo[rows] = sums + 4 * (reach + 1 - halfWidth[d]);
+                ++rows;
             }
             auto* dst = reinterpret_cast<std::uint8_t*>(result.scanLine(oy)) + 4 * c0;
-            sumRow(hi.data(), lo.data(), discRows, 4 * columns, scale, dst);
+            sumRow(hi.data(), lo.data(), rows, 4 * columns, scale, dst);
         }
     };
     // Jobs run band by band, so that the tiles working at one time share
@@ -193,6 +199,38 @@ QImage blurInto(const QImage& input, double radius, const QRect& out, const Canc
     if (stopped.load())
         return {};
     return result;
+}
+
+// The image with rows and columns swapped: pixel (x, y) goes to (y, x).
+QImage transposed(const QImage& image)
+{
+    QImage out(image.height(), image.width(), image.format());
+    if (out.isNull())
+        return out;
+    for (int y = 0; y < image.height(); ++y) {
+        const auto* row = reinterpret_cast<const std::uint32_t*>(image.constScanLine(y));
+        for (int x = 0; x < image.width(); ++x)
+            reinterpret_cast<std::uint32_t*>(out.scanLine(x))[y] = row[x];
+    }
+    return out;
+}
+
+// The disc is the same turned a quarter, so the blur of the transposed input
+// is the blur transposed. The rows cost the disc's height each, and the
+// prefix sums the disc's width: an input far narrower than the disc and
+// taller than wide (4 x 400000 under a disc of radius 2000) is blurred on
+// its side, where rows outside it cost nothing.
+QImage blurAnyShape(const QImage& input, double radius, const QRect& out, const Cancelled& cancelled)
+{
+    const int reach = radius > 0 ? int(std::floor(radius)) : 0;
+    if (input.width() >= reach || input.height() <= input.width())
+        return blurInto(input, radius, out, cancelled);
+    const QImage turned = transposed(input);
+    if (turned.isNull())
+        return {};
+    const QImage blurred =
+        blurInto(turned, radius, QRect(out.y(), out.x(), out.height(), out.width()), cancelled);
+    return blurred.isNull() ? blurred : transposed(blurred);
 }
 
 QImage premultiplied(const QImage& image)
@@ -210,7 +248,7 @@ QImage blur(const QImage& image, double radius, const Cancelled& cancelled)
     if (image.isNull())
         return {};
     const QImage input = premultiplied(image);
-    return blurInto(input, radius, input.rect(), cancelled);
+    return blurAnyShape(input, radius, input.rect(), cancelled);
 }
 
 FilterImage blur(const FilterImage& image, double radius)
@@ -230,7 +268,7 @@ FilterImage blur(const FilterImage& image, double radius, const QRect& region,
     const QRect extent = image.extent();
     const int top = (extent.y() + extent.height()) - (region.y() + region.height());
     const QRect out(region.x() - extent.x(), top, region.width(), region.height());
-    const QImage pixels = blurInto(premultiplied(image.pixels()), radius, out, cancelled);
+    const QImage pixels = blurAnyShape(premultiplied(image.pixels()), radius, out, cancelled);
     if (pixels.isNull())
         return {};
     return FilterImage(pixels, region.topLeft());

@@ -41,24 +41,39 @@ QImage referenceBlur(const QImage& in, double radius)
 
 } // namespace
 
-TEST(DiscBlur, MatchesTheDirectSumOverTheDiscAcrossTileAndBandSeams)
+TEST(DiscBlur, MatchesTheDirectSumOverTheDiscAcrossTileAndBandSeamsAndForAnyShape)
 {
     // Wider than one tile of columns and taller than one band of rows, with
-    // a last tile whose width is not a multiple of the register lanes.
-    QImage in(301, 203, QImage::Format_ARGB32_Premultiplied);
+    // a last tile whose width is not a multiple of the register lanes; and
+    // pictures far narrower or lower than the disc, one of them blurred on
+    // its side.
+    const struct {
+        QSize size;
+        std::initializer_list<double> radii;
+    } cases[] = {{{301, 203}, {0.0, 1.0, 2.5, 7.3}}, {{3, 140}, {7.3, 30}}, {{140, 2}, {7.3, 30}}};
     std::mt19937 rng(7);
-    for (int y = 0; y < in.height(); ++y)
-        for (int x = 0; x < in.width(); ++x) {
-            const int a = int(rng() % 256);
-            reinterpret_cast<QRgb*>(in.scanLine(y))[x] =
-                qRgba(int(rng() % (a + 1)), int(rng() % (a + 1)), int(rng() % (a + 1)), a);
-        }
-    for (double radius : {0.0, 1.0, 2.5, 7.3}) {
-        const QImage fast = DiscBlur::blur(in, radius);
-        const QImage slow = referenceBlur(in, radius);
+    for (const auto& c : cases) {
+        QImage in(c.size, QImage::Format_ARGB32_Premultiplied);
         for (int y = 0; y < in.height(); ++y)
-            for (int x = 0; x < in.width(); ++x)
-                ASSERT_EQ(fast.pixel(x, y), slow.pixel(x, y)) << radius << " at " << x << "," << y;
+            for (int x = 0; x < in.width(); ++x) {
+                const int a = int(rng() % 256);
+                reinterpret_cast<QRgb*>(in.scanLine(y))[x] =
+                    qRgba(int(rng() % (a + 1)), int(rng() % (a + 1)), int(rng() % (a + 1)), a);
+            }
+        for (double radius : c.radii) {
+            const QImage fast = DiscBlur::blur(in, radius);
+            const QImage slow = referenceBlur(in, radius);
+            for (int y = 0; y < in.height(); ++y)
+                for (int x = 0; x < in.width(); ++x)
+                    ASSERT_EQ(fast.pixel(x, y), slow.pixel(x, y))
+                        << c.size.width() << "x" << c.size.height() << " r " << radius << " at " << x
+                        << "," << y;
+            // The grown extent's source part is the same.
+            const FilterImage grown = DiscBlur::blur(FilterImage(in, QPoint(0, 0)), radius);
+            const int g = int(std::ceil(radius));
+            ASSERT_EQ(grown.extent(), QRect(QPoint(-g, -g), c.size + QSize(2 * g, 2 * g)));
+            EXPECT_EQ(grown.pixels().copy(QRect(QPoint(g, g), c.size)), fast);
+        }
     }
 }
 
