@@ -125,6 +125,12 @@ void stretchedRow(const Geometry& g, const QImage& mask, int y, int from, int to
     }
 }
 
+bool holdsFullSize(QSize maskSize, QSizeF pictureSize)
+{
+    return maskSize.width() >= std::floor(pictureSize.width()) &&
+           maskSize.height() >= std::floor(pictureSize.height());
+}
+
 QImage eightBitMask(const QImage& mask)
 {
     if (mask.isNull() || mask.format() == QImage::Format_Alpha8 ||
@@ -176,7 +182,8 @@ QImage result(const QImage& picture, const QImage& blur, const QImage& mask, QSi
                                                                  : QImage::Format_RGB32);
     const QImage mask8 = eightBitMask(mask);
     QImage out = Compositor::result(source, blur, mask8, pictureSize, size);
-    if (out.isNull() || mask8.isNull() || pictureSize.width() <= 0 || pictureSize.height() <= 0)
+    if (out.isNull() || mask8.isNull() || pictureSize.width() <= 0 || pictureSize.height() <= 0 ||
+        holdsFullSize(mask8.size(), pictureSize))
         return out;
 
     const Parameters prm = parameters(mask8.size(), pictureSize);
@@ -255,6 +262,8 @@ QImage refineRegion(const QImage& picture, const QImage& mask, QSizeF pictureSiz
         }
     });
 
+    if (holdsFullSize(mask8.size(), pictureSize))
+        return out;
     Job job;
     job.g = &g;
     job.prm = &prm;

@@ -14,7 +14,10 @@
 // pixels) these functions take alpha from a local linear model of the mask in
 // the picture's colours instead, and the colour of partly kept pixels from an
 // estimate of the foreground, so that the cut-out shows no halo of its old
-// background. Everywhere else they give exactly what the stretched mask gives.
+// background. Everywhere else they give exactly what the stretched mask gives,
+// and so they do where no edge of the picture lies near (a cut across a
+// smooth gradient comes out as cut) and wherever the mask holds the picture
+// at full size.
 //
 // All functions are reentrant: they read their arguments only, may run on any
 // thread (also on a background pool thread) and split the work over cores.

@@ -54,6 +54,12 @@ constexpr float kSnap = 0.03f;
 // (about 2.5 levels of spread): the stretched mask is kept there.
 constexpr float kMaskSpread = 1e-4f;
 
+// How sharply the cells' mean colour bends (its second difference across a
+// cell, the largest channel, 0..1) where the picture has an edge: below the
+// first, a smooth gradient whose 8-bit steps only round, the picture has no
+// edge for the refinement to follow; from the second on, it has one.
+constexpr float kNoBend = 3.0f / 255, kEdgeBend = 8.0f / 255;
+
 // Whether a mixed cell lies within reach of cells [c0, c1).
 bool nearMixed(const Job& job, int c0x, int c1x, int c0y, int c1y)
 {
@@ -139,6 +145,47 @@ bool stretchAndMeasure(const Job& job, const QRect& around, const QRect& pixels,
         }
     }
     return true;
+}
+
+// Into s.bends, for the cells of a w x h grid whose mean colours are the
+// three planes from `means` on (`n` apart): how surely the picture has an
+// edge within `reach` cells, 0 to 1. A linear model of alpha in the colours
+// fits a smooth gradient as well as an edge, and across a cut over such a
+// gradient it would add alpha to cut pixels and take it from kept ones; a
+// gradient's means change evenly from cell to cell, an edge's bend. Cells on
+// the grid's rim, which lack a neighbour, bend nowhere.
+void edgeWeights(int w, int h, int reach, const float* means, size_t n, Scratch& s)
+{
+    s.bends.assign(size_t(w) * size_t(h), 0.0f);
+    for (int y = 1; y + 1 < h; ++y)
+        for (int x = 1; x + 1 < w; ++x) {
+            const size_t k = size_t(y) * size_t(w) + size_t(x);
+            float bend = 0;
+            for (int ch = 0; ch < 3; ++ch) {
+                const float* m = means + n * size_t(ch);
+                bend = std::max({bend, std::abs(m[k - 1] - 2 * m[k] + m[k + 1]),
+                                 std::abs(m[k - size_t(w)] - 2 * m[k] + m[k + size_t(w)])});
+            }
+            s.bends[k] = bend;
+        }
+    // The largest within reach: along rows, then down columns.
+    s.bendRows.resize(s.bends.size());
+    for (int y = 0; y < h; ++y) {
+        const float* in = s.bends.data() + size_t(y) * size_t(w);
+        float* out = s.bendRows.data() + size_t(y) * size_t(w);
+        for (int x = 0; x < w; ++x)
+            out[x] = *std::max_element(in + std::max(0, x - reach), in + std::min(w, x + reach + 1));
+    }
+    for (int y = 0; y < h; ++y) {
+        const int from = std::max(0, y - reach), to = std::min(h - 1, y + reach);
+        float* out = s.bends.data() + size_t(y) * size_t(w);
+        for (int x = 0; x < w; ++x) {
+            float most = 0;
+            for (int yy = from; yy <= to; ++yy)
+                most = std::max(most, s.bendRows[size_t(yy) * size_t(w) + size_t(x)]);
+            out[x] = std::clamp((most - kNoBend) / (kEdgeBend - kNoBend), 0.0f, 1.0f);
+        }
+    }
 }
 
 // The colour models and colour estimates of the cells around a tile, into
@@ -266,6 +313,7 @@ void fitCells(const Job& job, int c0x, int c1x, int c0y, int c1y, Scratch& s, QR
             plane(WB2)[k] = wb * b;
         }
     }
+    edgeWeights(ew, eh, rm, plane(I0), n, s);
     s.box.prepare(ew, eh, rm);
     for (int k = I0; k <= MM; ++k)
         s.box.apply(plane(k));
@@ -312,6 +360,7 @@ void fitCells(const Job& job, int c0x, int c1x, int c0y, int c1y, Scratch& s, QR
             f->v[kA + 2] = plane(A2)[k];
             f->v[kB] = plane(B)[k];
             f->v[kC] = plane(C)[k];
+            f->v[kE] = s.bends[k];
             const float own[3] = {plane(I0)[k], plane(I1)[k], plane(I2)[k]};
             const float wf = plane(WF)[k], wb = plane(WB)[k];
             for (int ch = 0; ch < 3; ++ch) {
@@ -374,7 +423,8 @@ void refinePixels(const Job& job, const QRect& around, const QRect& pixels, cons
                                 float(p & 0xff) * (1.0f / 255.0f)};
             float q = field(kA) * I[0] + field(kA + 1) * I[1] + field(kA + 2) * I[2] + field(kB);
             q = q < kSnap ? 0.0f : q > 1 - kSnap ? 1.0f : q;
-            const std::uint32_t a8 = toByte(pm + job.fade[size_t(d)] * field(kC) * (q - pm));
+            const float edge = field(kE);
+            const std::uint32_t a8 = toByte(pm + job.fade[size_t(d)] * field(kC) * edge * (q - pm));
             std::uint32_t straight = 0;
             if (a8 == 255) {
                 straight = p;
@@ -386,7 +436,8 @@ void refinePixels(const Job& job, const QRect& around, const QRect& pixels, cons
                 std::uint32_t rgb = 0;
                 for (int ch = 0; ch < 3; ++ch) {
                     const float fg = field(kFg + ch), bg = field(kBg + ch);
-                    rgb = (rgb << 8) | toByte(fg + al * (I[ch] - al * fg - (1 - al) * bg));
+                    const float estimate = fg + al * (I[ch] - al * fg - (1 - al) * bg);
+                    rgb = (rgb << 8) | toByte(I[ch] + edge * (estimate - I[ch]));
                 }
                 const std::uint32_t outAlpha = div255((p >> 24) * a8);
                 straight = outAlpha ? (outAlpha << 24) | rgb : 0;

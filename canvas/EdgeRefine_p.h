@@ -110,8 +110,9 @@ private:
 // ---- The refinement of one tile of cells -----------------------------------
 
 // What a band pixel needs, per cell: the averaged colour model (alpha =
-// a.I + b, trusted by c) and the local foreground and background colours.
-enum Field { kA = 0, kB = 3, kC = 4, kFg = 5, kBg = 8, kFields = 11 };
+// a.I + b, trusted by c), the local foreground and background colours, and
+// how surely the picture has an edge near the cell (e, 0 to 1).
+enum Field { kA = 0, kB = 3, kC = 4, kFg = 5, kBg = 8, kE = 11, kFields = 12 };
 struct Fit {
     float v[kFields];
 };
@@ -141,7 +142,7 @@ struct Job {
 };
 
 struct Scratch {
-    std::vector<float> planes, rowFits;
+    std::vector<float> planes, rowFits, bends, bendRows;
     std::vector<std::uint32_t> sums;
     std::vector<Fit> fits;
     std::vector<std::uint8_t> stretched, rowDistance, distance;
@@ -153,6 +154,9 @@ struct Scratch {
 std::vector<std::uint8_t> mixedCells(const QImage& mask, const QRect& area);
 // Refines the job's band, tile by tile on every core; false when cancelled.
 bool refineBand(Job& job, const std::atomic<bool>* cancel);
+// Whether every picture pixel has a mask pixel of its own: the mask is then
+// the cut as painted, with no coarser edge to bring to the picture's.
+bool holdsFullSize(QSize maskSize, QSizeF pictureSize);
 // The mask as 8 bits a pixel.
 QImage eightBitMask(const QImage& mask);
 

@@ -251,6 +251,70 @@ TEST(EdgeRefine, OddGeometriesKeepTodaysBytes)
     }
 }
 
+// Refinement brings a coarse mask to the picture's edges. Where the mask
+// holds the picture at full size there is nothing to bring, and where no
+// edge lies under a cut it adds no alpha to cut pixels and takes none from
+// kept ones: a hard stroke across smooth gradients comes out as it was cut.
+TEST(EdgeRefine, ACutWithNoEdgeUnderItComesOutAsCut)
+{
+    auto gradient = [](int w, int h) {
+        QImage image(w, h, QImage::Format_RGB32);
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x)
+                reinterpret_cast<QRgb*>(image.scanLine(y))[x] =
+                    qRgb(x * 255 / (w - 1), y * 255 / (h - 1), 90);
+        return image;
+    };
+    // A hard stroke, anti-aliased on its rim, across the picture: alpha
+    // (0 cut) at picture pixel (x, y) for a picture of w x h.
+    auto strokeAlpha = [](double x, double y, int w, int h) {
+        const double d = std::abs((y - h * 0.45) - (x - w * 0.5) * 0.3) - h * 0.08;
+        return std::clamp(d + 0.5, 0.0, 1.0);
+    };
+    const struct {
+        QSize picture, mask;
+        bool edges; // the picture has edges under the stroke
+    } cases[] = {{{800, 600}, {800, 600}, false}, {{600, 300}, {200, 100}, false},
+                 {{800, 600}, {800, 600}, true}};
+    for (const auto& c : cases) {
+        QImage pic = gradient(c.picture.width(), c.picture.height());
+        if (c.edges)
+            for (int y = 0; y < pic.height(); ++y)
+                for (int x = 0; x < pic.width(); x += 16)
+                    reinterpret_cast<QRgb*>(pic.scanLine(y))[x] = kFur;
+        const double s = double(c.picture.width()) / c.mask.width();
+        QImage mask(c.mask, QImage::Format_Alpha8);
+        for (int j = 0; j < mask.height(); ++j)
+            for (int i = 0; i < mask.width(); ++i) {
+                double sum = 0;
+                for (int k = 0; k < 9; ++k)
+                    sum += strokeAlpha((i + (k % 3 + 0.5) / 3) * s, (j + (k / 3 + 0.5) / 3) * s,
+                                       c.picture.width(), c.picture.height());
+                mask.scanLine(j)[i] = uchar(std::lround(255 * sum / 9));
+            }
+        const QSizeF size(c.picture);
+        const QImage on = EdgeRefine::result(pic, {}, mask, size, c.picture);
+        const QImage off = Compositor::result(pic, {}, mask, size, c.picture);
+        const bool fullSize = c.mask == c.picture;
+        int added = 0, taken = 0, differ = 0;
+        for (int y = 0; y < pic.height(); ++y)
+            for (int x = 0; x < pic.width(); ++x) {
+                const int a = alphaAt(on, x, y), b = alphaAt(off, x, y);
+                added += b == 0 && a != 0;
+                taken += b == 255 && a != 255;
+                differ += a != b;
+            }
+        EXPECT_EQ(added, 0) << c.picture.width() << " " << c.edges;
+        EXPECT_EQ(taken, 0) << c.picture.width() << " " << c.edges;
+        if (fullSize) {
+            EXPECT_EQ(differ, 0) << c.picture.width() << " " << c.edges;
+            const QRect region(100, 100, 300, 200);
+            EXPECT_EQ(EdgeRefine::refineRegion(pic, mask, size, c.picture, region),
+                      off.convertToFormat(QImage::Format_ARGB32_Premultiplied).copy(region));
+        }
+    }
+}
+
 TEST(EdgeRefineOnTheCanvas, ALoadedMaskIsOneStepAndTheSwitchChoosesTheResult)
 {
     auto view = canvastest::canvasWith(canvastest::gradientPicture(300, 200));
