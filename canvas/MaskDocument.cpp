@@ -34,12 +34,12 @@ void MaskDocument::setPicture(QSizeF size)
 
 void MaskDocument::updateMap()
 {
-    onQueue([this, before = m_drain.buffer().appended()] { m_drain.run(before); });
+    onQueue([this, input = inputSoFar()] { drainInput(input); });
 }
 
 void MaskDocument::endStroke()
 {
-    onQueue([this, before = m_drain.buffer().appended()] { m_drain.run(before); }, Edit::Yes);
+    onQueue([this, input = inputSoFar()] { drainInput(input); }, Edit::Yes);
 }
 
 void MaskDocument::resetMask()
@@ -48,10 +48,10 @@ void MaskDocument::resetMask()
     // those after it over the fresh mask; a snapshot an undo left waiting
     // for the next drain is replaced by none.
     onQueue(
-        [this, picture = m_drain.generation(), before = m_drain.buffer().appended()] {
+        [this, picture = m_drain.generation(), input = inputSoFar()] {
             if (!m_drain.offerSnapshot(picture, QImage()))
                 return;
-            m_drain.run(before);
+            drainInput(input);
             record();
         },
         Edit::Yes);
@@ -62,9 +62,9 @@ bool MaskDocument::loadMask(const QImage& mask)
     if (mask.isNull() || mask.format() != QImage::Format_Alpha8 || mask.size() != m_drain.maskSize())
         return false;
     onQueue(
-        [this, mask, picture = m_drain.generation(), before = m_drain.buffer().appended()] {
+        [this, mask, picture = m_drain.generation(), input = inputSoFar()] {
             if (m_drain.offerSnapshot(picture, mask))
-                m_drain.run(before);
+                drainInput(input);
             record();
         },
         Edit::Yes);
@@ -74,8 +74,8 @@ bool MaskDocument::loadMask(const QImage& mask)
 void MaskDocument::applyCoverage(std::function<ColourCoverage()> coverage, std::uint8_t alpha)
 {
     onQueue(
-        [this, coverage = std::move(coverage), alpha, before = m_drain.buffer().appended()] {
-            m_drain.run(before); // strokes that came before it go first
+        [this, coverage = std::move(coverage), alpha, input = inputSoFar()] {
+            drainInput(input); // strokes that came before it go first
             if (m_drain.applyCoverage(coverage(), alpha))
                 record();
         },
@@ -98,7 +98,7 @@ void MaskDocument::clearHistory()
 void MaskDocument::undo()
 {
     onQueue([this, picture = m_drain.generation(),
-             before = m_drain.buffer().appended()] { step(-1, picture, before); },
+             input = inputSoFar()] { step(-1, picture, input); },
             Edit::Yes);
 }
 
@@ -107,7 +107,7 @@ void MaskDocument::redo()
     // Not judged here against counters that queued steps have yet to move:
     // after two quick undos, a redo must still find the state they left.
     onQueue([this, picture = m_drain.generation(),
-             before = m_drain.buffer().appended()] { step(+1, picture, before); },
+             input = inputSoFar()] { step(+1, picture, input); },
             Edit::Yes);
 }
 
@@ -115,6 +115,16 @@ void MaskDocument::waitUntilIdle()
 {
     m_copies.waitForFinished(); // their last step is queued
     m_queue.waitUntilIdle();
+}
+
+MaskDocument::Input MaskDocument::inputSoFar() const
+{
+    return {m_drain.buffer().appended(), m_drain.brushNow()};
+}
+
+void MaskDocument::drainInput(const Input& input)
+{
+    m_drain.run(input.before, &input.brush);
 }
 
 void MaskDocument::onQueue(std::function<void()> task, Edit edit)
@@ -154,7 +164,7 @@ void MaskDocument::record()
     m_reports.historyChanged();
 }
 
-void MaskDocument::step(int direction, std::uint64_t picture, std::uint64_t before)
+void MaskDocument::step(int direction, std::uint64_t picture, const Input& input)
 {
     // A step asked for before a newer picture came leaves the new one alone;
     // so does its snapshot if the new picture comes while it decodes.
@@ -166,7 +176,7 @@ void MaskDocument::step(int direction, std::uint64_t picture, std::uint64_t befo
     m_revision = m_slotRevisions[std::size_t(m_history.fileIndex())].load();
     // The snapshot becomes the mask now, before anything queued after the
     // step; the strokes input before it were drawn by their own drains.
-    m_drain.run(before);
+    drainInput(input);
     writeSession();
     m_reports.historyChanged();
 }
@@ -230,7 +240,7 @@ void MaskDocument::restorePicture(QSizeF size, const SessionOrphans::Orphan& orp
     m_drain.setNeedsNewMask(true);
     updateMap(); // the fresh mask has the size the snapshots are checked against
     m_history.resetCounters();
-    onQueue([this, orphan, done, picture = m_drain.generation(), before = m_drain.buffer().appended()] {
+    onQueue([this, orphan, done, picture = m_drain.generation(), input = inputSoFar()] {
         if (picture != m_drain.generation()) {
             done(false); // a newer picture came first: the orphan stays as it is
             return;
@@ -256,7 +266,7 @@ void MaskDocument::restorePicture(QSizeF size, const SessionOrphans::Orphan& orp
         const bool restored =
             snapshot && !snapshot->isNull() && m_drain.offerSnapshot(picture, *snapshot);
         if (restored)
-            m_drain.run(before);
+            drainInput(input);
         m_session.setPicture(r.picture); // the file as it is now, if it changed
         writeSession();
         m_reports.historyChanged();

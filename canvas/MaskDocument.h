@@ -125,7 +125,15 @@ private:
     enum class Edit { No, Yes };
     void onQueue(std::function<void()> task, Edit edit = Edit::No);
     void record();
-    void step(int direction, std::uint64_t picture, std::uint64_t before);
+    // What was input so far: the stamps and the brush they were made with.
+    struct Input {
+        std::uint64_t before;
+        StrokeDrain::Brush brush;
+    };
+    Input inputSoFar() const;
+    // Draws the stamps of `input` that their own drains have not taken.
+    void drainInput(const Input& input);
+    void step(int direction, std::uint64_t picture, const Input& input);
     void writeSession();
 
     const Reports m_reports;

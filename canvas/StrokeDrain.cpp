@@ -44,6 +44,30 @@ std::shared_ptr<const BrushStamp> StrokeDrain::currentStamp() const
     return m_stamp.current();
 }
 
+StrokeDrain::Brush StrokeDrain::brushNow() const
+{
+    Brush brush{m_hardness.load(), m_alpha.load(), nullptr};
+    if (m_hasColourBrush.load()) {
+        std::lock_guard lock(m_colourMutex);
+        brush.colour = m_colourBrush;
+    }
+    return brush;
+}
+
+std::shared_ptr<const BrushStamp> StrokeDrain::stampFor(float hardness)
+{
+    std::shared_ptr<const BrushStamp> stamp = currentStamp();
+    if (stamp && stamp->hardness == hardness)
+        return stamp;
+    // Kept for the rest of such stamps while the mask scale stays.
+    const float scale = m_maskScale.load();
+    if (!m_earlierStamp || m_earlierStamp->hardness != hardness || m_earlierScale != scale) {
+        m_earlierStamp = BrushStamp::make(hardness, scale);
+        m_earlierScale = scale;
+    }
+    return m_earlierStamp;
+}
+
 void StrokeDrain::setColourBrush(std::shared_ptr<const ColourBrush> brush)
 {
     std::lock_guard lock(m_colourMutex);
@@ -86,7 +110,7 @@ bool StrokeDrain::offerSnapshot(std::uint64_t generation, const QImage& snapshot
     return true;
 }
 
-void StrokeDrain::run(std::uint64_t before)
+void StrokeDrain::run(std::uint64_t before, const Brush* brush)
 {
     bool changed = false;
     if (m_needsNewMask.exchange(false)) {
@@ -103,7 +127,7 @@ void StrokeDrain::run(std::uint64_t before)
     for (;;) {
         const auto entry = m_buffer.takeFirst(before);
         if (entry && !entry->isEndOfStroke()) {
-            batch.push_back(pendingStamp(*entry));
+            batch.push_back(pendingStamp(*entry, brush ? *brush : brushNow()));
             continue;
         }
         if (!batch.empty()) {
@@ -123,25 +147,21 @@ void StrokeDrain::run(std::uint64_t before)
     m_publish(m_mask.publish(), area);
 }
 
-StrokeDrain::PendingStamp StrokeDrain::pendingStamp(const StampRect& r)
+StrokeDrain::PendingStamp StrokeDrain::pendingStamp(const StampRect& r, const Brush& settings)
 {
     const double s = m_maskScale.load();
-    const bool soft = double(m_hardness.load()) < hardDiscHardness;
-    const float alpha = std::clamp(m_alpha.load(), 0.0f, 1.0f);
+    const bool soft = double(settings.hardness) < hardDiscHardness;
+    const float alpha = std::clamp(settings.alpha, 0.0f, 1.0f);
     PendingStamp p{r.x * s,
                    r.y * s,
                    r.width * s,
                    r.height * s,
-                   soft ? currentStamp() : nullptr,
+                   soft ? stampFor(settings.hardness) : nullptr,
                    std::uint8_t(std::lround(alpha * 255)),
                    nullptr,
                    {},
                    false};
-    std::shared_ptr<const ColourBrush> brush;
-    if (m_hasColourBrush.load()) {
-        std::lock_guard lock(m_colourMutex);
-        brush = m_colourBrush;
-    }
+    const std::shared_ptr<const ColourBrush>& brush = settings.colour;
     if (!brush)
         return p;
     if (!brush->colours) {

@@ -65,6 +65,7 @@ public:
     StrokeDrain& operator=(const StrokeDrain&) = delete;
 
     EventBuffer& buffer() { return m_buffer; }
+    const EventBuffer& buffer() const { return m_buffer; }
 
     // Brush settings, read by the drain at each stamp it takes.
     float hardness() const { return m_hardness.load(); }
@@ -78,6 +79,16 @@ public:
     // The background brush for the stamps taken from now on; null for the
     // ordinary brush. Any thread.
     void setColourBrush(std::shared_ptr<const ColourBrush> brush);
+
+    // The brush as it is set now. A drain queued with it draws the stamps
+    // input before it so, whatever the brush is set to by the time it runs
+    // (an intensity swapped with Ctrl+I right after a stroke). Any thread.
+    struct Brush {
+        float hardness = 1;
+        float alpha = 0;
+        std::shared_ptr<const ColourBrush> colour;
+    };
+    Brush brushNow() const;
 
     // The mask's size for a picture of `size` points: at most 2000 x 2000,
     // at least one pixel each way.
@@ -98,10 +109,11 @@ public:
     // Drain only. Rebuilds the mask if asked to, then draws the waiting
     // stamps in order up to the first end-of-stroke marker (which it takes),
     // the end of the buffer or the entry numbered `before`
-    // (EventBuffer::appended() when the drain was queued), and publishes if
-    // anything changed. Without a mask it draws nothing and leaves the
-    // buffer as it is.
-    void run(std::uint64_t before = UINT64_MAX);
+    // (EventBuffer::appended() when the drain was queued), with `brush`
+    // (brushNow() then; the brush as it is when each stamp is taken without
+    // one), and publishes if anything changed. Without a mask it draws
+    // nothing and leaves the buffer as it is.
+    void run(std::uint64_t before = UINT64_MAX, const Brush* brush = nullptr);
     // Drain only: blends `coverage` (a plane of the mask's size) into the
     // mask with `alpha` as one step and publishes. False, changing nothing,
     // when it does not fit the mask.
@@ -118,7 +130,10 @@ public:
 
 private:
     struct PendingStamp;
-    PendingStamp pendingStamp(const StampRect& rect);
+    PendingStamp pendingStamp(const StampRect& rect, const Brush& brush);
+    // The stamp of `hardness` at the current mask scale: the installed one,
+    // or one made for a brush that has changed since its stamps were input.
+    std::shared_ptr<const BrushStamp> stampFor(float hardness);
     void drawStamps(const std::vector<PendingStamp>& batch);
     void createNewMask();
 
@@ -138,6 +153,8 @@ private:
     std::shared_ptr<const ColourBrush> m_colourBrush;
     std::atomic<bool> m_hasColourBrush{false}; // the ordinary brush's stamps skip the mutex
     std::optional<LabColour> m_strokeSample; // drain only: the stroke's first colour
+    std::shared_ptr<const BrushStamp> m_earlierStamp; // drain only: see stampFor
+    float m_earlierScale = 0;
 
     mutable std::mutex m_pictureMutex;
     QSizeF m_pictureSize;

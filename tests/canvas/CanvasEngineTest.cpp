@@ -266,6 +266,26 @@ TEST(History, UndoRedoAndStrokesAreDecidedInTheOrderTheyWereInput)
     EXPECT_EQ(view->historyCurrentState(), 6);
 }
 
+// A stroke is drawn with the brush it was input with, though the brush is
+// changed (Ctrl+I, the sliders) before the queue gets to it.
+TEST(History, AStrokeIsDrawnWithTheBrushItWasInputWith)
+{
+    auto view = canvasWith(gradientPicture(300, 300));
+    {
+        QueuePause pause(*view);
+        view->setBrushHardness(0.3f);
+        view->setBrushAlphaValue(0);
+        stroke(*view, {{100, 100, 60, 60}});
+        view->setBrushAlphaValue(1);
+        view->setBrushHardness(1);
+    }
+    view->waitUntilIdle();
+    EXPECT_EQ(maskAt(*view, 130, 130), 0);
+    const int rim = maskAt(*view, 154, 130); // 0.8 of the radius out: soft there
+    EXPECT_GT(rim, 0);
+    EXPECT_LT(rim, 255);
+}
+
 // Closing the canvas while undo and redo steps, strokes and a colour
 // selection reaching ahead are still queued finishes or drops them, and
 // never posts to a queue that is going away.
