@@ -131,6 +131,11 @@ void MaskDocument::onQueue(std::function<void()> task, Edit edit)
 {
     if (m_closing.load())
         return;
+    // Edits are numbered in the order they are queued (undo and redo may be
+    // asked from any thread), so the last one run tells how far the queue is.
+    std::unique_lock numbering(m_editMutex, std::defer_lock);
+    if (edit == Edit::Yes)
+        numbering.lock();
     const qint64 number = edit == Edit::Yes ? ++m_editsQueued : 0;
     // A task that throws (no memory for a picture's mask, say) must not end
     // the process: the picture it worked for is refused instead.

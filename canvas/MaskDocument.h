@@ -18,6 +18,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <mutex>
 
 struct ColourCoverage;
 
@@ -93,6 +94,13 @@ public:
     void applyCoverage(std::function<ColourCoverage()> coverage, std::uint8_t alpha);
     // Queues other work of the canvas that must run in order with the mask's.
     void post(std::function<void()> task) { onQueue(std::move(task)); }
+    // Queues `task`, which only reads, behind everything input so far: for
+    // readers of the mask that input will make. Once the document closes it
+    // is dropped, with what it holds, unrun.
+    void whenDrawn(std::function<void()> task) const
+    {
+        const_cast<MaskDocument*>(this)->onQueue(std::move(task));
+    }
     // Counters reset now and again on the queue, the folder emptied there,
     // and the first state queued behind the drains already waiting.
     void clearHistory();
@@ -147,7 +155,8 @@ private:
     std::atomic<qint64> m_revision{0};
     qint64 m_lastRevision = 0;
     bool m_historyWritable = true; // queue only: the last snapshot was written
-    std::atomic<qint64> m_editsQueued{0}; // main thread writes
+    std::mutex m_editMutex;               // held while an edit is numbered and queued
+    std::atomic<qint64> m_editsQueued{0}; // written under m_editMutex
     std::atomic<qint64> m_editsDone{0};   // queue writes
     std::atomic<bool> m_closing{false};
     SerialQueue m_queue{"serial que"}; // last: joined before the rest goes

@@ -120,9 +120,10 @@ void StrokeDrain::run(std::uint64_t before, const Brush* brush)
     }
     if (m_mask.isNull())
         return;
-    // Entries are taken one at a time, each stamp with the brush as it is
-    // when taken, and drawn in batches: a batch ends at a marker or when the
-    // buffer is empty, and the loop goes on with what arrived meanwhile.
+    // Entries are taken one at a time, each stamp with the brush it was
+    // input with (or, without one, the brush as it is when taken), and drawn
+    // in batches: a batch ends at a marker or when the buffer is empty, and
+    // the loop goes on with what arrived meanwhile, up to `before`.
     std::vector<PendingStamp> batch;
     for (;;) {
         const auto entry = m_buffer.takeFirst(before);

@@ -67,7 +67,7 @@ public:
     EventBuffer& buffer() { return m_buffer; }
     const EventBuffer& buffer() const { return m_buffer; }
 
-    // Brush settings, read by the drain at each stamp it takes.
+    // Brush settings, for the stamps input from now on (brushNow()).
     float hardness() const { return m_hardness.load(); }
     void setHardness(float hardness) { m_hardness = hardness; }
     float alpha() const { return m_alpha.load(); }

@@ -21,6 +21,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <future>
 #include <thread>
 
 namespace {
@@ -296,14 +297,35 @@ std::function<QImage()> ZRImageCutView::resultTask(bool keepColours) const
     QImage blur;
     if (const auto layer = m_layers.blurred(); layer && !layer->isHidden())
         blur = layer->content();
-    const QImage mask = m_layers.maskContent();
+    // Input the queue has not drawn yet (strokes just made, an undo) is part
+    // of the result asked for now: the task takes the mask once the queue
+    // has drawn it, or the mask shown now if the queue closes first.
+    const QImage shown = m_layers.maskContent();
+    std::shared_future<QImage> drawn;
+    if (m_document.hasQueuedEdits() || m_document.drain().buffer().size() > 0) {
+        auto promise = std::make_shared<std::promise<QImage>>();
+        drawn = promise->get_future().share();
+        m_document.whenDrawn([promise, layer = m_layers.mask()] {
+            promise->set_value(layer ? layer->content() : QImage());
+        });
+    }
+    auto maskOf = [shown, drawn] {
+        if (!drawn.valid())
+            return shown;
+        try {
+            const QImage mask = drawn.get();
+            return mask.size() == shown.size() ? mask : shown;
+        } catch (const std::future_error&) {
+            return shown;
+        }
+    };
     if (!m_refineEdges) {
-        return [source, blur, mask, size, pixels, keepColours] {
-            return Compositor::result(source, blur, mask, size, pixels, keepColours);
+        return [source, blur, maskOf, size, pixels, keepColours] {
+            return Compositor::result(source, blur, maskOf(), size, pixels, keepColours);
         };
     }
-    return [source, blur, mask, size, pixels, keepColours] {
-        QImage out = EdgeRefine::result(source, blur, mask, size, pixels);
+    return [source, blur, maskOf, size, pixels, keepColours] {
+        QImage out = EdgeRefine::result(source, blur, maskOf(), size, pixels);
         if (keepColours && !out.isNull() && blur.isNull())
             keepColoursUnderCut(out, source);
         return out;

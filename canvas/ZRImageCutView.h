@@ -129,7 +129,9 @@ public:
     // in its own coordinates, whatever the view: the blurred copy where cut
     // away if it is shown, the picture through its mask, straight alpha;
     // `keepColours` keeps the picture's colour under fully cut pixels. The
-    // task gives null without a picture.
+    // task gives null without a picture. Strokes and steps input before the
+    // call are in it: the task waits for the serial queue to draw them, so
+    // run it off the main thread (getResult() waits there).
     std::function<QImage()> resultTask(bool keepColours = false) const;
     void updateMap() { m_document.updateMap(); }
 

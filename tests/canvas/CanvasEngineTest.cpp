@@ -286,6 +286,20 @@ TEST(History, AStrokeIsDrawnWithTheBrushItWasInputWith)
     EXPECT_LT(rim, 255);
 }
 
+// The result asked for right after a stroke (Save in the question a close
+// asks) holds it, though the queue had not drawn it yet.
+TEST(History, TheResultHoldsTheStrokesInputBeforeItWasAskedFor)
+{
+    auto view = canvasWith(gradientPicture(300, 300));
+    std::function<QImage()> task;
+    {
+        QueuePause pause(*view);
+        stroke(*view, {{100, 100, 40, 40}});
+        task = view->resultTask();
+    }
+    EXPECT_EQ(qAlpha(task().pixel(120, 300 - 120)), 0);
+}
+
 // Closing the canvas while undo and redo steps, strokes and a colour
 // selection reaching ahead are still queued finishes or drops them, and
 // never posts to a queue that is going away.
