@@ -76,11 +76,6 @@ ViewController::ViewController(QWidget* parent)
     m_ui->btnMoreApps->setStyleSheet(
         QStringLiteral("QPushButton { color: #7fb2ee; border: none; padding: 4px; }"
                        "QPushButton:hover { color: #a9cdf6; text-decoration: underline; }"));
-    m_exporter = new Exporter(this);
-    connect(m_exporter, &Exporter::progressed, this, [this](const QString& path, int percent) {
-        showStatus(tr("Saving %1… %2 %").arg(QFileInfo(path).fileName()).arg(percent), 0);
-    });
-    connect(m_exporter, &Exporter::finished, this, &ViewController::finishSave);
     viewDidLoad();
 }
 
@@ -293,9 +288,12 @@ QString ViewController::proposedFileName(const QDateTime& when)
 void ViewController::btnSavePressed()
 {
     // With no picture there is nothing to write: an empty file would only
-    // pretend to be a save.
-    if (!canSave())
+    // pretend to be a save. A picture that cannot be saved says why.
+    if (!canSave()) {
+        if (const QString why = whyNotSaveable(); !why.isEmpty())
+            showStatus(why, 15000);
         return;
+    }
     const QString name = proposedFileName(QDateTime::currentDateTime());
     QString path = m_savePathForTesting;
     Exporter::Options options = Exporter::rememberedOptions();
@@ -307,7 +305,6 @@ void ViewController::btnSavePressed()
             directory = QDir::homePath();
         if (!Exporter::choose(window(), directory, name, &path, &options))
             return;
-        m_saveDirectory = QFileInfo(path).absolutePath();
     }
     saveTo(path, options);
 }
@@ -317,17 +314,31 @@ void ViewController::saveTo(const QString& path, const Exporter::Options& option
     if (!canSave())
         return;
     ++m_savesInFlight;
-    m_savingRevision = m_ui->viCut->historyRevision();
+    // Each save has its own writer, so that its end is told with the picture
+    // and the revision it wrote, whatever was opened or saved meanwhile.
+    auto* exporter = new Exporter(this);
+    connect(exporter, &Exporter::progressed, this, [this](const QString& at, int percent) {
+        showStatus(tr("Saving %1… %2 %").arg(QFileInfo(at).fileName()).arg(percent), 0);
+    });
+    connect(exporter, &Exporter::finished, this,
+            [this, exporter, picture = m_pictureSerial, revision = m_ui->viCut->historyRevision()](
+                const QString& at, const QString& error, const QString& note) {
+                exporter->deleteLater();
+                finishSave(picture, revision, at, error, note);
+            });
     showStatus(tr("Saving %1…").arg(QFileInfo(path).fileName()), 0);
-    m_exporter->write(m_ui->viCut->resultTask(options.keepColours), path, options);
+    exporter->write(m_ui->viCut->resultTask(options.keepColours), path, options);
 }
 
 // ---------------------------------------------------------------- clipboard
 
 void ViewController::copy()
 {
-    if (!canSave())
+    if (!canSave()) {
+        if (const QString why = whyNotSaveable(); !why.isEmpty())
+            showStatus(why, 15000);
         return;
+    }
     showStatus(tr("Copying the cut-out…"), 0);
     ClipboardCopy::copy(this, m_ui->viCut->resultTask(), [this](const QString& error) {
         if (!error.isEmpty()) {
@@ -339,16 +350,23 @@ void ViewController::copy()
     });
 }
 
-void ViewController::finishSave(const QString& path, const QString& error, const QString& note)
+void ViewController::finishSave(int picture, qint64 revision, const QString& path, const QString& error,
+                                const QString& note)
 {
     --m_savesInFlight;
     Trace::line(error.isEmpty() ? QStringLiteral("saved %1").arg(path)
                           : QStringLiteral("save failed %1: %2").arg(path, error));
-    std::function<void()> afterSave = std::exchange(m_afterSave, {});
+    // A later picture's question is not this save's to answer.
+    const bool samePicture = picture == m_pictureSerial;
+    std::function<void()> afterSave = samePicture ? std::exchange(m_afterSave, {}) : nullptr;
     if (error.isEmpty()) {
-        m_savedRevision = m_savingRevision;
-        m_ui->viCut->markSessionSaved(m_savingRevision);
-        emit unsavedCutsChanged();
+        // Only a folder that took a save is offered again.
+        m_saveDirectory = QFileInfo(path).absolutePath();
+        if (samePicture) {
+            m_savedRevision = revision;
+            m_ui->viCut->markSessionSaved(revision);
+            emit unsavedCutsChanged();
+        }
         showStatus(note.isEmpty() ? tr("Saved %1").arg(QFileInfo(path).fileName())
                                   : tr("Saved %1. %2").arg(QFileInfo(path).fileName(), note),
                    note.isEmpty() ? 6000 : 15000);

@@ -54,6 +54,10 @@ public:
     static QUrl moreAppsAddress();
 
     bool canSave() const;
+    // Why a shown picture cannot be saved yet or at all (its whole version is
+    // still being read or could not be, its cut is still being prepared);
+    // empty when it can be, or when there is none.
+    QString whyNotSaveable() const;
     // Cuts made since the picture was opened or last saved (undoing back to
     // that state counts as none).
     bool hasUnsavedCuts() const;
@@ -78,7 +82,9 @@ public:
     QString picturePath() const { return m_picturePath; }
 
     // Where saves go unless the user picks another folder; tests set it.
+    // A folder becomes it only once a save there has succeeded.
     void setSaveDirectory(const QString& directory) { m_saveDirectory = directory; }
+    QString saveDirectory() const { return m_saveDirectory; }
     // Tests: skip the modal dialog and save to this path.
     void setSavePathForTesting(const QString& path) { m_savePathForTesting = path; }
     // Saves the cut-out to `path` as the Save dialog would with `options`.
@@ -102,6 +108,7 @@ public:
     // ZRImageCutViewDelegate
     void cutViewDidChangeHistoryState(ZRImageCutView* view) override;
     void cutViewDidChangeToolSettings(ZRImageCutView* view) override;
+    void cutViewDidRefusePicture(ZRImageCutView* view, const QString& reason) override;
 
 public slots:
     void sldSize_changed();
@@ -156,7 +163,8 @@ private:
     void viewDidLoad();
     void viewWillAppear();
     void viewDidAppear();
-    void takePicture(const Picture& picture);
+    // `notWhole` tells why it cannot be saved, for a reduced version.
+    void takePicture(const Picture& picture, const QString& notWhole = {});
     // The controls follow a picture the canvas has just taken.
     void showTakenPicture(const Picture& picture);
     void offerOrphans(std::vector<SessionOrphans::Orphan> orphans, RecoveryAnswer answer);
@@ -164,7 +172,13 @@ private:
     void finishRestore(int generation, const SessionOrphans::Orphan& orphan, const Picture& picture,
                        RecoveryAnswer answer);
     void tell(const QString& title, const QString& text, RecoveryAnswer answer);
-    void finishSave(const QString& path, const QString& error, const QString& note);
+    // `picture` is the serial of the picture the save wrote, `revision` its
+    // cut's revision then.
+    void finishSave(int picture, qint64 revision, const QString& path, const QString& error,
+                    const QString& note);
+    // The name a file of ours is shown by: "Dropped picture" for our own
+    // copies of dropped or pasted data, else the file's name.
+    static QString shownName(const QString& path);
     void showStatus(const QString& text, int milliseconds = 6000);
     void updateValueLabels();
     void updateFigures();
@@ -173,12 +187,16 @@ private:
     void showToolSettings();
 
     std::unique_ptr<Ui::ViewControllerForm> m_ui;
-    Exporter* m_exporter = nullptr;
     // The canvas's history revision last saved (or opened): -1 until the
     // new picture's first state is recorded, whose revision it then takes.
     qint64 m_savedRevision = 0;
     bool m_takeFirstRevision = false;
-    qint64 m_savingRevision = 0;
+    // Counts the pictures shown: a save that ends after another picture
+    // came says nothing about that one's cuts.
+    int m_pictureSerial = 0;
+    // Why the shown picture cannot be saved: set while only its reduced
+    // version is shown, and kept if its whole version could not be read.
+    QString m_notWhole;
     std::function<void()> m_afterSave;
     QMessageBox::StandardButton m_answerForTesting = QMessageBox::NoButton;
     int m_questions = 0;

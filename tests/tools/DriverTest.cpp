@@ -157,3 +157,21 @@ TEST(Driver, AnswersEachLineBeforeTheNextArrives)
     ASSERT_TRUE(process.waitForFinished(20000));
     EXPECT_EQ(process.exitCode(), 0);
 }
+
+// A save right after open writes the picture through its fresh mask, not an
+// empty cut; with no picture it fails and says so.
+TEST(Driver, SaveWaitsForTheCutAndRefusesWithoutAPicture)
+{
+    const QString picture = pictureFile(300, 200);
+    const QString dir = testsupport::tempDir();
+    const DriveRun run = drive(QStringLiteral("save %2/none.png\nopen %1\nsave %2/at-once.png\n")
+                                   .arg(picture, dir));
+    ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
+    ASSERT_EQ(run.out.size(), 3) << run.out.join('|').toStdString();
+    EXPECT_TRUE(run.out[0].startsWith("save failed: ")) << run.out[0].toStdString();
+    EXPECT_FALSE(QFile::exists(dir + "/none.png"));
+    EXPECT_EQ(run.out[2], "saved");
+    const QImage saved(dir + "/at-once.png");
+    ASSERT_EQ(saved.size(), QSize(300, 200));
+    EXPECT_EQ(saved.pixel(150, 100), QImage(picture).pixel(150, 100));
+}
