@@ -1,5 +1,6 @@
 #include "app/Exporter.h"
 
+#include "app/SaveFile.h"
 #include "platform/BackgroundPool.h"
 #include "platform/MainThread.h"
 
@@ -12,7 +13,6 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QPointer>
-#include <QSaveFile>
 #include <QSettings>
 
 #include <atomic>
@@ -186,9 +186,7 @@ void Exporter::write(std::function<QImage()> compose, const QString& path, const
         if (!bytes.isEmpty()) {
             // Written beside the target and renamed over it, so an existing
             // file is replaced whole or not at all.
-            QSaveFile file(path);
-            if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
-                error = file.errorString();
+            error = SaveFile::writeAll(path, bytes);
         }
         MainThread::async([self, path, error, note] {
             if (self)

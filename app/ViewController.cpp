@@ -5,6 +5,7 @@
 #include "app/DragView.h"
 #include "app/Exporter.h"
 #include "app/RecentFiles.h"
+#include "app/SaveFile.h"
 #include "app/Trace.h"
 #include "canvas/ZRImageCutView.h"
 #include "imaging/ImageAction.h"
@@ -116,7 +117,10 @@ void ViewController::viewDidLoad()
     // drags on, so that a later drop replaces the picture.
     m_ui->viCut->setAcceptDrops(true);
     m_ui->viCut->installEventFilter(this);
-    BackgroundPool::run([] { DragView::removeLeftoverDrops(); });
+    BackgroundPool::run([] {
+        DragView::removeLeftoverDrops();
+        SaveFile::removeLeftovers();
+    });
 }
 
 bool ViewController::eventFilter(QObject* watched, QEvent* event)

@@ -5,6 +5,7 @@
 #include "app/AppDelegate.h"
 #include "app/DragView.h"
 #include "app/Exporter.h"
+#include "app/SaveFile.h"
 #include "app/ViewController.h"
 #include "app/WindowController.h"
 #include "canvas/ZRImageCutView.h"
@@ -17,13 +18,17 @@
 #include <QImageWriter>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTimer>
 #include <QUrl>
 
 #include <condition_variable>
+#include <csignal>
+#include <cstring>
 #include <mutex>
+#include <sys/resource.h>
 
 using testsupport::pictureFile;
 using testsupport::tempDir;
@@ -306,4 +311,74 @@ TEST(SaveFlow, ATypedNameKeepsItsExtensionAndAForeignOneIsAskedAbout)
         EXPECT_EQ(options.format, ExportWriter::formatForPath(row.chosen).value_or(ExportWriter::Format::Png));
     }
     Exporter::setForeignAnswerForTesting(std::nullopt);
+}
+
+// A failed write says what the system said, and leaves the old file and no
+// temporary behind.
+TEST(SaveFile, AFailedWriteGivesTheSystemsReasonAndLeavesTheOldFile)
+{
+    const QString dir = tempDir();
+    const QByteArray bytes(256 * 1024, 'x');
+    auto check = [&](const QString& folder, const QString& expected) {
+        const QString target = testsupport::writeFile(folder + "/cut.png", "the earlier save");
+        const QString error = SaveFile::writeAll(target, bytes);
+        EXPECT_EQ(error, expected);
+        QFile old(target);
+        ASSERT_TRUE(old.open(QIODevice::ReadOnly));
+        EXPECT_EQ(old.readAll(), QByteArray("the earlier save"));
+        EXPECT_EQ(QDir(folder).entryList(QDir::Files).size(), 1);
+    };
+    // The file size limit: "File too large".
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit saved{};
+    getrlimit(RLIMIT_FSIZE, &saved);
+    rlimit small = saved;
+    small.rlim_cur = 64 * 1024;
+    setrlimit(RLIMIT_FSIZE, &small);
+    check(dir, QString::fromLocal8Bit(std::strerror(EFBIG)));
+    setrlimit(RLIMIT_FSIZE, &saved);
+
+    // A full disk, where this machine lets us mount a small one.
+    const QString disk = tempDir();
+    if (QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=128k", "tmpfs", disk}) == 0) {
+        check(disk, "No space left on device");
+        QProcess::execute("umount", {disk});
+    }
+}
+
+// What a killed save left is removed at the next start: only the temporaries
+// our saves named, and only those whose editor is gone.
+TEST(SaveFile, LeftoversOfKilledSavesGoAndNothingElse)
+{
+    const QString dir = tempDir();
+    SaveFile killed(dir + "/target.png");
+    ASSERT_TRUE(killed.open());
+    ASSERT_TRUE(killed.write("half a picture"));
+    const QString leftover = killed.temporaryPath();
+    killed.abandonForTesting();
+
+    SaveFile running(dir + "/other.png");
+    ASSERT_TRUE(running.open());
+    const QString inProgress = running.temporaryPath();
+
+    const QString lookalike =
+        testsupport::writeFile(dir + "/target.png" + SaveFile::temporaryMark() + "users1", "x");
+    const QString users = testsupport::writeFile(dir + "/target.png.AbCdEf", "x");
+    // A record naming a file our saves never name.
+    testsupport::writeFile(SaveFile::recordFolder() + "/1-forged", (dir + "/users.png").toUtf8());
+    const QString named = testsupport::writeFile(dir + "/users.png", "x");
+
+    ASSERT_TRUE(QFile::exists(leftover));
+    SaveFile::removeLeftovers();
+    EXPECT_FALSE(QFile::exists(leftover));
+    for (const QString& kept : {inProgress, lookalike, users, named})
+        EXPECT_TRUE(QFile::exists(kept)) << kept.toStdString();
+
+    ASSERT_TRUE(running.write("a whole picture"));
+    ASSERT_TRUE(running.commit());
+    EXPECT_FALSE(QFile::exists(inProgress));
+    EXPECT_TRUE(QDir(SaveFile::recordFolder()).entryList(QDir::Files).isEmpty());
+    QFile saved(dir + "/other.png");
+    ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+    EXPECT_EQ(saved.readAll(), QByteArray("a whole picture"));
 }
