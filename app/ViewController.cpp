@@ -24,7 +24,8 @@
 #include <QFileInfo>
 #include <QMainWindow>
 #include <QMessageBox>
-#include <QSaveFile>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QStatusBar>
@@ -48,11 +49,36 @@ ViewController::ViewController(QWidget* parent)
 {
     Resources::load();
     m_ui->setupUi(this);
+    // The panel scrolls where the window is too short for all of it (at its
+    // minimum height, say): nothing in it is squeezed or drawn over another.
+    auto* scroller = new QScrollArea(this);
+    scroller->setObjectName(QStringLiteral("panelScroller"));
+    scroller->setFrameShape(QFrame::NoFrame);
+    scroller->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroller->setWidgetResizable(true);
+    delete m_ui->rootLayout->replaceWidget(m_ui->panel, scroller);
+    const int panelWidth = m_ui->panel->minimumWidth();
+    m_ui->panel->setMaximumWidth(QWIDGETSIZE_MAX);
+    scroller->setWidget(m_ui->panel);
+    scroller->setFixedWidth(panelWidth + scroller->verticalScrollBar()->sizeHint().width());
+    QPalette behind = scroller->palette();
+    behind.setColor(QPalette::Window, m_ui->panel->backgroundColor());
+    scroller->setPalette(behind);
+    scroller->viewport()->setPalette(behind);
+    scroller->viewport()->setAutoFillBackground(true);
     // What the interface description wires in the first design.
     m_ui->viCut->setDelegate(this);
     connect(m_ui->sldSize, &QSlider::valueChanged, this, &ViewController::sldSize_changed);
     connect(m_ui->sldIntensivity, &QSlider::valueChanged, this, &ViewController::sldIntensivity_changed);
     connect(m_ui->sldSmooth, &QSlider::valueChanged, this, &ViewController::sldSmooth_changed);
+    // The brush is written once a drag ends or after a short pause, never at
+    // every step: each write rewrites and syncs the settings file.
+    m_settingsPause = new QTimer(this);
+    m_settingsPause->setSingleShot(true);
+    m_settingsPause->setInterval(600);
+    connect(m_settingsPause, &QTimer::timeout, this, &ViewController::writePendingSettings);
+    for (QSlider* slider : {m_ui->sldSize, m_ui->sldIntensivity, m_ui->sldSmooth, m_ui->sldTolerance})
+        connect(slider, &QSlider::sliderReleased, this, &ViewController::writePendingSettings);
     connect(m_ui->btnUndo, &QPushButton::clicked, this, &ViewController::btnBack);
     connect(m_ui->btnRedo, &QPushButton::clicked, this, &ViewController::btnRedo);
     connect(m_ui->btnOpen, &QPushButton::clicked, this, &ViewController::openPicture);
@@ -82,6 +108,7 @@ ViewController::ViewController(QWidget* parent)
 
 ViewController::~ViewController()
 {
+    writePendingSettings(); // a pause that has not yet ended
     m_ui->viCut->setDelegate(nullptr);
     m_ui->viDrag->setDelegate(nullptr);
 }
@@ -208,7 +235,7 @@ void ViewController::sldSize_changed()
 {
     const float v = float(m_ui->sldSize->value());
     m_ui->viCut->setBrushDiameter(v);
-    QSettings().setValue(kBrushSize, m_ui->sldSize->value());
+    rememberLater(kBrushSize, m_ui->sldSize->value());
     updateValueLabels();
     updateBrushPreview();
 }
@@ -217,7 +244,7 @@ void ViewController::sldIntensivity_changed()
 {
     const float v = float(m_ui->sldIntensivity->value());
     m_ui->viCut->setBrushAlphaValue(v / 100.0f);
-    QSettings().setValue(kBrushIntensity, m_ui->sldIntensivity->value());
+    rememberLater(kBrushIntensity, m_ui->sldIntensivity->value());
     updateValueLabels();
     updateBrushPreview();
 }
@@ -226,9 +253,34 @@ void ViewController::sldSmooth_changed()
 {
     const float v = float(m_ui->sldSmooth->value());
     m_ui->viCut->setBrushHardness(float(1.0 - double(v) / 100.0));
-    QSettings().setValue(kBrushSoftness, m_ui->sldSmooth->value());
+    rememberLater(kBrushSoftness, m_ui->sldSmooth->value());
     updateValueLabels();
     updateBrushPreview();
+}
+
+void ViewController::rememberLater(const QString& key, const QVariant& value)
+{
+    m_pendingSettings.insert(key, value);
+    // While a slider is dragged its release writes; else a pause does.
+    const bool dragged = m_ui->sldSize->isSliderDown() || m_ui->sldIntensivity->isSliderDown() ||
+                         m_ui->sldSmooth->isSliderDown() || m_ui->sldTolerance->isSliderDown();
+    if (dragged)
+        m_settingsPause->stop();
+    else
+        m_settingsPause->start();
+}
+
+void ViewController::writePendingSettings()
+{
+    m_settingsPause->stop();
+    if (m_pendingSettings.isEmpty())
+        return;
+    // One write for all of them, and none for values already stored.
+    QSettings settings;
+    for (auto it = m_pendingSettings.cbegin(); it != m_pendingSettings.cend(); ++it)
+        if (settings.value(it.key()).toString() != it.value().toString())
+            settings.setValue(it.key(), it.value());
+    m_pendingSettings.clear();
 }
 
 void ViewController::updateValueLabels()

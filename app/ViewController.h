@@ -11,6 +11,7 @@
 #include <QPointer>
 #include <QStatusBar>
 #include <QUrl>
+#include <QVariantMap>
 #include <QWidget>
 
 #include <functional>
@@ -22,6 +23,7 @@ class QFileDialog;
 class QLabel;
 class QPushButton;
 class QSlider;
+class QTimer;
 class ZRImageCutView;
 namespace Ui {
 class ViewControllerForm;
@@ -181,6 +183,9 @@ private:
     static QString shownName(const QString& path);
     void showStatus(const QString& text, int milliseconds = 6000);
     void updateValueLabels();
+    // A slider's setting, written at its drag's end or after a short pause.
+    void rememberLater(const QString& key, const QVariant& value);
+    void writePendingSettings();
     void updateFigures();
     // The tool choice and the colour tools' controls (ViewControllerTools.cpp).
     void setupTools();
@@ -218,4 +223,6 @@ private:
     int m_savesInFlight = 0;
     bool m_appeared = false;
     bool m_traceRestore = false; // trace the first frame with a restored cut
+    QTimer* m_settingsPause = nullptr;
+    QVariantMap m_pendingSettings;
 };
