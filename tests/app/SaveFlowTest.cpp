@@ -28,6 +28,7 @@
 #include <csignal>
 #include <cstring>
 #include <mutex>
+#include <random>
 #include <sys/resource.h>
 
 using testsupport::pictureFile;
@@ -313,16 +314,26 @@ TEST(SaveFlow, ATypedNameKeepsItsExtensionAndAForeignOneIsAskedAbout)
     Exporter::setForeignAnswerForTesting(std::nullopt);
 }
 
-// A failed write says what the system said, and leaves the old file and no
+// A failed save says what the system said, and leaves the old file and no
 // temporary behind.
 TEST(SaveFile, AFailedWriteGivesTheSystemsReasonAndLeavesTheOldFile)
 {
     const QString dir = tempDir();
-    const QByteArray bytes(256 * 1024, 'x');
+    // Noise, so that its PNG is far larger than the limits below.
+    QImage noise(300, 300, QImage::Format_ARGB32);
+    std::mt19937 random(7);
+    for (int y = 0; y < noise.height(); ++y)
+        for (int x = 0; x < noise.width(); ++x)
+            noise.setPixel(x, y, random() | 0xff000000u);
     auto check = [&](const QString& folder, const QString& expected) {
         const QString target = testsupport::writeFile(folder + "/cut.png", "the earlier save");
-        const QString error = SaveFile::writeAll(target, bytes);
-        EXPECT_EQ(error, expected);
+        Exporter exporter;
+        QString error = "not finished";
+        QObject::connect(&exporter, &Exporter::finished,
+                         [&](const QString&, const QString& e, const QString&) { error = e; });
+        exporter.write([noise] { return noise; }, target, {});
+        ASSERT_TRUE(waitFor([&] { return error != "not finished"; }));
+        EXPECT_EQ(error.toStdString(), expected.toStdString());
         QFile old(target);
         ASSERT_TRUE(old.open(QIODevice::ReadOnly));
         EXPECT_EQ(old.readAll(), QByteArray("the earlier save"));
