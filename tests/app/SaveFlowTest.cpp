@@ -89,7 +89,7 @@ using namespace saveflowtest;
 TEST(SaveFlow, ALateSaveMarksOnlyThePictureItSaved)
 {
     const QString dir = tempDir();
-    const QString big = pictureFile(dir, "big.png", {3000, 2000});
+    const QString big = pictureFile(dir, "big.png", {2400, 1600});
     const QString small = pictureFile(dir, "small.png", {40, 30});
     Window w;
     // Asked about the cuts while the save runs, the user discards them.
