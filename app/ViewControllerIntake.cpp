@@ -22,6 +22,17 @@
 #include <QPointer>
 #include <QStandardPaths>
 
+namespace {
+
+// Our own copy of dropped or pasted data, by its folder alone: the copy may
+// already be gone once read.
+bool inDropFolder(const QString& path)
+{
+    return QFileInfo(path).absoluteDir() == QDir(DragView::dropFolder());
+}
+
+} // namespace
+
 // ---------------------------------------------------------------- open
 
 void ViewController::openPicture()
@@ -156,7 +167,7 @@ void ViewController::showPreview(int generation, const QString& path, const Pict
         return;
     m_shownGeneration = generation;
     m_previewGeneration = generation;
-    m_picturePath = DragView::isDroppedData(path) ? QString() : QFileInfo(path).absoluteFilePath();
+    m_picturePath = inDropFolder(path) ? QString() : QFileInfo(path).absoluteFilePath();
     Trace::line(QStringLiteral("preview %1 %2 shown at %3 x %4")
                     .arg(preview.size().width())
                     .arg(preview.size().height())
@@ -276,7 +287,7 @@ QString ViewController::whyNotSaveable() const
 
 QString ViewController::shownName(const QString& path)
 {
-    return DragView::isDroppedData(path) ? tr("Dropped picture") : QFileInfo(path).fileName();
+    return inDropFolder(path) ? tr("Dropped picture") : QFileInfo(path).fileName();
 }
 
 void ViewController::cutViewDidRefusePicture(ZRImageCutView* view, const QString& reason)
