@@ -11,8 +11,8 @@
 #include <QGridLayout>
 #include <QImageReader>
 #include <QMessageBox>
-#include <QPushButton>
 #include <QPointer>
+#include <QPushButton>
 #include <QSettings>
 
 #include <atomic>
