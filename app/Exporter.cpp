@@ -1,5 +1,6 @@
 #include "app/Exporter.h"
 
+#include "app/SaveFile.h"
 #include "platform/BackgroundPool.h"
 #include "platform/MainThread.h"
 
@@ -8,8 +9,10 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGridLayout>
+#include <QImageReader>
+#include <QMessageBox>
 #include <QPointer>
-#include <QSaveFile>
+#include <QPushButton>
 #include <QSettings>
 
 #include <atomic>
@@ -48,8 +51,8 @@ bool Exporter::choose(QWidget* parent, const QString& directory, const QString& 
     Options chosen = rememberedOptions();
     QFileDialog dialog(parent, QObject::tr("Save the cut-out"));
     dialog.setAcceptMode(QFileDialog::AcceptSave);
-    // Our own dialog, so that the export choices can sit in it.
-    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    // The desktop's own dialog where there is one (the portal, GTK's or
+    // KDE's): the options then come from the File menu, where they also are.
     dialog.setDirectory(directory);
     QStringList filters;
     for (ExportWriter::Format format : ExportWriter::writableFormats())
@@ -70,21 +73,84 @@ bool Exporter::choose(QWidget* parent, const QString& directory, const QString& 
         grid->addWidget(trim, row, 0, 1, grid->columnCount());
         grid->addWidget(keep, row + 1, 0, 1, grid->columnCount());
     }
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
-        return false;
-
-    QString file = dialog.selectedFiles().first();
-    const ExportWriter::Format filtered = ExportWriter::formatForFilter(dialog.selectedNameFilter());
-    // A name's own extension wins; a name without one takes the filter's.
-    chosen.format = ExportWriter::formatForPath(file).value_or(filtered);
-    if (!ExportWriter::formatForPath(file))
-        file += QLatin1Char('.') + ExportWriter::extension(chosen.format);
+    Naming naming;
+    for (;;) {
+        if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+            return false;
+        naming = nameFor(dialog.selectedFiles().first(),
+                         ExportWriter::formatForFilter(dialog.selectedNameFilter()));
+        if (!naming.foreign)
+            break;
+        const ForeignAnswer answer = askAboutForeignExtension(parent, naming);
+        if (answer == ForeignAnswer::Cancel) {
+            dialog.selectFile(QFileInfo(naming.path).fileName()); // back to the dialog, name kept
+            continue;
+        }
+        if (answer == ForeignAnswer::UseExtension)
+            naming.path = QFileInfo(naming.path).dir().filePath(QFileInfo(naming.path).completeBaseName() +
+                                                                QLatin1Char('.') +
+                                                                ExportWriter::extension(naming.format));
+        break;
+    }
+    chosen.format = naming.format;
     chosen.trim = trim->isChecked();
     chosen.keepColours = keep->isChecked();
     remember(chosen);
-    *path = file;
+    *path = naming.path;
     *options = chosen;
     return true;
+}
+
+Exporter::Naming Exporter::nameFor(const QString& typed, ExportWriter::Format filtered)
+{
+    Naming naming{typed, filtered, false};
+    if (const auto own = ExportWriter::formatForPath(typed)) {
+        naming.format = *own;
+        return naming;
+    }
+    // Picture types another program may write; the readers we have know more.
+    const QByteArray suffix = QFileInfo(typed).suffix().toLower().toLatin1();
+    static const QList<QByteArray> others{"jpg", "jpeg", "jpe", "jfif", "gif", "bmp", "heic", "heif",
+                                          "avif", "jxl", "jp2", "ico", "pdf", "svg", "psd", "xcf"};
+    naming.foreign = !suffix.isEmpty() && (others.contains(suffix) ||
+                                           QImageReader::supportedImageFormats().contains(suffix));
+    if (!naming.foreign)
+        naming.path += QLatin1Char('.') + ExportWriter::extension(filtered);
+    return naming;
+}
+
+namespace {
+std::optional<Exporter::ForeignAnswer> g_foreignAnswer;
+} // namespace
+
+void Exporter::setForeignAnswerForTesting(std::optional<ForeignAnswer> answer)
+{
+    g_foreignAnswer = answer;
+}
+
+Exporter::ForeignAnswer Exporter::askAboutForeignExtension(QWidget* parent, const Naming& naming)
+{
+    if (g_foreignAnswer)
+        return *g_foreignAnswer;
+    const QFileInfo file(naming.path);
+    const QString type = ExportWriter::extension(naming.format).toUpper();
+    const QString renamed = file.completeBaseName() + QLatin1Char('.') + ExportWriter::extension(naming.format);
+    QMessageBox box(QMessageBox::Question, QObject::tr("Save the cut-out"),
+                    QObject::tr("“%1” will be a %2 picture.").arg(file.fileName(), type), QMessageBox::NoButton,
+                    parent);
+    box.setInformativeText(QObject::tr("Veltrane writes PNG, WebP and TIFF, as only those keep the cut's "
+                                       "transparency. A %1 named .%2 may not open everywhere.")
+                               .arg(type, file.suffix()));
+    QPushButton* rename = box.addButton(QObject::tr("Save as “%1”").arg(renamed), QMessageBox::AcceptRole);
+    QPushButton* keep = box.addButton(QObject::tr("Keep “%1”").arg(file.fileName()), QMessageBox::DestructiveRole);
+    box.addButton(QMessageBox::Cancel);
+    box.setDefaultButton(rename);
+    box.exec();
+    if (box.clickedButton() == rename)
+        return ForeignAnswer::UseExtension;
+    if (box.clickedButton() == keep)
+        return ForeignAnswer::KeepName;
+    return ForeignAnswer::Cancel;
 }
 
 void Exporter::write(std::function<QImage()> compose, const QString& path, const Options& options)
@@ -120,9 +186,7 @@ void Exporter::write(std::function<QImage()> compose, const QString& path, const
         if (!bytes.isEmpty()) {
             // Written beside the target and renamed over it, so an existing
             // file is replaced whole or not at all.
-            QSaveFile file(path);
-            if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
-                error = file.errorString();
+            error = SaveFile::writeAll(path, bytes);
         }
         MainThread::async([self, path, error, note] {
             if (self)

@@ -7,6 +7,7 @@
 #include <QString>
 
 #include <functional>
+#include <optional>
 
 class QWidget;
 
@@ -31,11 +32,30 @@ public:
     static Options rememberedOptions();
     static void remember(const Options& options);
 
-    // Runs the save dialog in `directory` with `name` proposed. False when
-    // the user cancels; else the chosen path (its extension added or taken
-    // as the format) and options, which are remembered.
+    // Runs the save dialog in `directory` with `name` proposed: the
+    // desktop's own where the platform offers one, else Qt's with the
+    // options in it. False when the user cancels; else the chosen path and
+    // options, which are remembered.
     static bool choose(QWidget* parent, const QString& directory, const QString& name, QString* path,
                        Options* options);
+
+    // What a name typed in the save dialog becomes, with `filtered` the
+    // dialog's chosen type: a name with one of our extensions keeps it and
+    // takes its format; a name without an extension of a picture type gets
+    // the filter's; a name whose extension is a picture type we do not
+    // write (cut.jpg) stays as typed and is `foreign`: the user is asked.
+    struct Naming {
+        QString path;
+        ExportWriter::Format format = ExportWriter::Format::Png;
+        bool foreign = false;
+    };
+    static Naming nameFor(const QString& typed, ExportWriter::Format filtered);
+    // The question for a foreign extension: the file as named, holding the
+    // format; the name with the format's extension instead; or back.
+    enum class ForeignAnswer { KeepName, UseExtension, Cancel };
+    static ForeignAnswer askAboutForeignExtension(QWidget* parent, const Naming& naming);
+    // Tests: answer that question without asking (nullopt asks again).
+    static void setForeignAnswerForTesting(std::optional<ForeignAnswer> answer);
 
     // Composes the picture with `compose` (straight alpha, full size) and
     // writes it to `path`, all in the background.

@@ -5,6 +5,7 @@
 #include "app/DragView.h"
 #include "app/Exporter.h"
 #include "app/RecentFiles.h"
+#include "app/SaveFile.h"
 #include "app/Trace.h"
 #include "canvas/ZRImageCutView.h"
 #include "imaging/ImageAction.h"
@@ -23,7 +24,8 @@
 #include <QFileInfo>
 #include <QMainWindow>
 #include <QMessageBox>
-#include <QSaveFile>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QStatusBar>
@@ -47,11 +49,36 @@ ViewController::ViewController(QWidget* parent)
 {
     Resources::load();
     m_ui->setupUi(this);
+    // The panel scrolls where the window is too short for all of it (at its
+    // minimum height, say): nothing in it is squeezed or drawn over another.
+    auto* scroller = new QScrollArea(this);
+    scroller->setObjectName(QStringLiteral("panelScroller"));
+    scroller->setFrameShape(QFrame::NoFrame);
+    scroller->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroller->setWidgetResizable(true);
+    delete m_ui->rootLayout->replaceWidget(m_ui->panel, scroller);
+    const int panelWidth = m_ui->panel->minimumWidth();
+    m_ui->panel->setMaximumWidth(QWIDGETSIZE_MAX);
+    scroller->setWidget(m_ui->panel);
+    scroller->setFixedWidth(panelWidth + scroller->verticalScrollBar()->sizeHint().width());
+    QPalette behind = scroller->palette();
+    behind.setColor(QPalette::Window, m_ui->panel->backgroundColor());
+    scroller->setPalette(behind);
+    scroller->viewport()->setPalette(behind);
+    scroller->viewport()->setAutoFillBackground(true);
     // What the interface description wires in the first design.
     m_ui->viCut->setDelegate(this);
     connect(m_ui->sldSize, &QSlider::valueChanged, this, &ViewController::sldSize_changed);
     connect(m_ui->sldIntensivity, &QSlider::valueChanged, this, &ViewController::sldIntensivity_changed);
     connect(m_ui->sldSmooth, &QSlider::valueChanged, this, &ViewController::sldSmooth_changed);
+    // The brush is written once a drag ends or after a short pause, never at
+    // every step: each write rewrites and syncs the settings file.
+    m_settingsPause = new QTimer(this);
+    m_settingsPause->setSingleShot(true);
+    m_settingsPause->setInterval(600);
+    connect(m_settingsPause, &QTimer::timeout, this, &ViewController::writePendingSettings);
+    for (QSlider* slider : {m_ui->sldSize, m_ui->sldIntensivity, m_ui->sldSmooth, m_ui->sldTolerance})
+        connect(slider, &QSlider::sliderReleased, this, &ViewController::writePendingSettings);
     connect(m_ui->btnUndo, &QPushButton::clicked, this, &ViewController::btnBack);
     connect(m_ui->btnRedo, &QPushButton::clicked, this, &ViewController::btnRedo);
     connect(m_ui->btnOpen, &QPushButton::clicked, this, &ViewController::openPicture);
@@ -76,16 +103,12 @@ ViewController::ViewController(QWidget* parent)
     m_ui->btnMoreApps->setStyleSheet(
         QStringLiteral("QPushButton { color: #7fb2ee; border: none; padding: 4px; }"
                        "QPushButton:hover { color: #a9cdf6; text-decoration: underline; }"));
-    m_exporter = new Exporter(this);
-    connect(m_exporter, &Exporter::progressed, this, [this](const QString& path, int percent) {
-        showStatus(tr("Saving %1… %2 %").arg(QFileInfo(path).fileName()).arg(percent), 0);
-    });
-    connect(m_exporter, &Exporter::finished, this, &ViewController::finishSave);
     viewDidLoad();
 }
 
 ViewController::~ViewController()
 {
+    writePendingSettings(); // a pause that has not yet ended
     m_ui->viCut->setDelegate(nullptr);
     m_ui->viDrag->setDelegate(nullptr);
 }
@@ -121,7 +144,10 @@ void ViewController::viewDidLoad()
     // drags on, so that a later drop replaces the picture.
     m_ui->viCut->setAcceptDrops(true);
     m_ui->viCut->installEventFilter(this);
-    BackgroundPool::run([] { DragView::removeLeftoverDrops(); });
+    BackgroundPool::run([] {
+        DragView::removeLeftoverDrops();
+        SaveFile::removeLeftovers();
+    });
 }
 
 bool ViewController::eventFilter(QObject* watched, QEvent* event)
@@ -209,7 +235,7 @@ void ViewController::sldSize_changed()
 {
     const float v = float(m_ui->sldSize->value());
     m_ui->viCut->setBrushDiameter(v);
-    QSettings().setValue(kBrushSize, m_ui->sldSize->value());
+    rememberLater(kBrushSize, m_ui->sldSize->value());
     updateValueLabels();
     updateBrushPreview();
 }
@@ -218,7 +244,7 @@ void ViewController::sldIntensivity_changed()
 {
     const float v = float(m_ui->sldIntensivity->value());
     m_ui->viCut->setBrushAlphaValue(v / 100.0f);
-    QSettings().setValue(kBrushIntensity, m_ui->sldIntensivity->value());
+    rememberLater(kBrushIntensity, m_ui->sldIntensivity->value());
     updateValueLabels();
     updateBrushPreview();
 }
@@ -227,9 +253,34 @@ void ViewController::sldSmooth_changed()
 {
     const float v = float(m_ui->sldSmooth->value());
     m_ui->viCut->setBrushHardness(float(1.0 - double(v) / 100.0));
-    QSettings().setValue(kBrushSoftness, m_ui->sldSmooth->value());
+    rememberLater(kBrushSoftness, m_ui->sldSmooth->value());
     updateValueLabels();
     updateBrushPreview();
+}
+
+void ViewController::rememberLater(const QString& key, const QVariant& value)
+{
+    m_pendingSettings.insert(key, value);
+    // While a slider is dragged its release writes; else a pause does.
+    const bool dragged = m_ui->sldSize->isSliderDown() || m_ui->sldIntensivity->isSliderDown() ||
+                         m_ui->sldSmooth->isSliderDown() || m_ui->sldTolerance->isSliderDown();
+    if (dragged)
+        m_settingsPause->stop();
+    else
+        m_settingsPause->start();
+}
+
+void ViewController::writePendingSettings()
+{
+    m_settingsPause->stop();
+    if (m_pendingSettings.isEmpty())
+        return;
+    // One write for all of them, and none for values already stored.
+    QSettings settings;
+    for (auto it = m_pendingSettings.cbegin(); it != m_pendingSettings.cend(); ++it)
+        if (settings.value(it.key()).toString() != it.value().toString())
+            settings.setValue(it.key(), it.value());
+    m_pendingSettings.clear();
 }
 
 void ViewController::updateValueLabels()
@@ -299,9 +350,12 @@ QString ViewController::proposedFileName(const QDateTime& when)
 void ViewController::btnSavePressed()
 {
     // With no picture there is nothing to write: an empty file would only
-    // pretend to be a save.
-    if (!canSave())
+    // pretend to be a save. A picture that cannot be saved says why.
+    if (!canSave()) {
+        if (const QString why = whyNotSaveable(); !why.isEmpty())
+            showStatus(why, 15000);
         return;
+    }
     const QString name = proposedFileName(QDateTime::currentDateTime());
     QString path = m_savePathForTesting;
     Exporter::Options options = Exporter::rememberedOptions();
@@ -313,7 +367,6 @@ void ViewController::btnSavePressed()
             directory = QDir::homePath();
         if (!Exporter::choose(window(), directory, name, &path, &options))
             return;
-        m_saveDirectory = QFileInfo(path).absolutePath();
     }
     saveTo(path, options);
 }
@@ -323,17 +376,31 @@ void ViewController::saveTo(const QString& path, const Exporter::Options& option
     if (!canSave())
         return;
     ++m_savesInFlight;
-    m_savingRevision = m_ui->viCut->historyRevision();
+    // Each save has its own writer, so that its end is told with the picture
+    // and the revision it wrote, whatever was opened or saved meanwhile.
+    auto* exporter = new Exporter(this);
+    connect(exporter, &Exporter::progressed, this, [this](const QString& at, int percent) {
+        showStatus(tr("Saving %1… %2 %").arg(QFileInfo(at).fileName()).arg(percent), 0);
+    });
+    connect(exporter, &Exporter::finished, this,
+            [this, exporter, picture = m_pictureSerial, revision = m_ui->viCut->historyRevision()](
+                const QString& at, const QString& error, const QString& note) {
+                exporter->deleteLater();
+                finishSave(picture, revision, at, error, note);
+            });
     showStatus(tr("Saving %1…").arg(QFileInfo(path).fileName()), 0);
-    m_exporter->write(m_ui->viCut->resultTask(options.keepColours), path, options);
+    exporter->write(m_ui->viCut->resultTask(options.keepColours), path, options);
 }
 
 // ---------------------------------------------------------------- clipboard
 
 void ViewController::copy()
 {
-    if (!canSave())
+    if (!canSave()) {
+        if (const QString why = whyNotSaveable(); !why.isEmpty())
+            showStatus(why, 15000);
         return;
+    }
     showStatus(tr("Copying the cut-out…"), 0);
     ClipboardCopy::copy(this, m_ui->viCut->resultTask(), [this](const QString& error) {
         if (!error.isEmpty()) {
@@ -345,16 +412,23 @@ void ViewController::copy()
     });
 }
 
-void ViewController::finishSave(const QString& path, const QString& error, const QString& note)
+void ViewController::finishSave(int picture, qint64 revision, const QString& path, const QString& error,
+                                const QString& note)
 {
     --m_savesInFlight;
     Trace::line(error.isEmpty() ? QStringLiteral("saved %1").arg(path)
                           : QStringLiteral("save failed %1: %2").arg(path, error));
-    std::function<void()> afterSave = std::exchange(m_afterSave, {});
+    // A later picture's question is not this save's to answer.
+    const bool samePicture = picture == m_pictureSerial;
+    std::function<void()> afterSave = samePicture ? std::exchange(m_afterSave, {}) : nullptr;
     if (error.isEmpty()) {
-        m_savedRevision = m_savingRevision;
-        m_ui->viCut->markSessionSaved(m_savingRevision);
-        emit unsavedCutsChanged();
+        // Only a folder that took a save is offered again.
+        m_saveDirectory = QFileInfo(path).absolutePath();
+        if (samePicture) {
+            m_savedRevision = revision;
+            m_ui->viCut->markSessionSaved(revision);
+            emit unsavedCutsChanged();
+        }
         showStatus(note.isEmpty() ? tr("Saved %1").arg(QFileInfo(path).fileName())
                                   : tr("Saved %1. %2").arg(QFileInfo(path).fileName(), note),
                    note.isEmpty() ? 6000 : 15000);

@@ -11,6 +11,7 @@
 #include <QPointer>
 #include <QStatusBar>
 #include <QUrl>
+#include <QVariantMap>
 #include <QWidget>
 
 #include <functional>
@@ -22,6 +23,7 @@ class QFileDialog;
 class QLabel;
 class QPushButton;
 class QSlider;
+class QTimer;
 class ZRImageCutView;
 namespace Ui {
 class ViewControllerForm;
@@ -54,6 +56,10 @@ public:
     static QUrl moreAppsAddress();
 
     bool canSave() const;
+    // Why a shown picture cannot be saved yet or at all (its whole version is
+    // still being read or could not be, its cut is still being prepared);
+    // empty when it can be, or when there is none.
+    QString whyNotSaveable() const;
     // Cuts made since the picture was opened or last saved (undoing back to
     // that state counts as none).
     bool hasUnsavedCuts() const;
@@ -78,7 +84,9 @@ public:
     QString picturePath() const { return m_picturePath; }
 
     // Where saves go unless the user picks another folder; tests set it.
+    // A folder becomes it only once a save there has succeeded.
     void setSaveDirectory(const QString& directory) { m_saveDirectory = directory; }
+    QString saveDirectory() const { return m_saveDirectory; }
     // Tests: skip the modal dialog and save to this path.
     void setSavePathForTesting(const QString& path) { m_savePathForTesting = path; }
     // Saves the cut-out to `path` as the Save dialog would with `options`.
@@ -103,6 +111,7 @@ public:
     void cutViewDidChangeHistoryState(ZRImageCutView* view) override;
     void cutViewDidChangeToolSettings(ZRImageCutView* view) override;
     void cutViewHistoryCouldNotBeWritten(ZRImageCutView* view, const QString& reason) override;
+    void cutViewDidRefusePicture(ZRImageCutView* view, const QString& reason) override;
 
 public slots:
     void sldSize_changed();
@@ -157,7 +166,8 @@ private:
     void viewDidLoad();
     void viewWillAppear();
     void viewDidAppear();
-    void takePicture(const Picture& picture);
+    // `notWhole` tells why it cannot be saved, for a reduced version.
+    void takePicture(const Picture& picture, const QString& notWhole = {});
     // The controls follow a picture the canvas has just taken.
     void showTakenPicture(const Picture& picture);
     void offerOrphans(std::vector<SessionOrphans::Orphan> orphans, RecoveryAnswer answer);
@@ -165,21 +175,34 @@ private:
     void finishRestore(int generation, const SessionOrphans::Orphan& orphan, const Picture& picture,
                        RecoveryAnswer answer);
     void tell(const QString& title, const QString& text, RecoveryAnswer answer);
-    void finishSave(const QString& path, const QString& error, const QString& note);
+    // `picture` is the serial of the picture the save wrote, `revision` its
+    // cut's revision then.
+    void finishSave(int picture, qint64 revision, const QString& path, const QString& error,
+                    const QString& note);
+    // The name a file of ours is shown by: "Dropped picture" for our own
+    // copies of dropped or pasted data, else the file's name.
+    static QString shownName(const QString& path);
     void showStatus(const QString& text, int milliseconds = 6000);
     void updateValueLabels();
+    // A slider's setting, written at its drag's end or after a short pause.
+    void rememberLater(const QString& key, const QVariant& value);
+    void writePendingSettings();
     void updateFigures();
     // The tool choice and the colour tools' controls (ViewControllerTools.cpp).
     void setupTools();
     void showToolSettings();
 
     std::unique_ptr<Ui::ViewControllerForm> m_ui;
-    Exporter* m_exporter = nullptr;
     // The canvas's history revision last saved (or opened): -1 until the
     // new picture's first state is recorded, whose revision it then takes.
     qint64 m_savedRevision = 0;
     bool m_takeFirstRevision = false;
-    qint64 m_savingRevision = 0;
+    // Counts the pictures shown: a save that ends after another picture
+    // came says nothing about that one's cuts.
+    int m_pictureSerial = 0;
+    // Why the shown picture cannot be saved: set while only its reduced
+    // version is shown, and kept if its whole version could not be read.
+    QString m_notWhole;
     std::function<void()> m_afterSave;
     QMessageBox::StandardButton m_answerForTesting = QMessageBox::NoButton;
     int m_questions = 0;
@@ -201,4 +224,6 @@ private:
     int m_savesInFlight = 0;
     bool m_appeared = false;
     bool m_traceRestore = false; // trace the first frame with a restored cut
+    QTimer* m_settingsPause = nullptr;
+    QVariantMap m_pendingSettings;
 };

@@ -22,6 +22,17 @@
 #include <QPointer>
 #include <QStandardPaths>
 
+namespace {
+
+// Our own copy of dropped or pasted data, by its folder alone: the copy may
+// already be gone once read.
+bool inDropFolder(const QString& path)
+{
+    return QFileInfo(path).absoluteDir() == QDir(DragView::dropFolder());
+}
+
+} // namespace
+
 // ---------------------------------------------------------------- open
 
 void ViewController::openPicture()
@@ -108,7 +119,7 @@ void ViewController::draggingFilesComplete(const QList<QUrl>& urls, bool needsWa
     const int generation = ++m_intakeGeneration;
     Trace::line(QStringLiteral("open requested %1").arg(paths.first()));
     m_loadsInFlight.insert(generation);
-    showStatus(tr("Opening %1…").arg(QFileInfo(paths.first()).fileName()));
+    showStatus(tr("Opening %1…").arg(shownName(paths.first())));
     QPointer<ViewController> self(this);
     // A large JPEG shows a reduced version of about the canvas's size first.
     const QWidget* stage = m_ui->viDrag;
@@ -127,13 +138,13 @@ void ViewController::draggingFilesComplete(const QList<QUrl>& urls, bool needsWa
             if (picture) {
                 intake.picture = ImageAction::resize(picture, picture.size());
                 intake.warning = ImageAction::lastLoadWarning();
-                intake.name = QFileInfo(path).fileName();
+                intake.name = shownName(path);
                 if (!needsWait)
                     intake.path = QFileInfo(path).absoluteFilePath();
                 break;
             }
             if (intake.failedName.isEmpty()) {
-                intake.failedName = QFileInfo(path).fileName();
+                intake.failedName = shownName(path);
                 intake.reason = ImageAction::lastLoadError();
             }
         }
@@ -156,13 +167,14 @@ void ViewController::showPreview(int generation, const QString& path, const Pict
         return;
     m_shownGeneration = generation;
     m_previewGeneration = generation;
-    m_picturePath = QFileInfo(path).absoluteFilePath();
+    m_picturePath = inDropFolder(path) ? QString() : QFileInfo(path).absoluteFilePath();
     Trace::line(QStringLiteral("preview %1 %2 shown at %3 x %4")
                     .arg(preview.size().width())
                     .arg(preview.size().height())
                     .arg(preview.bestRepresentation().width())
                     .arg(preview.bestRepresentation().height()));
-    takePicture(preview);
+    takePicture(preview, tr("%1 is still being read: it can be saved once it is whole.")
+                             .arg(shownName(path)));
 }
 
 void ViewController::finishIntake(const Intake& intake)
@@ -185,8 +197,12 @@ void ViewController::finishIntake(const Intake& intake)
                 showStatus(tr("%1 is damaged: %2").arg(intake.name, intake.warning), 15000);
             else
                 showStatus(QString());
+            m_notWhole.clear();
         } else {
-            showStatus(tr("%1 could only be shown reduced: %2").arg(intake.failedName, intake.reason), 15000);
+            // Saving would write the reduced version blown up to full size.
+            m_notWhole = tr("%1 could only be shown reduced (%2): it cannot be saved.")
+                             .arg(intake.failedName, intake.reason);
+            showStatus(m_notWhole, 15000);
         }
         emit commandsChanged();
         emit intakeFinished(loaded);
@@ -223,8 +239,9 @@ void ViewController::finishIntake(const Intake& intake)
     emit intakeFinished(loaded);
 }
 
-void ViewController::takePicture(const Picture& picture)
+void ViewController::takePicture(const Picture& picture, const QString& notWhole)
 {
+    m_notWhole = notWhole;
     m_ui->viCut->setImage(picture);
     // The picture as opened counts as saved: its first state, once recorded.
     m_takeFirstRevision = true;
@@ -234,8 +251,10 @@ void ViewController::takePicture(const Picture& picture)
 void ViewController::showTakenPicture(const Picture& picture)
 {
     m_afterSave = {};
+    ++m_pictureSerial;
     m_ui->viCut->setHidden(false);
     m_ui->viDrag->setHideAll(true);
+    // Enabled with any picture: a press says why one cannot be saved yet.
     m_ui->btnSave->setEnabled(true);
     if (m_ui->chkBlur->isChecked())
         m_ui->viCut->setBlurOn(true); // a new picture's blurred copy starts hidden
@@ -249,8 +268,47 @@ void ViewController::showTakenPicture(const Picture& picture)
 
 bool ViewController::canSave() const
 {
-    // Not from the reduced version shown while the whole picture decodes.
-    return !m_ui->viCut->image().isNull() && m_previewGeneration == 0;
+    return !m_ui->viCut->image().isNull() && whyNotSaveable().isEmpty();
+}
+
+QString ViewController::whyNotSaveable() const
+{
+    if (m_ui->viCut->image().isNull())
+        return {};
+    // Not from the reduced version shown while the whole picture decodes,
+    // nor after its whole version failed.
+    if (!m_notWhole.isEmpty())
+        return m_notWhole;
+    // Nor before the picture's mask exists: that would be an empty cut.
+    if (m_takeFirstRevision || m_ui->viCut->currentMask().isNull())
+        return tr("The cut is still being prepared: save again in a moment.");
+    return {};
+}
+
+QString ViewController::shownName(const QString& path)
+{
+    return inDropFolder(path) ? tr("Dropped picture") : QFileInfo(path).fileName();
+}
+
+void ViewController::cutViewDidRefusePicture(ZRImageCutView* view, const QString& reason)
+{
+    (void)view;
+    // The canvas has emptied itself: the drop zone comes back, and the user
+    // learns why the picture went.
+    m_afterSave = {};
+    m_notWhole.clear();
+    m_picturePath.clear();
+    m_ui->viCut->setHidden(true);
+    m_ui->viDrag->setHideAll(false);
+    m_ui->btnSave->setEnabled(false);
+    const QString text = tr("The picture could not be kept open: %1").arg(reason);
+    showStatus(text, 0);
+    auto* box = new QMessageBox(QMessageBox::Warning, tr("Picture closed"), text, QMessageBox::Ok, window());
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
+    emit pictureChanged();
+    emit unsavedCutsChanged();
+    emit commandsChanged();
 }
 
 bool ViewController::hasUnsavedCuts() const

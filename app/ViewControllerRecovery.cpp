@@ -181,6 +181,7 @@ void ViewController::finishRestore(int generation, const Orphan& orphan, const P
     // The cuts that came back were never saved.
     m_takeFirstRevision = false;
     m_savedRevision = -1;
+    m_notWhole.clear(); // read whole, anew
     showTakenPicture(picture);
     emit unsavedCutsChanged();
 }

@@ -43,7 +43,7 @@ void ViewController::setupTools()
         // The slider follows a drag's tolerance too; only the user's own moves set it.
         if (!canvas->colourTool().regionActive()) {
             canvas->colourTool().setTolerance(value);
-            QSettings().setValue(kTolerance, value);
+            rememberLater(kTolerance, value);
         }
         m_ui->lblToleranceValue->setText(QString::number(value));
     });

@@ -1,6 +1,7 @@
 #include "app/WindowController.h"
 
 #include "app/AppDelegate.h"
+#include "app/Exporter.h"
 #include "app/RecentFiles.h"
 #include "app/ViewController.h"
 #include "app/ViewMenu.h"
@@ -57,8 +58,10 @@ WindowController::WindowController(QWidget* parent)
         controller->setStatusBar(m_ui->statusbar);
         connect(controller, &ViewController::commandsChanged, this, [this] {
             ViewController* c = viewController();
-            m_ui->actionSave->setEnabled(c->canSave());
-            m_ui->actionSaveTool->setEnabled(c->canSave());
+            // With any picture shown: one that cannot be saved yet says why.
+            const bool shown = c->canSave() || !c->whyNotSaveable().isEmpty();
+            m_ui->actionSave->setEnabled(shown);
+            m_ui->actionSaveTool->setEnabled(shown);
             m_ui->actionUndo->setEnabled(c->canUndo());
             m_ui->actionRedo->setEnabled(c->canRedo());
         });
@@ -74,7 +77,9 @@ WindowController::WindowController(QWidget* parent)
         connect(copy, &QAction::triggered, controller, &ViewController::copy);
         connect(paste, &QAction::triggered, controller, &ViewController::paste);
         connect(controller, &ViewController::commandsChanged, copy,
-                [copy, controller] { copy->setEnabled(controller->canSave()); });
+                [copy, controller] {
+                    copy->setEnabled(controller->canSave() || !controller->whyNotSaveable().isEmpty());
+                });
         copy->setEnabled(controller->canSave());
     }
 
@@ -84,6 +89,29 @@ WindowController::WindowController(QWidget* parent)
         m_ui->menubar->insertMenu(nullptr, view);
         ViewMenu::fill(view, controller->viCut(), this);
     }
+
+    // The save's options, below Save: the desktop's own save dialog has no
+    // room for them. Qt's own dialog shows them too; both remember.
+    QMenu* saveOptions = new QMenu(tr("Save &Options"), this);
+    const QList<QAction*> fileActions = m_ui->menuFile->actions();
+    const qsizetype saveAt = fileActions.indexOf(m_ui->actionSave);
+    m_ui->menuFile->insertMenu(fileActions.value(saveAt + 1), saveOptions);
+    QAction* trim = saveOptions->addAction(tr("&Trim transparent borders"));
+    QAction* keep = saveOptions->addAction(tr("&Keep colours under cut pixels"));
+    for (QAction* option : {trim, keep})
+        option->setCheckable(true);
+    connect(saveOptions, &QMenu::aboutToShow, this, [trim, keep] {
+        const Exporter::Options options = Exporter::rememberedOptions();
+        trim->setChecked(options.trim);
+        keep->setChecked(options.keepColours);
+    });
+    for (QAction* option : {trim, keep})
+        connect(option, &QAction::triggered, this, [trim, keep] {
+            Exporter::Options options = Exporter::rememberedOptions();
+            options.trim = trim->isChecked();
+            options.keepColours = keep->isChecked();
+            Exporter::remember(options);
+        });
 
     // Open Recent, below Open.
     m_recentMenu = new QMenu(tr("Open &Recent"), this);

@@ -339,10 +339,12 @@ void ZRImageCutView::refusePicture(std::uint64_t picture, const QString& reason)
     MainThread::async(this, [this, picture, reason] {
         if (picture != m_document.drain().generation())
             return; // a newer picture is on the canvas
-        // Nothing tells the owner yet: the log says why, the canvas empties.
+        // The log says why, the canvas empties, and the owner tells the user.
         SystemLog::log(
             QStringLiteral("Invalid Image: the canvas could not take it (%1)").arg(reason));
         setImage(Picture());
+        if (m_delegate)
+            m_delegate->cutViewDidRefusePicture(this, reason);
     });
 }
 

@@ -18,6 +18,13 @@ public:
     // After the tool, the tolerance (dragged with By colour) or the
     // protected colour changed at the canvas (keys, drags, Alt+click).
     virtual void cutViewDidChangeToolSettings(ZRImageCutView* view) { (void)view; }
+    // The canvas could not take its picture (no memory for its mask, say)
+    // and has emptied itself; main thread.
+    virtual void cutViewDidRefusePicture(ZRImageCutView* view, const QString& reason)
+    {
+        (void)view;
+        (void)reason;
+    }
     // After a diameter request, with the value as requested (before clamping).
     virtual void cutViewDidChangeBrushDiameter(ZRImageCutView* view, float diameter)
     {

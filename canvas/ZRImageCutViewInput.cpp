@@ -57,14 +57,19 @@ void ZRImageCutView::handleKey(QKeyEvent* event)
     case CanvasKeys::Action::ModifiersChanged:
         updateCursor();
         break;
+    // Undo, redo and the swap belong to the field while one has the
+    // keyboard, in whichever of our windows (Ctrl+Z mends a typed name).
     case CanvasKeys::Action::Undo:
-        prevHistoryState();
+        if (!typingInField())
+            prevHistoryState();
         break;
     case CanvasKeys::Action::Redo:
-        nextHistoryState();
+        if (!typingInField())
+            nextHistoryState();
         break;
     case CanvasKeys::Action::InvertBrush:
-        m_document.drain().setAlpha(1.0f - m_document.drain().alpha());
+        if (!typingInField())
+            m_document.drain().setAlpha(1.0f - m_document.drain().alpha());
         break;
     case CanvasKeys::Action::ShowOriginal:
     case CanvasKeys::Action::HideOriginal: {

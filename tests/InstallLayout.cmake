@@ -17,7 +17,8 @@ foreach(line ${installed})
   endif()
 endforeach()
 foreach(expected bin/veltrane share/applications/veltrane.desktop
-        share/icons/hicolor/256x256/apps/veltrane.png share/metainfo/org.veltrane.Veltrane.metainfo.xml)
+        share/icons/hicolor/256x256/apps/veltrane.png share/metainfo/org.veltrane.Veltrane.metainfo.xml
+        share/doc/veltrane/copyright)
   if(NOT EXISTS ${prefix}/${expected})
     message(FATAL_ERROR "missing from the install: ${expected}")
   endif()

@@ -4,7 +4,9 @@
 
 // Draws every scroll bar as a bare knob: no groove, no arrow buttons and no
 // background, so whatever lies behind the scroll bar shows around the knob.
-// Everything else is left to the base style. Install it on the application
+// Check boxes get a box that stands out on a dark panel: a light outline,
+// filled with the accent colour and a white tick when checked. Everything
+// else is left to the base style. Install it on the application
 // (QApplication::setStyle(new ScrollerStyle)) to reach every scroll bar.
 class ScrollerStyle : public QProxyStyle {
     Q_OBJECT
@@ -15,6 +17,8 @@ public:
 
     void drawComplexControl(ComplexControl control, const QStyleOptionComplex* option,
                             QPainter* painter, const QWidget* widget = nullptr) const override;
+    void drawPrimitive(PrimitiveElement element, const QStyleOption* option, QPainter* painter,
+                       const QWidget* widget = nullptr) const override;
     void polish(QWidget* widget) override;
     using QProxyStyle::polish;
 };

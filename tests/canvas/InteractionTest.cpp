@@ -8,6 +8,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QNativeGestureEvent>
 #include <QPointingDevice>
 #include <QTabletEvent>
@@ -175,6 +176,22 @@ TEST(StrokeInput, TheKeyHookWorksInOtherWindowsAndLetsEveryKeyThrough)
     key(other, QEvent::KeyPress, Qt::Key_Z, 52, Qt::ControlModifier | Qt::ShiftModifier);
     view->waitUntilIdle();
     EXPECT_EQ(view->historyCurrentState(), 1);
+
+    // A text field (a dialog's file name, say) keeps undo, redo and the swap.
+    QLineEdit field;
+    field.show();
+    field.activateWindow();
+    field.setFocus();
+    ASSERT_TRUE(testsupport::waitFor([&] { return QApplication::focusWidget() == &field; }));
+    view->setBrushAlphaValue(0.25f);
+    for (Qt::KeyboardModifiers modifiers : {Qt::KeyboardModifiers(Qt::ControlModifier),
+                                            Qt::ControlModifier | Qt::ShiftModifier}) {
+        key(field, QEvent::KeyPress, Qt::Key_Z, 52, modifiers);
+        key(field, QEvent::KeyPress, Qt::Key_I, 31, Qt::ControlModifier);
+        view->waitUntilIdle();
+        EXPECT_EQ(view->historyCurrentState(), 1);
+        EXPECT_FLOAT_EQ(view->brushAlphaValue(), 0.25f);
+    }
 }
 
 TEST(PenPressure, PressureScalesTheStampAndFillersGoEvenlyBetweenSizes)

@@ -157,3 +157,25 @@ TEST(Driver, AnswersEachLineBeforeTheNextArrives)
     ASSERT_TRUE(process.waitForFinished(20000));
     EXPECT_EQ(process.exitCode(), 0);
 }
+
+// A save right after open writes the picture through its own fresh mask,
+// not the previous picture's or none (which wrote an all-cut file); with no
+// picture it fails and says so.
+TEST(Driver, SaveWaitsForTheCutAndRefusesWithoutAPicture)
+{
+    const QString first = testsupport::pictureFile(testsupport::tempDir(), "first.png", {600, 400});
+    const QString picture = pictureFile(2400, 1600);
+    const QString dir = testsupport::tempDir();
+    const DriveRun run =
+        drive(QStringLiteral("save %3/none.png\nopen %1\nwait\nopen %2\nsave %3/at-once.png\n")
+                  .arg(first, picture, dir));
+    ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
+    ASSERT_EQ(run.out.size(), 4) << run.out.join('|').toStdString();
+    EXPECT_TRUE(run.out[0].startsWith("save failed: ")) << run.out[0].toStdString();
+    EXPECT_FALSE(QFile::exists(dir + "/none.png"));
+    EXPECT_EQ(run.out[3], "saved");
+    const QImage saved(dir + "/at-once.png");
+    ASSERT_EQ(saved.size(), QSize(2400, 1600));
+    for (QPoint at : {QPoint(5, 5), QPoint(1200, 800), QPoint(2390, 1590)})
+        EXPECT_EQ(saved.pixel(at), QImage(picture).pixel(at)) << at.x() << "," << at.y();
+}

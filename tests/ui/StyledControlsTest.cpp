@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QCheckBox>
+#include <QStyleOptionButton>
 #include <QImage>
 #include <QScrollBar>
 #include <QSignalSpy>
@@ -234,4 +236,38 @@ TEST(BezierPathUtilities, RingSegmentCoversTheAnglesCounterClockwiseOnScreen)
             BezierPathUtilities::bezierPathWithArcInCenter({100, 100}, 40, row.from, row.to);
         EXPECT_EQ(ring.contains(row.point), row.inside);
     }
+}
+
+// On the dark panel an empty box must still read as a box, and a checked one
+// as filled: Fusion drew a dark square and a bare tick.
+TEST(ScrollerStyle, CheckBoxesStandOutOnADarkPanel)
+{
+    ScrollerStyle style(QStyleFactory::create(QStringLiteral("Fusion")));
+    QPalette palette;
+    const QColor panel(27, 31, 38), accent(53, 125, 210);
+    palette.setColor(QPalette::Window, panel);
+    palette.setColor(QPalette::WindowText, QColor(226, 231, 238));
+    palette.setColor(QPalette::Base, QColor(24, 27, 33));
+    palette.setColor(QPalette::Highlight, accent);
+    palette.setColor(QPalette::HighlightedText, Qt::white);
+    QCheckBox box(QStringLiteral("Refine edges"));
+    box.setStyle(&style);
+    box.setPalette(palette);
+    box.resize(box.sizeHint());
+    QStyleOptionButton option;
+    option.initFrom(&box);
+    const QRect indicator = style.subElementRect(QStyle::SE_CheckBoxIndicator, &option, &box);
+    auto brightest = [&](const QImage& image) {
+        int best = 0;
+        for (int y = indicator.top(); y <= indicator.bottom(); ++y)
+            for (int x = indicator.left(); x <= indicator.right(); ++x)
+                best = std::max(best, qGray(image.pixel(x, y)));
+        return best;
+    };
+    const QImage empty = render(box, panel.rgb());
+    EXPECT_GE(brightest(empty) - qGray(panel.rgb()), 80) << "the empty box's outline";
+    box.setChecked(true);
+    const QImage checked = render(box, panel.rgb());
+    EXPECT_TRUE(colourNear(checked.pixel(indicator.center().x(), indicator.top() + 3), accent.rgb(), 12));
+    EXPECT_EQ(brightest(checked), 255) << "the tick";
 }

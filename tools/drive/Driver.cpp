@@ -513,6 +513,13 @@ bool Driver::dispatch(const QString& command, const QStringList& args, QString* 
                 return false;
             }
         }
+        // What was typed before it is in the cut; a picture without its mask
+        // (none, or one the canvas refused) has no cut to write.
+        view.waitUntilIdle();
+        if (view.image().isNull() || view.currentMask().isNull()) {
+            print(QStringLiteral("save failed: there is no picture with a cut to save"));
+            return true;
+        }
         Exporter exporter;
         QString outcome;
         bool done = false;
