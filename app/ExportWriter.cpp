@@ -1,5 +1,6 @@
 #include "app/ExportWriter.h"
 
+#include "canvas/ResultComposer.h"
 #include "imaging/PngCodec.h"
 
 #include <QBuffer>
@@ -145,6 +146,17 @@ QByteArray encode(const QImage& image, Format format, const std::function<void(d
     if (progress)
         progress(1.0);
     return bytes;
+}
+
+bool writePng(const ResultComposer& composer, const std::function<void(double)>& progress,
+              const std::function<bool(const char* data, qsizetype size)>& sink)
+{
+    if (composer.isNull())
+        return false;
+    return PngCodec::encodeStreamed(
+        composer.size(),
+        [&composer](int y0, int y1, uchar* out, qsizetype stride) { composer.rows(y0, y1, out, stride); },
+        sink, progress);
 }
 
 } // namespace ExportWriter

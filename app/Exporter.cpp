@@ -87,19 +87,14 @@ bool Exporter::choose(QWidget* parent, const QString& directory, const QString& 
     return true;
 }
 
-void Exporter::write(std::function<QImage()> compose, const QString& path, const Options& options)
+void Exporter::write(std::function<ResultComposer()> compose, const QString& path,
+                     const Options& options)
 {
     QPointer<Exporter> self(this);
     BackgroundPool::run([self, compose = std::move(compose), path, options] {
         QString note;
-        const QImage picture = compose();
-        QImage image = picture;
-        if (options.trim) {
-            bool allCut = false;
-            image = ExportWriter::trimmed(picture, &allCut);
-            if (allCut)
-                note = QObject::tr("The whole picture is cut away: saved as one transparent pixel.");
-        }
+        QString error;
+        const ResultComposer composer = compose();
         // The bar moves in whole percents, each posted once.
         auto reported = std::make_shared<std::atomic<int>>(-1);
         auto progress = [self, path, reported](double done) {
@@ -111,18 +106,43 @@ void Exporter::write(std::function<QImage()> compose, const QString& path, const
                     emit self->progressed(path, percent);
             });
         };
-        QString error;
-        const QByteArray bytes = image.isNull()
-                                     ? QByteArray()
-                                     : ExportWriter::encode(image, options.format, progress, &error);
-        if (image.isNull())
+        if (composer.isNull()) {
             error = QObject::tr("The picture could not be composed.");
-        if (!bytes.isEmpty()) {
+        } else if (options.format == ExportWriter::Format::Png && !options.trim) {
             // Written beside the target and renamed over it, so an existing
             // file is replaced whole or not at all.
             QSaveFile file(path);
-            if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
+            if (!file.open(QIODevice::WriteOnly)) {
                 error = file.errorString();
+            } else if (!ExportWriter::writePng(composer, progress, [&file](const char* data, qsizetype size) {
+                           return file.write(data, size) == size;
+                       })) {
+                error = file.error() != QFileDevice::NoError
+                            ? file.errorString()
+                            : QObject::tr("The picture could not be encoded as PNG.");
+                file.cancelWriting();
+            } else if (!file.commit()) {
+                error = file.errorString();
+            }
+        } else {
+            const QImage picture = composer.image();
+            QImage image = picture;
+            if (options.trim) {
+                bool allCut = false;
+                image = ExportWriter::trimmed(picture, &allCut);
+                if (allCut)
+                    note = QObject::tr("The whole picture is cut away: saved as one transparent pixel.");
+            }
+            const QByteArray bytes = image.isNull()
+                                         ? QByteArray()
+                                         : ExportWriter::encode(image, options.format, progress, &error);
+            if (image.isNull())
+                error = QObject::tr("The picture could not be composed.");
+            if (!bytes.isEmpty()) {
+                QSaveFile file(path);
+                if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
+                    error = file.errorString();
+            }
         }
         MainThread::async([self, path, error, note] {
             if (self)

@@ -319,7 +319,7 @@ void ViewController::saveTo(const QString& path, const Exporter::Options& option
     ++m_savesInFlight;
     m_savingRevision = m_ui->viCut->historyRevision();
     showStatus(tr("Saving %1…").arg(QFileInfo(path).fileName()), 0);
-    m_exporter->write(m_ui->viCut->resultTask(options.keepColours), path, options);
+    m_exporter->write(m_ui->viCut->resultComposer(options.keepColours), path, options);
 }
 
 // ---------------------------------------------------------------- clipboard

@@ -6,6 +6,7 @@
 #include "canvas/Compositor.h"
 #include "canvas/EdgeRefine.h"
 #include "canvas/RefinedView.h"
+#include "canvas/ResultComposer.h"
 #include "canvas/PictureLevels.h"
 #include "canvas/Viewport.h"
 #include "canvas/ZRImageCutViewDelegate.h"
@@ -233,26 +234,6 @@ void ZRImageCutView::replacePicture(const Picture& picture)
     update();
 }
 
-namespace {
-
-// Fully cut pixels of `out` (straight, the picture's size) take the
-// picture's colour under their zero alpha.
-void keepColoursUnderCut(QImage& out, const QImage& picture)
-{
-    const QImage source = picture.format() == QImage::Format_ARGB32 || picture.format() == QImage::Format_RGB32
-                              ? picture
-                              : picture.convertToFormat(QImage::Format_ARGB32);
-    for (int y = 0; y < out.height(); ++y) {
-        auto* row = reinterpret_cast<std::uint32_t*>(out.scanLine(y));
-        const auto* pic = reinterpret_cast<const std::uint32_t*>(source.constScanLine(y));
-        for (int x = 0; x < out.width(); ++x)
-            if ((row[x] >> 24) == 0)
-                row[x] = pic[x] & 0x00ffffffu;
-    }
-}
-
-} // namespace
-
 bool ZRImageCutView::loadMask(const QImage& mask)
 {
     // An alpha channel is the mask; a grey picture's grey is (white kept).
@@ -274,11 +255,16 @@ Picture ZRImageCutView::getResult() const
 
 std::function<QImage()> ZRImageCutView::resultTask(bool keepColours) const
 {
+    return [compose = resultComposer(keepColours)] { return compose().image(); };
+}
+
+std::function<ResultComposer()> ZRImageCutView::resultComposer(bool keepColours) const
+{
     const QSizeF size = m_image.size();
     const QSize pixels(int(size.width()), int(size.height()));
     const auto pictureLayer = m_layers.picture();
     if (pixels.isEmpty() || !pictureLayer)
-        return [] { return QImage(); };
+        return [] { return ResultComposer(); };
     // The picture as it was read where it has the result's size: the layer's
     // drawable copy is premultiplied and has lost colour where translucent.
     QImage source = m_image.bestRepresentation();
@@ -288,16 +274,11 @@ std::function<QImage()> ZRImageCutView::resultTask(bool keepColours) const
     if (const auto layer = m_layers.blurred(); layer && !layer->isHidden())
         blur = layer->content();
     const QImage mask = m_layers.maskContent();
-    if (!m_refineEdges) {
-        return [source, blur, mask, size, pixels, keepColours] {
-            return Compositor::result(source, blur, mask, size, pixels, keepColours);
-        };
-    }
-    return [source, blur, mask, size, pixels, keepColours] {
-        QImage out = EdgeRefine::result(source, blur, mask, size, pixels);
-        if (keepColours && !out.isNull() && blur.isNull())
-            keepColoursUnderCut(out, source);
-        return out;
+    const auto refine = m_refineEdges ? ResultComposer::Refine::Edges : ResultComposer::Refine::Off;
+    const auto underCut = keepColours ? ResultComposer::UnderCut::KeptColours
+                                      : ResultComposer::UnderCut::Dropped;
+    return [source, blur, mask, size, pixels, refine, underCut] {
+        return ResultComposer(source, blur, mask, size, pixels, refine, underCut);
     };
 }
 

@@ -6,6 +6,7 @@
 #include "canvas/EventBuffer.h"
 #include "canvas/LayerStack.h"
 #include "canvas/MaskDocument.h"
+#include "canvas/ResultComposer.h"
 #include "canvas/StampRect.h"
 #include "canvas/ViewTransform.h"
 #include "imaging/Picture.h"
@@ -131,6 +132,8 @@ public:
     // `keepColours` keeps the picture's colour under fully cut pixels. The
     // task gives null without a picture.
     std::function<QImage()> resultTask(bool keepColours = false) const;
+    // The same, to be composed band by band (a save streams it to its file).
+    std::function<ResultComposer()> resultComposer(bool keepColours = false) const;
     void updateMap() { m_document.updateMap(); }
 
     // Undo history.

@@ -521,7 +521,7 @@ bool Driver::dispatch(const QString& command, const QStringList& args, QString* 
                                   : QStringLiteral("save failed: ") + e;
             done = true;
         });
-        exporter.write(view.resultTask(options.keepColours), args[0], options);
+        exporter.write(view.resultComposer(options.keepColours), args[0], options);
         while (!done)
             QApplication::processEvents(QEventLoop::AllEvents, 5);
         print(outcome);
