@@ -129,26 +129,53 @@ void PictureLevels::startColours(const Picture& picture, const QImage& bitmap, Q
     });
 }
 
+int PictureLevels::blurReduction(QSize pictureSize)
+{
+    // The blurred picture is smooth at the scale of its radius: stored at a
+    // half or a quarter of the size (the radius at least 16 pixels there) and
+    // enlarged linearly, it stays within a level or two of the full-size blur
+    // at a sixteenth of the memory. Small radii keep the full size, exactly.
+    const double radius = blurRadius(pictureSize);
+    return radius >= 64 ? 2 : radius >= 32 ? 1 : 0;
+}
+
+double PictureLevels::blurRadius(QSize pictureSize)
+{
+    return (pictureSize.width() + pictureSize.height()) / 200.0;
+}
+
+QImage PictureLevels::blurredCopy(const QImage& source, double radius, int halvings,
+                                  const std::function<bool()>& stale)
+{
+    if (source.isNull())
+        return {};
+    QImage reduced = source;
+    for (int k = 0; k < halvings && !stale(); ++k)
+        reduced = Compositor::halve(reduced);
+    if (stale() || reduced.isNull())
+        return {};
+    // The blur over the source's own extent: what the grown result holds
+    // once cropped back to that extent. A blur for a picture no longer
+    // shown stops within a band of rows.
+    const QRect extent(QPoint(0, 0), reduced.size());
+    return DiscBlur::blur(FilterImage(reduced, QPoint(0, 0)), radius / (1 << halvings), extent, stale)
+        .pixels();
+}
+
 void PictureLevels::startBlur(const Picture& picture)
 {
     start(picture, [picture](const Stale& stale) -> Delivery {
         const QImage source = drawableBitmap(picture);
-        const QRect extent(QPoint(0, 0), source.size());
-        const double radius = (extent.width() + extent.height()) / 200.0;
-        // The blur over the source's own extent: what the grown result holds
-        // once cropped back to that extent. A blur for a picture no longer
-        // shown stops within a band of rows.
-        QImage blurred;
-        if (!source.isNull())
-            blurred =
-                DiscBlur::blur(FilterImage(source, QPoint(0, 0)), radius, extent, stale).pixels();
+        const int reduction = blurReduction(source.size());
+        const QImage blurred = blurredCopy(source, blurRadius(source.size()), reduction, stale);
         std::vector<QImage> levels;
         if (!blurred.isNull()) {
             levels = halvings(blurred, stale);
             levels.insert(levels.begin(), blurred);
         }
-        return [blurred, levels = std::move(levels)](PictureLevels& self) {
+        return [blurred, reduction, levels = std::move(levels)](PictureLevels& self) {
             self.m_blur = levels;
+            self.m_blurReduction = reduction;
             self.m_blurArrived(blurred);
         };
     });

@@ -35,6 +35,18 @@ struct ResultComposer::State {
 
 namespace {
 
+// Where output pixel i (of n over `extent`) falls among `cells` samples: the
+// left sample of the pair it lies between and its weight towards the right
+// one, 0..256. Within half a sample of either end the end pair's line goes
+// on (the weight leaves 0..256), so that a blur fading out at the picture's
+// rim keeps its slope instead of flattening over the last samples.
+void enlargeAxis(double centre, double cells, double extent, int count, int& low, int& weight)
+{
+    const double at = centre * cells / extent - 0.5;
+    low = count < 2 ? 0 : std::clamp(int(std::floor(at)), 0, count - 2);
+    weight = count < 2 ? 0 : int(std::lround((at - low) * 256));
+}
+
 // The blurred copy's rows [y0, y1) enlarged linearly to the output's width,
 // premultiplied, into `band` (rows of `width` words).
 void enlargedBlurRows(const QImage& blur, const std::vector<int>& x0, const std::vector<int>& wx,
@@ -42,24 +54,27 @@ void enlargedBlurRows(const QImage& blur, const std::vector<int>& x0, const std:
 {
     const int bw = blur.width(), bh = blur.height();
     const int width = int(x0.size());
-    std::vector<std::uint16_t> column(size_t(bw) * 4);
+    std::vector<std::int32_t> column(size_t(bw) * 4);
     for (int y = y0; y < y1; ++y) {
-        const double by = std::clamp((y + 0.5) * bh / pictureHeight - 0.5, 0.0, double(bh - 1));
-        const int r0 = int(by), r1 = std::min(r0 + 1, bh - 1);
-        const int wy = int(std::lround((by - r0) * 256));
+        int r0 = 0, wy = 0;
+        enlargeAxis(y + 0.5, bh, pictureHeight, bh, r0, wy);
         const std::uint8_t* a = blur.constScanLine(r0);
-        const std::uint8_t* b = blur.constScanLine(r1);
+        const std::uint8_t* b = blur.constScanLine(std::min(r0 + 1, bh - 1));
         for (int i = 0; i < bw * 4; ++i)
-            column[size_t(i)] = std::uint16_t(a[i] * (256 - wy) + b[i] * wy);
+            column[size_t(i)] = a[i] * (256 - wy) + b[i] * wy;
         std::uint32_t* out = band + size_t(y - y0) * size_t(width);
         for (int x = 0; x < width; ++x) {
-            const std::uint16_t* l = column.data() + 4 * x0[size_t(x)];
-            const std::uint16_t* r = column.data() + 4 * std::min(x0[size_t(x)] + 1, bw - 1);
-            const std::uint32_t w = std::uint32_t(wx[size_t(x)]);
-            std::uint32_t p = 0;
-            for (int k = 3; k >= 0; --k)
-                p = (p << 8) | ((l[k] * (256 - w) + r[k] * w + (1u << 15)) >> 16);
-            out[x] = p;
+            const std::int32_t* l = column.data() + 4 * x0[size_t(x)];
+            const std::int32_t* r = column.data() + 4 * std::min(x0[size_t(x)] + 1, bw - 1);
+            const std::int64_t w = wx[size_t(x)];
+            auto channel = [&](int k, std::int64_t top) {
+                const std::int64_t v = (l[k] * (256 - w) + r[k] * w + (1 << 15)) >> 16;
+                return std::uint32_t(std::clamp<std::int64_t>(v, 0, top));
+            };
+            // Beyond the samples the line may overshoot: keep a valid
+            // premultiplied pixel (no channel above alpha).
+            const std::uint32_t alpha = channel(3, 255);
+            out[x] = (alpha << 24) | (channel(2, alpha) << 16) | (channel(1, alpha) << 8) | channel(0, alpha);
         }
     }
 }
@@ -115,9 +130,8 @@ ResultComposer::ResultComposer(const QImage& picture, const QImage& blur, const 
         state->blurWx.resize(size_t(n));
         for (int x = 0; x < n; ++x) {
             if (state->blurEnlarged) {
-                const double bx = std::clamp((x + 0.5) * b.width() / pw - 0.5, 0.0, double(b.width() - 1));
-                state->blurX[size_t(x)] = int(bx);
-                state->blurWx[size_t(x)] = int(std::lround((bx - int(bx)) * 256));
+                enlargeAxis(x + 0.5, b.width(), pw, b.width(), state->blurX[size_t(x)],
+                            state->blurWx[size_t(x)]);
             } else {
                 state->blurX[size_t(x)] = std::min(b.width() - 1, int((x + 0.5) * b.width() / pw));
             }

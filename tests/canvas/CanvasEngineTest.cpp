@@ -140,7 +140,8 @@ TEST(CanvasEngine, AVeryWidePictureLoadsIsBlurredAndCanBeCut)
     // once ended the process from a worker thread.
     auto view = canvasWith(gradientPicture(400000, 4));
     ASSERT_EQ(view->currentMask().size(), QSize(2000, 1));
-    EXPECT_EQ(view->bluredLayer()->content().size(), QSize(400000, 4));
+    // Its blur radius is large: the blurred copy is kept at a quarter of the size.
+    EXPECT_EQ(view->bluredLayer()->content().size(), QSize(100000, 1));
     view->setBrushAlphaValue(0);
     view->setBrushHardness(0.5f);
     stroke(*view, {{500, -1000, 4000, 4000}});

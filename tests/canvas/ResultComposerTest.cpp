@@ -2,6 +2,7 @@
 
 #include "canvas/Compositor.h"
 #include "canvas/EdgeRefine.h"
+#include "canvas/PictureLevels.h"
 
 #include <gtest/gtest.h>
 
@@ -124,4 +125,48 @@ TEST(ResultComposer, AReducedBlurredCopyIsEnlargedLinearly)
             ASSERT_EQ(qAlpha(p), 255);
         }
     EXPECT_LE(worst, 1);
+}
+
+// The blurred copy a large picture keeps, made at a half or a quarter of the
+// size and enlarged, against the full-size blur of a photograph-like picture:
+// within a level away from the picture's rim, and two at the rim (where the
+// blur fades to transparent, its steepest), and the small radii stay exact.
+TEST(ResultComposer, AReducedBlurredCopyStaysCloseToTheFullSizeOne)
+{
+    EXPECT_EQ(PictureLevels::blurReduction({600, 400}), 0);
+    EXPECT_EQ(PictureLevels::blurReduction({6000, 4000}), 1);
+    EXPECT_EQ(PictureLevels::blurReduction({12240, 8160}), 2);
+
+    const QSize size(1200, 800);
+    const QImage picture = photoLike(size.width(), size.height())
+                               .convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    const QImage allCut = maskFor(size, Cut::Whole);
+    auto shown = [&](const QImage& blur) {
+        return ResultComposer(picture, blur, allCut, size, size, ResultComposer::Refine::Off,
+                              ResultComposer::UnderCut::Dropped)
+            .image();
+    };
+    // Each reduction at the smallest radius that takes it.
+    for (auto [halvings, radius] : {std::pair{1, 32.0}, std::pair{2, 64.0}}) {
+        const QImage full = shown(PictureLevels::blurredCopy(picture, radius, 0));
+        const QImage reduced = PictureLevels::blurredCopy(picture, radius, halvings);
+        ASSERT_EQ(reduced.width(), size.width() >> halvings);
+        const QImage out = shown(reduced);
+        int worst = 0, worstInside = 0;
+        for (int y = 0; y < size.height(); ++y)
+            for (int x = 0; x < size.width(); ++x) {
+                const QRgb a = full.pixel(x, y), b = out.pixel(x, y);
+                // Compared as shown: premultiplied, over black.
+                const QRgb pa = qPremultiply(a), pb = qPremultiply(b);
+                const int d = std::max({std::abs(qRed(pa) - qRed(pb)), std::abs(qGreen(pa) - qGreen(pb)),
+                                        std::abs(qBlue(pa) - qBlue(pb)), std::abs(qAlpha(pa) - qAlpha(pb))});
+                worst = std::max(worst, d);
+                if (x >= radius && y >= radius && x < size.width() - radius && y < size.height() - radius)
+                    worstInside = std::max(worstInside, d);
+            }
+        std::printf("blur radius %.0f at 1/%d: worst %d levels, %d away from the rim\n", radius,
+                    1 << halvings, worst, worstInside);
+        EXPECT_LE(worstInside, 1) << halvings;
+        EXPECT_LE(worst, 2) << halvings;
+    }
 }
