@@ -14,7 +14,8 @@ using namespace MaskSampling;
 using namespace PixelMath;
 
 struct ResultComposer::State {
-    QImage source; // Format_ARGB32 or Format_RGB32
+    QImage picture; // as given: `source` may read its pixels in place
+    QImage source;  // Format_ARGB32 or Format_RGB32
     QImage blur;   // premultiplied, or null
     QImage mask;   // 8 bits a pixel, or null
     QSizeF pictureSize;
@@ -79,6 +80,20 @@ void enlargedBlurRows(const QImage& blur, const std::vector<int>& x0, const std:
     }
 }
 
+// True when every pixel of a premultiplied image has alpha 255.
+bool opaque(const QImage& premultiplied)
+{
+    for (int y = 0; y < premultiplied.height(); ++y) {
+        const auto* row = reinterpret_cast<const std::uint32_t*>(premultiplied.constScanLine(y));
+        std::uint32_t all = 0xff000000u;
+        for (int x = 0; x < premultiplied.width(); ++x)
+            all &= row[x];
+        if (all != 0xff000000u)
+            return false;
+    }
+    return true;
+}
+
 } // namespace
 
 ResultComposer::ResultComposer(const QImage& picture, const QImage& blur, const QImage& mask,
@@ -89,8 +104,14 @@ ResultComposer::ResultComposer(const QImage& picture, const QImage& blur, const 
     auto state = std::make_shared<State>();
     // Straight colour in and out: a premultiplied source can only give back
     // what it kept, and only an opaque one keeps everything.
+    state->picture = picture;
     state->source = picture;
-    if (picture.format() != QImage::Format_ARGB32 && picture.format() != QImage::Format_RGB32)
+    if (picture.format() == QImage::Format_ARGB32_Premultiplied && opaque(picture)) {
+        // An opaque premultiplied picture (a decoded JPEG) is its own
+        // straight colour: read in place rather than copied whole.
+        state->source = QImage(picture.constBits(), picture.width(), picture.height(),
+                               picture.bytesPerLine(), QImage::Format_RGB32);
+    } else if (picture.format() != QImage::Format_ARGB32 && picture.format() != QImage::Format_RGB32)
         state->source = picture.convertToFormat(picture.hasAlphaChannel() ? QImage::Format_ARGB32
                                                                           : QImage::Format_RGB32);
     if (state->source.isNull())

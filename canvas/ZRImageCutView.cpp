@@ -10,6 +10,8 @@
 #include "canvas/PictureLevels.h"
 #include "canvas/Viewport.h"
 #include "canvas/ZRImageCutViewDelegate.h"
+#include "platform/Allocator.h"
+#include "platform/BackgroundPool.h"
 #include "platform/MainThread.h"
 #include "platform/NotificationCenter.h"
 #include "platform/SystemLog.h"
@@ -37,6 +39,9 @@ ZRImageCutView::ZRImageCutView(QWidget* parent)
                                if (const auto layer = bluredLayer())
                                    layer->setContent(blurred);
                                update();
+                               // The new picture's copies are made: what the
+                               // previous picture held goes back to the system.
+                               BackgroundPool::run(Allocator::releaseFree);
                            },
                            [this](std::shared_ptr<const ColourCache> colours) {
                                m_colourTool->setColours(std::move(colours));
@@ -214,6 +219,8 @@ void ZRImageCutView::takeImage(const Picture& picture, const SessionOrphans::Orp
     m_levels->setPicture(picture, bitmap, StrokeDrain::maskSizeFor(picture.size()));
     if (m_refined)
         m_refined->clear();
+    if (picture.isNull())
+        BackgroundPool::run(Allocator::releaseFree); // nothing shown: nothing kept
     updateCursor();
     update();
 }
