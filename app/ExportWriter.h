@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QByteArray>
-#include <QColorSpace>
 #include <QImage>
 #include <QList>
 #include <QString>

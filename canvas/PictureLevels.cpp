@@ -6,6 +6,7 @@
 #include "platform/HandOff.h"
 #include "platform/MainThread.h"
 
+#include <QColorSpace>
 #include <QPointer>
 #include <QThread>
 #include <QThreadPool>
@@ -65,7 +66,11 @@ PictureLevels::~PictureLevels()
     ++m_tasks->generation;
 }
 
-QImage PictureLevels::drawableBitmap(const Picture& picture)
+namespace {
+
+// The picture's bitmap in the formats the canvas draws from (premultiplied,
+// or opaque RGB32), in the picture's own colours.
+QImage ownBitmap(const Picture& picture)
 {
     QImage image = picture.bestRepresentation();
     if (image.isNull())
@@ -78,6 +83,27 @@ QImage PictureLevels::drawableBitmap(const Picture& picture)
         return image.convertToFormat(image.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied
                                                              : QImage::Format_RGB32);
     }
+}
+
+// The screen is taken to be sRGB: a picture tagged with another colour space
+// (Adobe RGB, Display P3) is shown converted, so that its colours look as
+// they were taken. What is saved keeps the picture's own pixels and profile.
+bool shownConverted(const QImage& image)
+{
+    const QColorSpace space = image.colorSpace();
+    return space.isValid() && space != QColorSpace(QColorSpace::SRgb);
+}
+
+QImage inSrgb(const QImage& image)
+{
+    return shownConverted(image) ? image.convertedToColorSpace(QColorSpace::SRgb) : image;
+}
+
+} // namespace
+
+QImage PictureLevels::drawableBitmap(const Picture& picture)
+{
+    return inSrgb(ownBitmap(picture));
 }
 
 const QImage& PictureLevels::pick(const std::vector<QImage>& levels, double scale)
@@ -165,13 +191,18 @@ QImage PictureLevels::blurredCopy(const QImage& source, double radius, int halvi
 void PictureLevels::startBlur(const Picture& picture)
 {
     start(picture, [picture](const Stale& stale) -> Delivery {
-        const QImage source = drawableBitmap(picture);
+        // Blurred in the picture's own colours, since the save shows it; its
+        // levels on the screen are converted as the picture's are.
+        QImage source = ownBitmap(picture);
         const int reduction = blurReduction(source.size());
-        const QImage blurred = blurredCopy(source, blurRadius(source.size()), reduction, stale);
+        QImage blurred = blurredCopy(source, blurRadius(source.size()), reduction, stale);
+        source = QImage();
         std::vector<QImage> levels;
         if (!blurred.isNull()) {
-            levels = halvings(blurred, stale);
-            levels.insert(levels.begin(), blurred);
+            blurred.setColorSpace(picture.bestRepresentation().colorSpace());
+            const QImage shown = inSrgb(blurred);
+            levels = halvings(shown, stale);
+            levels.insert(levels.begin(), shown);
         }
         return [blurred, reduction, levels = std::move(levels)](PictureLevels& self) {
             self.m_blur = levels;

@@ -176,6 +176,11 @@ QSize ResultComposer::size() const
     return m_state ? m_state->size : QSize();
 }
 
+QColorSpace ResultComposer::colorSpace() const
+{
+    return m_state ? m_state->picture.colorSpace() : QColorSpace();
+}
+
 void ResultComposer::rows(int y0, int y1, uchar* out, qsizetype stride) const
 {
     if (!m_state)
@@ -295,6 +300,7 @@ QImage ResultComposer::image() const
     QImage out(m_state->size, QImage::Format_ARGB32);
     if (out.isNull())
         return {};
+    out.setColorSpace(m_state->picture.colorSpace());
     uchar* bits = out.bits();
     const qsizetype stride = out.bytesPerLine();
     ParallelFor::run(out.height(), 128,

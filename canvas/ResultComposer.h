@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QColorSpace>
 #include <QImage>
 #include <QSize>
 #include <QSizeF>
@@ -28,6 +29,9 @@ public:
 
     bool isNull() const { return !m_state; }
     QSize size() const;
+    // The picture's colour space, which the finished picture keeps (invalid
+    // for an untagged picture).
+    QColorSpace colorSpace() const;
 
     // Rows [y0, y1) as Format_ARGB32 words (straight alpha), row y at
     // out + (y - y0) * stride. Any thread.
