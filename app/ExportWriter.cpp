@@ -1,16 +1,25 @@
 #include "app/ExportWriter.h"
 
+#include "canvas/ResultComposer.h"
 #include "imaging/PngCodec.h"
 
 #include <QBuffer>
+#include <QColorSpace>
 #include <QFileInfo>
 #include <QImageWriter>
 #include <QObject>
 
 #include <algorithm>
+#include <cstring>
 
 namespace ExportWriter {
 namespace {
+
+// The profile a file carries for a colour space: none for an untagged picture.
+QByteArray profileOf(const QColorSpace& space)
+{
+    return space.isValid() ? space.iccProfile() : QByteArray();
+}
 
 const char* writerName(Format format)
 {
@@ -121,9 +130,28 @@ QByteArray encode(const QImage& image, Format format, const std::function<void(d
         return {};
     }
     if (format == Format::Png) {
-        QByteArray png = PngCodec::encode(image, PngCodec::Channels::AlwaysRgba, progress);
-        if (png.isEmpty() && error)
-            *error = QObject::tr("The picture could not be encoded as PNG.");
+        const QImage straight = image.format() == QImage::Format_ARGB32
+                                    ? image
+                                    : image.convertToFormat(QImage::Format_ARGB32);
+        QByteArray png;
+        const bool ok = !straight.isNull() &&
+                        PngCodec::encodeStreamed(
+                            straight.size(),
+                            [&straight](int y0, int y1, uchar* out, qsizetype stride) {
+                                for (int y = y0; y < y1; ++y)
+                                    std::memcpy(out + (y - y0) * stride, straight.constScanLine(y),
+                                                size_t(straight.width()) * 4);
+                            },
+                            [&png](const char* data, qsizetype size) {
+                                png.append(data, size);
+                                return true;
+                            },
+                            progress, profileOf(image.colorSpace()));
+        if (!ok) {
+            png.clear();
+            if (error)
+                *error = QObject::tr("The picture could not be encoded as PNG.");
+        }
         return png;
     }
     QByteArray bytes;
@@ -145,6 +173,17 @@ QByteArray encode(const QImage& image, Format format, const std::function<void(d
     if (progress)
         progress(1.0);
     return bytes;
+}
+
+bool writePng(const ResultComposer& composer, const std::function<void(double)>& progress,
+              const std::function<bool(const char* data, qsizetype size)>& sink)
+{
+    if (composer.isNull())
+        return false;
+    return PngCodec::encodeStreamed(
+        composer.size(),
+        [&composer](int y0, int y1, uchar* out, qsizetype stride) { composer.rows(y0, y1, out, stride); },
+        sink, progress, profileOf(composer.colorSpace()));
 }
 
 } // namespace ExportWriter

@@ -8,6 +8,8 @@
 #include <functional>
 #include <optional>
 
+class ResultComposer;
+
 // Turns the finished cut-out into the bytes of a file: the formats the save
 // offers, and the trimming of transparent borders. Pure functions of their
 // arguments, for any thread.
@@ -34,5 +36,11 @@ QImage trimmed(const QImage& image, bool* allCut = nullptr);
 // hears the share done (0..1) where the encoder can tell.
 QByteArray encode(const QImage& image, Format format, const std::function<void(double)>& progress,
                   QString* error);
+
+// The composer's picture as an RGBA PNG handed to `sink` band by band as it is
+// made (see PngCodec::encodeStreamed), with the picture's colour profile.
+// False when the sink refused bytes or memory ran out.
+bool writePng(const ResultComposer& composer, const std::function<void(double)>& progress,
+              const std::function<bool(const char* data, qsizetype size)>& sink);
 
 } // namespace ExportWriter

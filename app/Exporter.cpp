@@ -153,19 +153,14 @@ Exporter::ForeignAnswer Exporter::askAboutForeignExtension(QWidget* parent, cons
     return ForeignAnswer::Cancel;
 }
 
-void Exporter::write(std::function<QImage()> compose, const QString& path, const Options& options)
+void Exporter::write(std::function<ResultComposer()> compose, const QString& path,
+                     const Options& options)
 {
     QPointer<Exporter> self(this);
     BackgroundPool::run([self, compose = std::move(compose), path, options] {
         QString note;
-        const QImage picture = compose();
-        QImage image = picture;
-        if (options.trim) {
-            bool allCut = false;
-            image = ExportWriter::trimmed(picture, &allCut);
-            if (allCut)
-                note = QObject::tr("The whole picture is cut away: saved as one transparent pixel.");
-        }
+        QString error;
+        const ResultComposer composer = compose();
         // The bar moves in whole percents, each posted once.
         auto reported = std::make_shared<std::atomic<int>>(-1);
         auto progress = [self, path, reported](double done) {
@@ -177,16 +172,39 @@ void Exporter::write(std::function<QImage()> compose, const QString& path, const
                     emit self->progressed(path, percent);
             });
         };
-        QString error;
-        const QByteArray bytes = image.isNull()
-                                     ? QByteArray()
-                                     : ExportWriter::encode(image, options.format, progress, &error);
-        if (image.isNull())
+        if (composer.isNull()) {
             error = QObject::tr("The picture could not be composed.");
-        if (!bytes.isEmpty()) {
+        } else if (options.format == ExportWriter::Format::Png && !options.trim) {
             // Written beside the target and renamed over it, so an existing
             // file is replaced whole or not at all.
-            error = SaveFile::writeAll(path, bytes);
+            SaveFile file(path);
+            bool written = true;
+            if (!file.open()) {
+                error = file.errorString();
+            } else if (!ExportWriter::writePng(composer, progress, [&file, &written](const char* data, qsizetype size) {
+                           return written = file.write(data, size);
+                       })) {
+                // The file's own reason where the disk refused the bytes.
+                error = !written ? file.errorString() : QObject::tr("The picture could not be encoded as PNG.");
+            } else if (!file.commit()) {
+                error = file.errorString();
+            }
+        } else {
+            const QImage picture = composer.image();
+            QImage image = picture;
+            if (options.trim) {
+                bool allCut = false;
+                image = ExportWriter::trimmed(picture, &allCut);
+                if (allCut)
+                    note = QObject::tr("The whole picture is cut away: saved as one transparent pixel.");
+            }
+            const QByteArray bytes = image.isNull()
+                                         ? QByteArray()
+                                         : ExportWriter::encode(image, options.format, progress, &error);
+            if (image.isNull())
+                error = QObject::tr("The picture could not be composed.");
+            if (!bytes.isEmpty())
+                error = SaveFile::writeAll(path, bytes);
         }
         MainThread::async([self, path, error, note] {
             if (self)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/ExportWriter.h"
+#include "canvas/ResultComposer.h"
 
 #include <QImage>
 #include <QObject>
@@ -58,8 +59,9 @@ public:
     static void setForeignAnswerForTesting(std::optional<ForeignAnswer> answer);
 
     // Composes the picture with `compose` (straight alpha, full size) and
-    // writes it to `path`, all in the background.
-    void write(std::function<QImage()> compose, const QString& path, const Options& options);
+    // writes it to `path`, all in the background. An untrimmed PNG streams
+    // from the composer to the file band by band, never whole in memory.
+    void write(std::function<ResultComposer()> compose, const QString& path, const Options& options);
 
 signals:
     // Main thread; `percent` rises to 100 as the encoding goes on.

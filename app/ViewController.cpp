@@ -389,7 +389,7 @@ void ViewController::saveTo(const QString& path, const Exporter::Options& option
                 finishSave(picture, revision, at, error, note);
             });
     showStatus(tr("Saving %1…").arg(QFileInfo(path).fileName()), 0);
-    exporter->write(m_ui->viCut->resultTask(options.keepColours), path, options);
+    exporter->write(m_ui->viCut->resultComposer(options.keepColours), path, options);
 }
 
 // ---------------------------------------------------------------- clipboard

@@ -1,6 +1,8 @@
 #include "canvas/Compositor.h"
 
+#include "canvas/MaskSampling.h"
 #include "canvas/PixelMath.h"
+#include "canvas/ResultComposer.h"
 
 #include "platform/ParallelFor.h"
 #include "platform/Resources.h"
@@ -19,6 +21,7 @@
 namespace Compositor {
 namespace {
 
+using namespace MaskSampling;
 using namespace PixelMath;
 
 
@@ -27,28 +30,6 @@ struct Sampling {
     std::vector<int> pictureX, blurX, maskX, maskWeight;
     int first = 0, last = 0; // columns [first, last) lie on the picture
 };
-
-// Mask value at one column, from a row already interpolated vertically
-// (0..255 * 256) and the column's weight.
-inline std::uint32_t maskAt(const std::uint16_t* row, int x0, int weight)
-{
-    const std::uint32_t v = row[x0] * std::uint32_t(256 - weight) + row[x0 + 1] * std::uint32_t(weight);
-    return (v + (1u << 15)) >> 16;
-}
-
-// Linear filtering between two mask rows; clamps at the mask's edges.
-void interpolateMaskRow(const QImage& mask, double rowCoord, int from, int to, std::uint16_t* out)
-{
-    const int height = mask.height();
-    const double fl = std::floor(rowCoord);
-    const int r0 = std::clamp(int(fl), 0, height - 1);
-    const int r1 = std::clamp(int(fl) + 1, 0, height - 1);
-    const int w = int(std::lround((rowCoord - fl) * 256));
-    const std::uint8_t* a = mask.constScanLine(r0);
-    const std::uint8_t* b = mask.constScanLine(r1);
-    for (int x = from; x <= to; ++x)
-        out[x] = std::uint16_t(a[x] * (256 - w) + b[x] * w);
-}
 
 // out[c] = the picture's pixel for column c, kept whole by the mask, for c in
 // [first, last): the pixel itself where it is opaque, else `under(c, p)`.
@@ -291,74 +272,10 @@ void paintFrame(QImage& frame, const QRect& requested, const QImage& tile, const
 QImage result(const QImage& picture, const QImage& blur, const QImage& mask, QSizeF pictureSize,
               QSize size, bool keepColours)
 {
-    if (size.isEmpty() || picture.isNull())
-        return {};
-    // Straight colour in and out: a premultiplied source can only give back
-    // what it kept, and only an opaque one keeps everything.
-    QImage source = picture;
-    if (source.format() != QImage::Format_ARGB32 && source.format() != QImage::Format_RGB32)
-        source = source.convertToFormat(source.hasAlphaChannel() ? QImage::Format_ARGB32
-                                                                 : QImage::Format_RGB32);
-    QImage out(size, QImage::Format_ARGB32);
-    if (out.isNull() || source.isNull())
-        return {};
-    const double pw = pictureSize.width();
-    const double ph = pictureSize.height();
-    const int n = size.width();
-    std::vector<int> picX(n), blurX(n), maskX(n), maskW(n);
-    const int mw = mask.isNull() ? 0 : mask.width();
-    for (int x = 0; x < n; ++x) {
-        const double px = x + 0.5;
-        picX[x] = std::min(source.width() - 1, int(px * source.width() / pw));
-        blurX[x] = blur.isNull() ? 0 : std::min(blur.width() - 1, int(px * blur.width() / pw));
-        if (mw) {
-            const double mx = std::clamp(px * mw / pw - 0.5, 0.0, double(mw - 1));
-            maskX[x] = int(std::floor(mx));
-            maskW[x] = int(std::lround((mx - maskX[x]) * 256));
-        }
-    }
-    const std::uint32_t opaque = source.format() == QImage::Format_RGB32 ? 0xff000000u : 0;
-    // What a pixel cut away entirely keeps of the picture: nothing, or its colour.
-    const std::uint32_t keptUnderCut = keepColours ? 0x00ffffffu : 0;
-    auto rows = [&](int begin, int end) {
-        std::vector<std::uint16_t> maskRow(mw + 1);
-        for (int y = begin; y < end; ++y) {
-            auto* dst = reinterpret_cast<std::uint32_t*>(out.scanLine(y));
-            const double py = y + 0.5;
-            const auto* picRow = reinterpret_cast<const std::uint32_t*>(
-                source.constScanLine(std::min(source.height() - 1, int(py * source.height() / ph))));
-            const std::uint32_t* blurRow = nullptr;
-            if (!blur.isNull())
-                blurRow = reinterpret_cast<const std::uint32_t*>(
-                    blur.constScanLine(std::min(blur.height() - 1, int(py * blur.height() / ph))));
-            if (!mw) {
-                // No mask: nothing of the picture is kept.
-                for (int x = 0; x < n; ++x)
-                    dst[x] = blurRow ? unpremultiply(blurRow[blurX[x]]) : picRow[picX[x]] & keptUnderCut;
-                continue;
-            }
-            interpolateMaskRow(mask, py * mask.height() / ph - 0.5, 0, mw - 1, maskRow.data());
-            maskRow[mw] = maskRow[mw - 1];
-            for (int x = 0; x < n; ++x) {
-                const std::uint32_t m = maskAt(maskRow.data(), maskX[x], maskW[x]);
-                const std::uint32_t p = picRow[picX[x]] | opaque;
-                // Kept whole: the picture's own pixel. Cut partly: its alpha
-                // times the mask's, rounded, its colour unchanged.
-                std::uint32_t src = p & keptUnderCut;
-                if (m == 255) {
-                    src = p;
-                } else if (m != 0) {
-                    const std::uint32_t alpha = div255((p >> 24) * m);
-                    src = alpha ? (alpha << 24) | (p & 0xffffff) : p & keptUnderCut;
-                }
-                if (blurRow && (src >> 24) != 255)
-                    src = unpremultiply(over(premultiply(src), blurRow[blurX[x]]));
-                dst[x] = src;
-            }
-        }
-    };
-    ParallelFor::run(size.height(), 128, rows);
-    return out;
+    return ResultComposer(picture, blur, mask, pictureSize, size, ResultComposer::Refine::Off,
+                          keepColours ? ResultComposer::UnderCut::KeptColours
+                                      : ResultComposer::UnderCut::Dropped)
+        .image();
 }
 
 QImage backdropTile()

@@ -6,6 +6,7 @@
 #include "platform/HandOff.h"
 #include "platform/MainThread.h"
 
+#include <QColorSpace>
 #include <QPointer>
 #include <QThread>
 #include <QThreadPool>
@@ -65,7 +66,11 @@ PictureLevels::~PictureLevels()
     ++m_tasks->generation;
 }
 
-QImage PictureLevels::drawableBitmap(const Picture& picture)
+namespace {
+
+// The picture's bitmap in the formats the canvas draws from (premultiplied,
+// or opaque RGB32), in the picture's own colours.
+QImage ownBitmap(const Picture& picture)
 {
     QImage image = picture.bestRepresentation();
     if (image.isNull())
@@ -78,6 +83,27 @@ QImage PictureLevels::drawableBitmap(const Picture& picture)
         return image.convertToFormat(image.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied
                                                              : QImage::Format_RGB32);
     }
+}
+
+// The screen is taken to be sRGB: a picture tagged with another colour space
+// (Adobe RGB, Display P3) is shown converted, so that its colours look as
+// they were taken. What is saved keeps the picture's own pixels and profile.
+bool shownConverted(const QImage& image)
+{
+    const QColorSpace space = image.colorSpace();
+    return space.isValid() && space != QColorSpace(QColorSpace::SRgb);
+}
+
+QImage inSrgb(const QImage& image)
+{
+    return shownConverted(image) ? image.convertedToColorSpace(QColorSpace::SRgb) : image;
+}
+
+} // namespace
+
+QImage PictureLevels::drawableBitmap(const Picture& picture)
+{
+    return inSrgb(ownBitmap(picture));
 }
 
 const QImage& PictureLevels::pick(const std::vector<QImage>& levels, double scale)
@@ -129,26 +155,58 @@ void PictureLevels::startColours(const Picture& picture, const QImage& bitmap, Q
     });
 }
 
+int PictureLevels::blurReduction(QSize pictureSize)
+{
+    // The blurred picture is smooth at the scale of its radius: stored at a
+    // half or a quarter of the size (the radius at least 16 pixels there) and
+    // enlarged linearly, it stays within a level or two of the full-size blur
+    // at a sixteenth of the memory. Small radii keep the full size, exactly.
+    const double radius = blurRadius(pictureSize);
+    return radius >= 64 ? 2 : radius >= 32 ? 1 : 0;
+}
+
+double PictureLevels::blurRadius(QSize pictureSize)
+{
+    return (pictureSize.width() + pictureSize.height()) / 200.0;
+}
+
+QImage PictureLevels::blurredCopy(const QImage& source, double radius, int halvings,
+                                  const std::function<bool()>& stale)
+{
+    if (source.isNull())
+        return {};
+    QImage reduced = source;
+    for (int k = 0; k < halvings && !stale(); ++k)
+        reduced = Compositor::halve(reduced);
+    if (stale() || reduced.isNull())
+        return {};
+    // The blur over the source's own extent: what the grown result holds
+    // once cropped back to that extent. A blur for a picture no longer
+    // shown stops within a band of rows.
+    const QRect extent(QPoint(0, 0), reduced.size());
+    return DiscBlur::blur(FilterImage(reduced, QPoint(0, 0)), radius / (1 << halvings), extent, stale)
+        .pixels();
+}
+
 void PictureLevels::startBlur(const Picture& picture)
 {
     start(picture, [picture](const Stale& stale) -> Delivery {
-        const QImage source = drawableBitmap(picture);
-        const QRect extent(QPoint(0, 0), source.size());
-        const double radius = (extent.width() + extent.height()) / 200.0;
-        // The blur over the source's own extent: what the grown result holds
-        // once cropped back to that extent. A blur for a picture no longer
-        // shown stops within a band of rows.
-        QImage blurred;
-        if (!source.isNull())
-            blurred =
-                DiscBlur::blur(FilterImage(source, QPoint(0, 0)), radius, extent, stale).pixels();
+        // Blurred in the picture's own colours, since the save shows it; its
+        // levels on the screen are converted as the picture's are.
+        QImage source = ownBitmap(picture);
+        const int reduction = blurReduction(source.size());
+        QImage blurred = blurredCopy(source, blurRadius(source.size()), reduction, stale);
+        source = QImage();
         std::vector<QImage> levels;
         if (!blurred.isNull()) {
-            levels = halvings(blurred, stale);
-            levels.insert(levels.begin(), blurred);
+            blurred.setColorSpace(picture.bestRepresentation().colorSpace());
+            const QImage shown = inSrgb(blurred);
+            levels = halvings(shown, stale);
+            levels.insert(levels.begin(), shown);
         }
-        return [blurred, levels = std::move(levels)](PictureLevels& self) {
+        return [blurred, reduction, levels = std::move(levels)](PictureLevels& self) {
             self.m_blur = levels;
+            self.m_blurReduction = reduction;
             self.m_blurArrived(blurred);
         };
     });

@@ -33,7 +33,7 @@ class QObject;
 class PictureLevels {
 public:
     // halvingsArrived: the picture's halvings are in. blurArrived: the blurred
-    // copy of the current picture (full size) is in, its halvings with it.
+    // copy of the current picture (reduced when large) is in, its halvings with it.
     // coloursArrived: the current picture's colour cache is in.
     // failed: a task for the current picture failed, for the reason given.
     PictureLevels(QObject* context, std::function<void()> halvingsArrived,
@@ -56,7 +56,22 @@ public:
     // smallest that still has at least one pixel per screen pixel. Null when
     // there is none (no picture, or no blurred copy yet).
     const QImage& picture(double scale) const { return pick(m_picture, scale); }
-    const QImage& blur(double scale) const { return pick(m_blur, scale); }
+    // The blurred copy's levels start reduced (see blurReduction).
+    const QImage& blur(double scale) const
+    {
+        return pick(m_blur, scale * (1 << m_blurReduction));
+    }
+
+    // How many times the blurred copy of a picture of this size is halved
+    // before it is blurred and stored: 0 for small blur radii, which stay exact.
+    static int blurReduction(QSize pictureSize);
+    // The disc blur's radius for a picture, in its pixels.
+    static double blurRadius(QSize pictureSize);
+    // The blurred copy of `source` (a drawable bitmap) after `halvings`
+    // halvings, blurred there by radius / 2^halvings: premultiplied, the
+    // reduced size; null if `stale` turned true.
+    static QImage blurredCopy(const QImage& source, double radius, int halvings,
+                              const std::function<bool()>& stale = [] { return false; });
 
     // Tests and tools: whether a task of this object has yet to finish.
     bool busy() const;
@@ -82,5 +97,6 @@ private:
     Picture m_source;
     std::vector<QImage> m_picture; // [0] is full size, then halvings
     std::vector<QImage> m_blur;    // same, for the blurred copy
+    int m_blurReduction = 0;       // halvings before m_blur[0]
     std::shared_ptr<Tasks> m_tasks;
 };

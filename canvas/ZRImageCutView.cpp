@@ -6,9 +6,12 @@
 #include "canvas/Compositor.h"
 #include "canvas/EdgeRefine.h"
 #include "canvas/RefinedView.h"
+#include "canvas/ResultComposer.h"
 #include "canvas/PictureLevels.h"
 #include "canvas/Viewport.h"
 #include "canvas/ZRImageCutViewDelegate.h"
+#include "platform/Allocator.h"
+#include "platform/BackgroundPool.h"
 #include "platform/MainThread.h"
 #include "platform/NotificationCenter.h"
 #include "platform/SystemLog.h"
@@ -37,6 +40,9 @@ ZRImageCutView::ZRImageCutView(QWidget* parent)
                                if (const auto layer = bluredLayer())
                                    layer->setContent(blurred);
                                update();
+                               // The new picture's copies are made: what the
+                               // previous picture held goes back to the system.
+                               BackgroundPool::run(Allocator::releaseFree);
                            },
                            [this](std::shared_ptr<const ColourCache> colours) {
                                m_colourTool->setColours(std::move(colours));
@@ -223,6 +229,8 @@ void ZRImageCutView::takeImage(const Picture& picture, const SessionOrphans::Orp
     m_levels->setPicture(picture, bitmap, StrokeDrain::maskSizeFor(picture.size()));
     if (m_refined)
         m_refined->clear();
+    if (picture.isNull())
+        BackgroundPool::run(Allocator::releaseFree); // nothing shown: nothing kept
     updateCursor();
     update();
 }
@@ -242,26 +250,6 @@ void ZRImageCutView::replacePicture(const Picture& picture)
         m_refined->clear();
     update();
 }
-
-namespace {
-
-// Fully cut pixels of `out` (straight, the picture's size) take the
-// picture's colour under their zero alpha.
-void keepColoursUnderCut(QImage& out, const QImage& picture)
-{
-    const QImage source = picture.format() == QImage::Format_ARGB32 || picture.format() == QImage::Format_RGB32
-                              ? picture
-                              : picture.convertToFormat(QImage::Format_ARGB32);
-    for (int y = 0; y < out.height(); ++y) {
-        auto* row = reinterpret_cast<std::uint32_t*>(out.scanLine(y));
-        const auto* pic = reinterpret_cast<const std::uint32_t*>(source.constScanLine(y));
-        for (int x = 0; x < out.width(); ++x)
-            if ((row[x] >> 24) == 0)
-                row[x] = pic[x] & 0x00ffffffu;
-    }
-}
-
-} // namespace
 
 bool ZRImageCutView::loadMask(const QImage& mask)
 {
@@ -284,11 +272,16 @@ Picture ZRImageCutView::getResult() const
 
 std::function<QImage()> ZRImageCutView::resultTask(bool keepColours) const
 {
+    return [compose = resultComposer(keepColours)] { return compose().image(); };
+}
+
+std::function<ResultComposer()> ZRImageCutView::resultComposer(bool keepColours) const
+{
     const QSizeF size = m_image.size();
     const QSize pixels(int(size.width()), int(size.height()));
     const auto pictureLayer = m_layers.picture();
     if (pixels.isEmpty() || !pictureLayer)
-        return [] { return QImage(); };
+        return [] { return ResultComposer(); };
     // The picture as it was read where it has the result's size: the layer's
     // drawable copy is premultiplied and has lost colour where translucent.
     QImage source = m_image.bestRepresentation();
@@ -319,16 +312,11 @@ std::function<QImage()> ZRImageCutView::resultTask(bool keepColours) const
             return shown;
         }
     };
-    if (!m_refineEdges) {
-        return [source, blur, maskOf, size, pixels, keepColours] {
-            return Compositor::result(source, blur, maskOf(), size, pixels, keepColours);
-        };
-    }
-    return [source, blur, maskOf, size, pixels, keepColours] {
-        QImage out = EdgeRefine::result(source, blur, maskOf(), size, pixels);
-        if (keepColours && !out.isNull() && blur.isNull())
-            keepColoursUnderCut(out, source);
-        return out;
+    const auto refine = m_refineEdges ? ResultComposer::Refine::Edges : ResultComposer::Refine::Off;
+    const auto underCut = keepColours ? ResultComposer::UnderCut::KeptColours
+                                      : ResultComposer::UnderCut::Dropped;
+    return [source, blur, maskOf, size, pixels, refine, underCut] {
+        return ResultComposer(source, blur, maskOf(), size, pixels, refine, underCut);
     };
 }
 

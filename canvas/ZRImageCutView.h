@@ -6,6 +6,7 @@
 #include "canvas/EventBuffer.h"
 #include "canvas/LayerStack.h"
 #include "canvas/MaskDocument.h"
+#include "canvas/ResultComposer.h"
 #include "canvas/StampRect.h"
 #include "canvas/ViewTransform.h"
 #include "imaging/Picture.h"
@@ -133,6 +134,8 @@ public:
     // call are in it: the task waits for the serial queue to draw them, so
     // run it off the main thread (getResult() waits there).
     std::function<QImage()> resultTask(bool keepColours = false) const;
+    // The same, to be composed band by band (a save streams it to its file).
+    std::function<ResultComposer()> resultComposer(bool keepColours = false) const;
     void updateMap() { m_document.updateMap(); }
 
     // Undo history.

@@ -2,6 +2,7 @@
 
 #include "imaging/DecodeNotes.h"
 #include "imaging/ImageLimits.h"
+#include "imaging/ColourProfile.h"
 #include "imaging/JpegCodec.h"
 #include "imaging/PngCodec_p.h"
 
@@ -196,10 +197,13 @@ Frames readWithQt(QIODevice& device, Kind kind, qint64 fileBytes, const QByteArr
 Frames decodeWhole(Kind kind, const QByteArray& data)
 {
     DecodeNotes notes;
-    const QImage image =
+    QImage image =
         kind == Kind::Png ? PngCodec::decode(data, &notes) : JpegCodec::decode(data, &notes);
     if (image.isNull())
         return failure(notes.error);
+    // Qt's own readers tag what they read; ours are told here.
+    if (const QColorSpace space = ColourProfile::ofFile(data); space.isValid())
+        image.setColorSpace(space);
     Frames frames;
     frames.images.append(image);
     frames.warning = notes.warning;
@@ -257,7 +261,9 @@ Frames readDevice(QIODevice& device, qint64 size, int previewSide = 0, const Pre
             return failure(error);
         if (kind == Kind::Jpeg && preview) {
             QSize full;
-            const QImage reduced = JpegCodec::decodePreview(data, previewSide, &full);
+            QImage reduced = JpegCodec::decodePreview(data, previewSide, &full);
+            if (const QColorSpace space = ColourProfile::ofFile(data); space.isValid() && !reduced.isNull())
+                reduced.setColorSpace(space);
             if (!reduced.isNull())
                 preview(reduced, full);
         }

@@ -22,6 +22,21 @@ using Progress = std::function<void(double done)>;
 QByteArray encode(const QImage& image, Channels channels = Channels::RgbWhenOpaque,
                   const Progress& progress = {});
 
+// Rows [y0, y1) of a picture as straight 0xAARRGGBB words (Format_ARGB32),
+// row y at out + (y - y0) * stride. Called from several threads at once, each
+// for its own band.
+using RowBands = std::function<void(int y0, int y1, uchar* out, qsizetype stride)>;
+// Takes the file's bytes in order; false stops the encoding.
+using Sink = std::function<bool(const char* data, qsizetype size)>;
+
+// An RGBA PNG of `size` whose rows come from `rows`, handed to `sink` as it
+// is made: bands of rows are composed, filtered and compressed on every core
+// and written in order, and only a few bands are held at any time. A non-empty
+// `iccProfile` is written as the file's colour profile. False when the sink
+// refused bytes or memory ran out; the sink has then seen a partial file.
+bool encodeStreamed(QSize size, const RowBands& rows, const Sink& sink,
+                    const Progress& progress = {}, const QByteArray& iccProfile = {});
+
 // A grey-plus-alpha PNG with grey 0 and `alpha` (width x height bytes, rows
 // `stride` bytes apart, top row first) in the alpha channel. Written for
 // speed: the undo snapshots of the canvas.

@@ -40,4 +40,17 @@ bool hasSignature(const QByteArray& data);
 // on failure notes->error holds the reason.
 QImage decode(const QByteArray& data, DecodeNotes* notes);
 
+// The encoder's row stages, shared by its whole-image and streamed forms.
+namespace Detail {
+// Appends one chunk at `out` (12 + length bytes), its data's CRC given or computed.
+void writeChunk(uchar*& out, const char* type, const uchar* data, size_t length,
+                const quint32* dataCrc = nullptr);
+// Straight 0xAARRGGBB words to R, G, B, A bytes.
+void rgbaRow(const quint32* in, uchar* out, int width);
+// The filter type byte and the filtered row into `out` (n + 1 bytes), by the
+// smallest sum of magnitudes; `scratch` holds 4 * n bytes.
+void filterRow(int bytesPerPixel, const uchar* cur, const uchar* prev, qsizetype n, uchar* out,
+               uchar* scratch);
+} // namespace Detail
+
 } // namespace PngCodec

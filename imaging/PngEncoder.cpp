@@ -397,6 +397,27 @@ QByteArray encodeRows(const EncodeJob& job)
 
 } // namespace
 
+namespace Detail {
+
+void writeChunk(uchar*& out, const char* type, const uchar* data, size_t length,
+                const quint32* dataCrc)
+{
+    appendChunk(out, type, data, length, dataCrc);
+}
+
+void rgbaRow(const quint32* in, uchar* out, int width)
+{
+    straightRow(in, out, width);
+}
+
+void filterRow(int bytesPerPixel, const uchar* cur, const uchar* prev, qsizetype n, uchar* out,
+               uchar* scratch)
+{
+    filterAdaptiveFor(bytesPerPixel, cur, prev, n, out, scratch);
+}
+
+} // namespace Detail
+
 QByteArray encode(const QImage& source, Channels channels, const Progress& progress)
 {
     if (source.isNull())

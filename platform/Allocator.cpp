@@ -17,4 +17,9 @@ void tuneForPictures()
     mallopt(M_TOP_PAD, 64 * 1024 * 1024);
 }
 
+void releaseFree()
+{
+    malloc_trim(0);
+}
+
 } // namespace Allocator

@@ -185,20 +185,30 @@ TEST_F(ViewControllerTest, AFailedSaveIsReportedAndLeavesTheOldFileIntact)
     EXPECT_NE(shell.save([&] { c->btnSavePressed(); }), "");
 
     // A disk that fills up mid-write: the file size limit stands in for it.
+    // The save streams band by band: wherever the disk fills, the old file
+    // stays whole and nothing of the new one is left beside it.
+    ASSERT_TRUE(shell.open(dir, "large.png", {1500, 1100}));
+    c->setSavePathForTesting(dir + "/whole.png");
+    ASSERT_EQ(shell.save([&] { c->btnSavePressed(); }), "");
+    const qint64 whole = QFileInfo(dir + "/whole.png").size();
     const QString target = writeFile(dir + "/existing.png", "the user's earlier save");
+    const QStringList before = QDir(dir).entryList(QDir::Files | QDir::Hidden);
     std::signal(SIGXFSZ, SIG_IGN);
-    rlimit saved{};
-    getrlimit(RLIMIT_FSIZE, &saved);
-    rlimit small = saved;
-    small.rlim_cur = 4096;
-    setrlimit(RLIMIT_FSIZE, &small);
-    c->setSavePathForTesting(target);
-    const QString full = shell.save([&] { c->btnSavePressed(); });
-    setrlimit(RLIMIT_FSIZE, &saved);
-    EXPECT_NE(full, "");
-    QFile old(target);
-    ASSERT_TRUE(old.open(QIODevice::ReadOnly));
-    EXPECT_EQ(old.readAll(), QByteArray("the user's earlier save"));
+    for (qint64 limit : {qint64(4096), whole / 3, whole * 2 / 3, whole - 64}) {
+        rlimit saved{};
+        getrlimit(RLIMIT_FSIZE, &saved);
+        rlimit small = saved;
+        small.rlim_cur = rlim_t(limit);
+        setrlimit(RLIMIT_FSIZE, &small);
+        c->setSavePathForTesting(target);
+        const QString full = shell.save([&] { c->btnSavePressed(); });
+        setrlimit(RLIMIT_FSIZE, &saved);
+        EXPECT_NE(full, "") << limit;
+        QFile old(target);
+        ASSERT_TRUE(old.open(QIODevice::ReadOnly));
+        EXPECT_EQ(old.readAll(), QByteArray("the user's earlier save")) << limit;
+        EXPECT_EQ(QDir(dir).entryList(QDir::Files | QDir::Hidden), before) << limit;
+    }
 }
 
 TEST_F(ViewControllerTest, AnIntakeThatLoadsNothingKeepsThePictureStillLoadingAndSaysWhy)

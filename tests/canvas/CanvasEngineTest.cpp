@@ -145,7 +145,8 @@ TEST(CanvasEngine, AVeryWideOrTallPictureLoadsIsBlurredAndCanBeCut)
         const QSize size = wide ? QSize(400000, 4) : QSize(4, 400000);
         auto view = canvasWith(gradientPicture(size.width(), size.height()));
         ASSERT_EQ(view->currentMask().size(), wide ? QSize(2000, 1) : QSize(1, 2000));
-        EXPECT_EQ(view->bluredLayer()->content().size(), size);
+        // Its blur radius is large: the blurred copy is kept at a quarter of the size.
+        EXPECT_EQ(view->bluredLayer()->content().size(), wide ? QSize(100000, 1) : QSize(1, 100000));
         view->setBrushAlphaValue(0);
         view->setBrushHardness(0.5f);
         stroke(*view, {wide ? StampRect{500, -1000, 4000, 4000} : StampRect{-1000, 500, 4000, 4000}});

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <random>
 
 using namespace imagingtest;
@@ -192,5 +193,43 @@ TEST(PngCodecAlpha, MaskSurvivesARoundTripFromStridedRows)
                 ASSERT_EQ(reinterpret_cast<const QRgb*>(byQt.constScanLine(y))[x], QRgb(want)
                                                                                        << 24);
             }
+    }
+}
+
+// The streamed encoder: bands handed out to several threads come back, in
+// order, as one file that every decoder reads as the picture; a sink that
+// refuses stops it at once, at whichever band it refuses.
+TEST(PngCodecStreamed, BandsMakeOneFileOfThePicturesPixels)
+{
+    for (QSize size : {QSize(1, 1), QSize(1, 700), QSize(700, 1), QSize(997, 1201)}) {
+        const QImage image = transparentPicture(size.width(), size.height())
+                                 .convertToFormat(QImage::Format_ARGB32);
+        auto rows = [&image](int y0, int y1, uchar* out, qsizetype stride) {
+            for (int y = y0; y < y1; ++y)
+                std::memcpy(out + (y - y0) * stride, image.constScanLine(y), size_t(image.width()) * 4);
+        };
+        QByteArray file;
+        int calls = 0;
+        double lastProgress = 0;
+        ASSERT_TRUE(PngCodec::encodeStreamed(
+            size, rows,
+            [&](const char* data, qsizetype n) {
+                file.append(data, n);
+                ++calls;
+                return true;
+            },
+            [&](double done) { lastProgress = done; }));
+        EXPECT_EQ(lastProgress, 1.0);
+        EXPECT_EQ(colourTypeOf(file), 6);
+        EXPECT_EQ(PngCodec::decode(file), image) << size.width();
+        EXPECT_EQ(readWithQt(file), image.convertToFormat(QImage::Format_ARGB32_Premultiplied));
+
+        for (int refuseAt : {1, 2, calls / 2, calls - 1}) {
+            int seen = 0;
+            EXPECT_FALSE(PngCodec::encodeStreamed(size, rows, [&](const char*, qsizetype) {
+                return ++seen < refuseAt;
+            })) << refuseAt;
+            EXPECT_EQ(seen, refuseAt) << "no bytes after a refusal";
+        }
     }
 }

@@ -1,4 +1,5 @@
 #include "TestSupport.h"
+#include "platform/Allocator.h"
 #include "platform/MainThread.h"
 #include "platform/NotificationCenter.h"
 #include "platform/ParallelFor.h"
@@ -7,9 +8,12 @@
 
 #include <gtest/gtest.h>
 
+#include <QFile>
 #include <QStringList>
 
 #include <atomic>
+#include <cstring>
+#include <memory>
 #include <mutex>
 #include <numeric>
 #include <thread>
@@ -144,4 +148,41 @@ TEST(NotificationCenter, PostsReachObserversOfThatNameAndMayComeFromThreadsAndRe
     center.post("test.other");
     EXPECT_EQ(other, 1);
     center.removeObserver(late);
+}
+
+namespace {
+
+long residentMb()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').first().toLong() / 1024;
+    return -1;
+}
+
+} // namespace
+
+// The heap keeps freed pictures for reuse; once the next picture is in,
+// releaseFree hands what is left over back, wherever in the heap it lies.
+TEST(Allocator, FreedPicturesGoBackToTheSystemOnRelease)
+{
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "the sanitizers bring allocators of their own";
+#else
+    Allocator::tuneForPictures();
+    const long before = residentMb();
+    std::vector<std::unique_ptr<char[]>> blocks;
+    for (size_t mb : {96, 24, 6, 24, 48}) {
+        blocks.emplace_back(new char[mb << 20]);
+        std::memset(blocks.back().get(), 1, mb << 20);
+    }
+    std::unique_ptr<char[]> kept(new char[1 << 20]); // pins the heap's top
+    blocks.clear();
+    EXPECT_GT(residentMb() - before, 150) << "freed, yet kept for reuse";
+    Allocator::releaseFree();
+    EXPECT_LT(residentMb() - before, 20);
+#endif
 }

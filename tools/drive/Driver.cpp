@@ -414,7 +414,7 @@ bool Driver::dispatch(const QString& command, const QStringList& args, QString* 
             done = true;
         });
         while (!done)
-            QApplication::processEvents(QEventLoop::AllEvents, 5);
+            QApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
         print(outcome);
     } else if (command == QLatin1String("paste")) {
         // A picture from the real clipboard: the first local file it names,
@@ -528,9 +528,11 @@ bool Driver::dispatch(const QString& command, const QStringList& args, QString* 
                                   : QStringLiteral("save failed: ") + e;
             done = true;
         });
-        exporter.write(view.resultTask(options.keepColours), args[0], options);
+        exporter.write(view.resultComposer(options.keepColours), args[0], options);
+        // Sleeps between events: a polling loop here would take a core from
+        // the encoding it waits for.
         while (!done)
-            QApplication::processEvents(QEventLoop::AllEvents, 5);
+            QApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
         print(outcome);
     } else if (command == QLatin1String("preview")) {
         if (args.size() != 3 || !toNumber(args[0], &v[0]) || !toNumber(args[1], &v[1])) {

@@ -1,0 +1,309 @@
+#include "canvas/ResultComposer.h"
+
+#include "canvas/EdgeRefine_p.h"
+#include "canvas/MaskSampling.h"
+#include "canvas/PixelMath.h"
+#include "platform/ParallelFor.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <vector>
+
+using namespace MaskSampling;
+using namespace PixelMath;
+
+struct ResultComposer::State {
+    QImage picture; // as given: `source` may read its pixels in place
+    QImage source;  // Format_ARGB32 or Format_RGB32
+    QImage blur;   // premultiplied, or null
+    QImage mask;   // 8 bits a pixel, or null
+    QSizeF pictureSize;
+    QSize size;
+    Refine refine = Refine::Off;
+    UnderCut underCut = UnderCut::Dropped;
+    // Where each output column and row reads the picture and the mask.
+    std::vector<int> picX, picY, maskX, maskW;
+    // The blurred copy: pixel for pixel (nearest, as the canvas samples
+    // levels) when it has the picture's size; else enlarged linearly from
+    // columns blurX0 and blurX0 + 1 with weight blurWx (0..256).
+    bool blurEnlarged = false;
+    std::vector<int> blurX, blurY, blurWx;
+    // The refinement's fixed numbers and sampling tables.
+    EdgeRefine::Parameters parameters;
+    EdgeRefine::Detail::Geometry geometry;
+};
+
+namespace {
+
+// Where output pixel i (of n over `extent`) falls among `cells` samples: the
+// left sample of the pair it lies between and its weight towards the right
+// one, 0..256. Within half a sample of either end the end pair's line goes
+// on (the weight leaves 0..256), so that a blur fading out at the picture's
+// rim keeps its slope instead of flattening over the last samples.
+void enlargeAxis(double centre, double cells, double extent, int count, int& low, int& weight)
+{
+    const double at = centre * cells / extent - 0.5;
+    low = count < 2 ? 0 : std::clamp(int(std::floor(at)), 0, count - 2);
+    weight = count < 2 ? 0 : int(std::lround((at - low) * 256));
+}
+
+// The blurred copy's rows [y0, y1) enlarged linearly to the output's width,
+// premultiplied, into `band` (rows of `width` words).
+void enlargedBlurRows(const QImage& blur, const std::vector<int>& x0, const std::vector<int>& wx,
+                      double pictureHeight, int y0, int y1, std::uint32_t* band)
+{
+    const int bw = blur.width(), bh = blur.height();
+    const int width = int(x0.size());
+    std::vector<std::int32_t> column(size_t(bw) * 4);
+    for (int y = y0; y < y1; ++y) {
+        int r0 = 0, wy = 0;
+        enlargeAxis(y + 0.5, bh, pictureHeight, bh, r0, wy);
+        const std::uint8_t* a = blur.constScanLine(r0);
+        const std::uint8_t* b = blur.constScanLine(std::min(r0 + 1, bh - 1));
+        for (int i = 0; i < bw * 4; ++i)
+            column[size_t(i)] = a[i] * (256 - wy) + b[i] * wy;
+        std::uint32_t* out = band + size_t(y - y0) * size_t(width);
+        for (int x = 0; x < width; ++x) {
+            const std::int32_t* l = column.data() + 4 * x0[size_t(x)];
+            const std::int32_t* r = column.data() + 4 * std::min(x0[size_t(x)] + 1, bw - 1);
+            const std::int64_t w = wx[size_t(x)];
+            auto channel = [&](int k, std::int64_t top) {
+                const std::int64_t v = (l[k] * (256 - w) + r[k] * w + (1 << 15)) >> 16;
+                return std::uint32_t(std::clamp<std::int64_t>(v, 0, top));
+            };
+            // Beyond the samples the line may overshoot: keep a valid
+            // premultiplied pixel (no channel above alpha).
+            const std::uint32_t alpha = channel(3, 255);
+            out[x] = (alpha << 24) | (channel(2, alpha) << 16) | (channel(1, alpha) << 8) | channel(0, alpha);
+        }
+    }
+}
+
+// True when every pixel of a premultiplied image has alpha 255.
+bool opaque(const QImage& premultiplied)
+{
+    for (int y = 0; y < premultiplied.height(); ++y) {
+        const auto* row = reinterpret_cast<const std::uint32_t*>(premultiplied.constScanLine(y));
+        std::uint32_t all = 0xff000000u;
+        for (int x = 0; x < premultiplied.width(); ++x)
+            all &= row[x];
+        if (all != 0xff000000u)
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+ResultComposer::ResultComposer(const QImage& picture, const QImage& blur, const QImage& mask,
+                               QSizeF pictureSize, QSize size, Refine refine, UnderCut underCut)
+{
+    if (size.isEmpty() || picture.isNull() || pictureSize.isEmpty())
+        return;
+    auto state = std::make_shared<State>();
+    // Straight colour in and out: a premultiplied source can only give back
+    // what it kept, and only an opaque one keeps everything.
+    state->picture = picture;
+    state->source = picture;
+    if (picture.format() == QImage::Format_ARGB32_Premultiplied && opaque(picture)) {
+        // An opaque premultiplied picture (a decoded JPEG) is its own
+        // straight colour: read in place rather than copied whole.
+        state->source = QImage(picture.constBits(), picture.width(), picture.height(),
+                               picture.bytesPerLine(), QImage::Format_RGB32);
+    } else if (picture.format() != QImage::Format_ARGB32 && picture.format() != QImage::Format_RGB32)
+        state->source = picture.convertToFormat(picture.hasAlphaChannel() ? QImage::Format_ARGB32
+                                                                          : QImage::Format_RGB32);
+    if (state->source.isNull())
+        return;
+    state->blur = blur;
+    if (!blur.isNull() && blur.format() != QImage::Format_ARGB32_Premultiplied)
+        state->blur = blur.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    state->mask = EdgeRefine::Detail::eightBitMask(mask);
+    state->pictureSize = pictureSize;
+    state->size = size;
+    state->refine = state->mask.isNull() ? Refine::Off : refine;
+    state->underCut = underCut;
+
+    const QImage& source = state->source;
+    const double pw = pictureSize.width(), ph = pictureSize.height();
+    const int n = size.width(), h = size.height();
+    const int mw = state->mask.isNull() ? 0 : state->mask.width();
+    state->picX.resize(size_t(n));
+    state->maskX.resize(size_t(n));
+    state->maskW.resize(size_t(n));
+    for (int x = 0; x < n; ++x) {
+        const double px = x + 0.5;
+        state->picX[size_t(x)] = std::min(source.width() - 1, int(px * source.width() / pw));
+        if (mw) {
+            const double mx = std::clamp(px * mw / pw - 0.5, 0.0, double(mw - 1));
+            state->maskX[size_t(x)] = int(std::floor(mx));
+            state->maskW[size_t(x)] = int(std::lround((mx - state->maskX[size_t(x)]) * 256));
+        }
+    }
+    state->picY.resize(size_t(h));
+    for (int y = 0; y < h; ++y)
+        state->picY[size_t(y)] = std::min(source.height() - 1, int((y + 0.5) * source.height() / ph));
+
+    if (const QImage& b = state->blur; !b.isNull()) {
+        state->blurEnlarged = b.size() != size;
+        state->blurX.resize(size_t(n));
+        state->blurWx.resize(size_t(n));
+        for (int x = 0; x < n; ++x) {
+            if (state->blurEnlarged) {
+                enlargeAxis(x + 0.5, b.width(), pw, b.width(), state->blurX[size_t(x)],
+                            state->blurWx[size_t(x)]);
+            } else {
+                state->blurX[size_t(x)] = std::min(b.width() - 1, int((x + 0.5) * b.width() / pw));
+            }
+        }
+        if (!state->blurEnlarged) {
+            state->blurY.resize(size_t(h));
+            for (int y = 0; y < h; ++y)
+                state->blurY[size_t(y)] = std::min(b.height() - 1, int((y + 0.5) * b.height() / ph));
+        }
+    }
+    if (state->refine == Refine::Edges) {
+        state->parameters = EdgeRefine::parameters(state->mask.size(), pictureSize);
+        state->geometry =
+            EdgeRefine::Detail::makeGeometry(size, pictureSize, state->mask.size(), source.size());
+    }
+    m_state = std::move(state);
+}
+
+QSize ResultComposer::size() const
+{
+    return m_state ? m_state->size : QSize();
+}
+
+QColorSpace ResultComposer::colorSpace() const
+{
+    return m_state ? m_state->picture.colorSpace() : QColorSpace();
+}
+
+void ResultComposer::rows(int y0, int y1, uchar* out, qsizetype stride) const
+{
+    if (!m_state)
+        return;
+    const State& s = *m_state;
+    y0 = std::max(0, y0);
+    y1 = std::min(s.size.height(), y1);
+    if (y0 >= y1)
+        return;
+    const int n = s.size.width();
+    const double ph = s.pictureSize.height();
+
+    // A reduced blurred copy is enlarged for the band first; the refinement
+    // then reads it as a band-sized copy of the picture's size.
+    std::vector<std::uint32_t> enlarged;
+    QImage blurBand;
+    std::vector<int> identityX, bandY;
+    const QImage* blur = s.blur.isNull() ? nullptr : &s.blur;
+    const std::vector<int>* blurX = &s.blurX;
+    if (blur && s.blurEnlarged) {
+        enlarged.resize(size_t(n) * size_t(y1 - y0));
+        enlargedBlurRows(s.blur, s.blurX, s.blurWx, ph, y0, y1, enlarged.data());
+        blurBand = QImage(reinterpret_cast<const uchar*>(enlarged.data()), n, y1 - y0,
+                          qsizetype(n) * 4, QImage::Format_ARGB32_Premultiplied);
+        blur = &blurBand;
+        identityX.resize(size_t(n));
+        for (int x = 0; x < n; ++x)
+            identityX[size_t(x)] = x;
+        blurX = &identityX;
+        bandY.assign(size_t(y1), 0);
+        for (int y = y0; y < y1; ++y)
+            bandY[size_t(y)] = y - y0;
+    }
+    auto blurRowAt = [&](int y) -> const std::uint32_t* {
+        if (!blur)
+            return nullptr;
+        const int row = s.blurEnlarged ? y - y0 : s.blurY[size_t(y)];
+        return reinterpret_cast<const std::uint32_t*>(blur->constScanLine(row));
+    };
+
+    const int mw = s.mask.isNull() ? 0 : s.mask.width();
+    const std::uint32_t opaque = s.source.format() == QImage::Format_RGB32 ? 0xff000000u : 0;
+    // What a pixel cut away entirely keeps of the picture: nothing, or its
+    // colour. With refinement, colours are kept after it, and only without blur.
+    const bool keepAfter = s.refine == Refine::Edges && s.underCut == UnderCut::KeptColours && !blur;
+    const std::uint32_t keptUnderCut =
+        s.refine == Refine::Off && s.underCut == UnderCut::KeptColours ? 0x00ffffffu : 0;
+    std::vector<std::uint16_t> maskRow(size_t(mw) + 1);
+    const int* picX = s.picX.data();
+    const int* bx = blurX->data();
+    for (int y = y0; y < y1; ++y) {
+        auto* dst = reinterpret_cast<std::uint32_t*>(out + (y - y0) * stride);
+        const auto* picRow =
+            reinterpret_cast<const std::uint32_t*>(s.source.constScanLine(s.picY[size_t(y)]));
+        const std::uint32_t* blurRow = blurRowAt(y);
+        if (!mw) {
+            // No mask: nothing of the picture is kept.
+            for (int x = 0; x < n; ++x)
+                dst[x] = blurRow ? unpremultiply(blurRow[bx[x]]) : picRow[picX[x]] & keptUnderCut;
+            continue;
+        }
+        interpolateMaskRow(s.mask, (y + 0.5) * s.mask.height() / ph - 0.5, 0, mw - 1, maskRow.data());
+        maskRow[size_t(mw)] = maskRow[size_t(mw) - 1];
+        for (int x = 0; x < n; ++x) {
+            const std::uint32_t m = maskAt(maskRow.data(), s.maskX[size_t(x)], s.maskW[size_t(x)]);
+            const std::uint32_t p = picRow[picX[x]] | opaque;
+            // Kept whole: the picture's own pixel. Cut partly: its alpha
+            // times the mask's, rounded, its colour unchanged.
+            std::uint32_t src = p & keptUnderCut;
+            if (m == 255) {
+                src = p;
+            } else if (m != 0) {
+                const std::uint32_t alpha = div255((p >> 24) * m);
+                src = alpha ? (alpha << 24) | (p & 0xffffff) : p & keptUnderCut;
+            }
+            if (blurRow && (src >> 24) != 255)
+                src = unpremultiply(over(premultiply(src), blurRow[bx[x]]));
+            dst[x] = src;
+        }
+    }
+    if (s.refine == Refine::Off)
+        return;
+
+    using namespace EdgeRefine::Detail;
+    Job job;
+    job.g = &s.geometry;
+    job.prm = &s.parameters;
+    job.source = &s.source;
+    job.colour = s.source.format() == QImage::Format_RGB32 ? Colour::Opaque : Colour::Straight;
+    job.mask = &s.mask;
+    job.region = QRect(0, y0, n, y1 - y0);
+    job.bits = out;
+    job.stride = stride;
+    job.premultipliedOut = false;
+    job.blur = blur;
+    if (blur) {
+        job.blurX = *blurX;
+        job.blurY = s.blurEnlarged ? bandY : s.blurY;
+    }
+    refineBand(job, nullptr);
+    if (!keepAfter)
+        return;
+    for (int y = y0; y < y1; ++y) {
+        auto* row = reinterpret_cast<std::uint32_t*>(out + (y - y0) * stride);
+        const auto* pic =
+            reinterpret_cast<const std::uint32_t*>(s.source.constScanLine(s.picY[size_t(y)]));
+        for (int x = 0; x < n; ++x)
+            if ((row[x] >> 24) == 0)
+                row[x] = pic[picX[x]] & 0x00ffffffu;
+    }
+}
+
+QImage ResultComposer::image() const
+{
+    if (!m_state)
+        return {};
+    QImage out(m_state->size, QImage::Format_ARGB32);
+    if (out.isNull())
+        return {};
+    out.setColorSpace(m_state->picture.colorSpace());
+    uchar* bits = out.bits();
+    const qsizetype stride = out.bytesPerLine();
+    ParallelFor::run(out.height(), 128,
+                     [&](int begin, int end) { rows(begin, end, bits + begin * stride, stride); });
+    return out;
+}

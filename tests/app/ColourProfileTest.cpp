@@ -1,0 +1,135 @@
+#include "TestSupport.h"
+#include "app/ExportWriter.h"
+#include "app/Exporter.h"
+#include "canvas/CanvasLayer.h"
+#include "canvas/ZRImageCutView.h"
+#include "imaging/ColourProfile.h"
+#include "imaging/ImageAction.h"
+#include "imaging/PngCodec.h"
+
+#include <gtest/gtest.h>
+
+#include <QBuffer>
+#include <QColorSpace>
+#include <QtEndian>
+#include <QImageReader>
+#include <QImageWriter>
+
+#include <zlib.h>
+
+using testsupport::tempDir;
+using testsupport::waitFor;
+
+namespace {
+
+// A saturated picture: colour spaces differ most there.
+QImage saturated(QSize size)
+{
+    QImage image(size, QImage::Format_RGB32);
+    for (int y = 0; y < size.height(); ++y)
+        for (int x = 0; x < size.width(); ++x)
+            image.setPixel(x, y, qRgb(255 * x / size.width(), 30, 255 - 255 * y / size.height()));
+    return image;
+}
+
+QByteArray fileOf(const QImage& image, const char* format)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, format);
+    writer.setQuality(95);
+    return writer.write(image) ? bytes : QByteArray();
+}
+
+QColorSpace spaceOfFile(const QString& path)
+{
+    QImageReader reader(path);
+    return reader.read().colorSpace();
+}
+
+// A grey-plus-alpha PNG that claims an RGB profile anyway.
+QByteArray greyAlphaTagged()
+{
+    const uchar alpha[4] = {0, 80, 160, 255};
+    QByteArray png = PngCodec::encodeAlpha(alpha, 2, 2, 2);
+    const QByteArray profile = QColorSpace(QColorSpace::AdobeRgb).iccProfile();
+    QByteArray packed(int(compressBound(uLong(profile.size()))), '\0');
+    uLongf packedSize = uLongf(packed.size());
+    compress(reinterpret_cast<Bytef*>(packed.data()), &packedSize,
+             reinterpret_cast<const Bytef*>(profile.constData()), uLong(profile.size()));
+    QByteArray data = QByteArray("x") + '\0' + '\0' + packed.left(int(packedSize));
+    QByteArray chunk(4, '\0');
+    qToBigEndian(quint32(data.size()), chunk.data());
+    chunk.append("iCCP").append(data);
+    QByteArray crc(4, '\0');
+    qToBigEndian(quint32(crc32(0, reinterpret_cast<const Bytef*>(chunk.constData() + 4), uInt(data.size() + 4))),
+                 crc.data());
+    png.insert(33, chunk + crc); // after the signature and IHDR
+    return png;
+}
+
+} // namespace
+
+// A photograph tagged Adobe RGB or Display P3 (PNG or JPEG) keeps its profile
+// through every format the save writes, and the canvas shows it converted to
+// sRGB; an untagged picture and a grey one stay untagged.
+TEST(ColourProfile, APicturesProfileIsKeptInEverySaveAndItIsShownInSrgb)
+{
+    const QString dir = tempDir();
+    struct Case {
+        const char* name;
+        QByteArray file;
+        QColorSpace expected; // invalid: untagged
+    };
+    QImage adobe = saturated({64, 48});
+    adobe.setColorSpace(QColorSpace::AdobeRgb);
+    QImage p3 = saturated({64, 48});
+    p3.setColorSpace(QColorSpace::DisplayP3);
+    const Case cases[] = {
+        {"adobe.png", fileOf(adobe, "png"), QColorSpace::AdobeRgb},
+        {"p3.jpg", fileOf(p3, "jpeg"), QColorSpace::DisplayP3},
+        {"plain.png", fileOf(saturated({64, 48}), "png"), {}},
+        {"grey.png", greyAlphaTagged(), {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_FALSE(c.file.isEmpty());
+        EXPECT_EQ(ColourProfile::ofFile(c.file), c.expected);
+        const QString path = testsupport::writeFile(dir + "/" + c.name, c.file);
+        const Picture picture = ImageAction::imageFromURL(path);
+        ASSERT_TRUE(picture.isValid());
+        ZRImageCutView canvas;
+        canvas.resize(400, 300);
+        canvas.setImage(picture);
+        canvas.waitUntilIdle();
+
+        const QImage own = picture.bestRepresentation();
+        const QImage shown = canvas.imageLayer()->content();
+        if (c.expected.isValid()) {
+            const QImage converted = own.convertedToColorSpace(QColorSpace::SRgb)
+                                         .convertToFormat(shown.format());
+            EXPECT_EQ(shown, converted);
+            EXPECT_NE(shown.pixel(60, 5), own.pixel(60, 5)) << "a saturated red is not the same in sRGB";
+        } else {
+            EXPECT_EQ(shown.convertToFormat(QImage::Format_ARGB32),
+                      own.convertToFormat(QImage::Format_ARGB32));
+        }
+
+        Exporter exporter;
+        for (ExportWriter::Format format : ExportWriter::writableFormats()) {
+            for (bool trim : {false, true}) {
+                const QString out = dir + "/out-" + c.name + QString::number(trim) + "." +
+                                    ExportWriter::extension(format);
+                QString error = "not finished";
+                auto connection = QObject::connect(&exporter, &Exporter::finished,
+                                                   [&](const QString&, const QString& e, const QString&) { error = e; });
+                exporter.write(canvas.resultComposer(), out, {format, trim, false});
+                waitFor([&] { return error != "not finished"; });
+                QObject::disconnect(connection);
+                ASSERT_EQ(error, "") << out.toStdString();
+                EXPECT_EQ(spaceOfFile(out), c.expected) << out.toStdString();
+            }
+        }
+    }
+}
