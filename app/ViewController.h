@@ -102,6 +102,7 @@ public:
     // ZRImageCutViewDelegate
     void cutViewDidChangeHistoryState(ZRImageCutView* view) override;
     void cutViewDidChangeToolSettings(ZRImageCutView* view) override;
+    void cutViewDidReportSubject(ZRImageCutView* view, const QString& status) override;
 
 public slots:
     void sldSize_changed();
@@ -170,6 +171,9 @@ private:
     void updateFigures();
     // The tool choice and the colour tools' controls (ViewControllerTools.cpp).
     void setupTools();
+    void setupSubject();
+    // The Subject button's text: its progress while the subject is looked for.
+    void showSubjectState();
     void showToolSettings();
 
     std::unique_ptr<Ui::ViewControllerForm> m_ui;

@@ -1,5 +1,6 @@
 #pragma once
 
+class QString;
 class ZRImageCutView;
 
 // What the canvas reports to its owner. Every report is optional: the default
@@ -17,6 +18,13 @@ public:
     // After the tool, the tolerance (dragged with By colour) or the
     // protected colour changed at the canvas (keys, drags, Alt+click).
     virtual void cutViewDidChangeToolSettings(ZRImageCutView* view) { (void)view; }
+    // The Subject or Box tool changed what it shows (progress, ready, a box
+    // done); `status`, when not empty, says what happened, for the status bar.
+    virtual void cutViewDidReportSubject(ZRImageCutView* view, const QString& status)
+    {
+        (void)view;
+        (void)status;
+    }
     // After a diameter request, with the value as requested (before clamping).
     virtual void cutViewDidChangeBrushDiameter(ZRImageCutView* view, float diameter)
     {

@@ -119,6 +119,17 @@ Box findInBox(const QImage& picture, QSize maskSize, QRect box, const QImage& ma
         result.cancelled = cancelled && cancelled->load();
         return result;
     }
+    // The box's own border is no edge of the object: the labels inside it
+    // are carried outwards before the soft edge is made.
+    const QRect within = inside & labels.rect();
+    if (within.isEmpty())
+        return result;
+    cv::Mat carried;
+    cv::copyMakeBorder(CvImage::wrap(labels)(cv::Rect(within.x(), within.y(), within.width(),
+                                                      within.height())),
+                       carried, within.top(), labels.height() - 1 - within.bottom(), within.left(),
+                       labels.width() - 1 - within.right(), cv::BORDER_REPLICATE);
+    carried.copyTo(CvImage::wrap(labels));
     const QImage areaMap = map.size() == maskSize ? map.copy(area) : QImage();
     QImage alpha = SubjectCut::softAlpha(labels, areaMap, area.size(), SubjectCut::bandFor(maskSize));
     // Nothing outside the box is the object, whatever the margin's pixels say.
