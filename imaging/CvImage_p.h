@@ -11,12 +11,12 @@
 
 namespace CvImage {
 
-// `image` as a 32-bit picture (B, G, R, A bytes): the image itself when it
-// is one already, else a premultiplied copy. Null when it cannot be made.
+// `image` as a premultiplied 32-bit picture (B, G, R, A bytes), so that a
+// transparent pixel reads as black: the image itself when it is one already,
+// else a converted copy. Null when it cannot be made.
 inline QImage fourChannel(const QImage& image)
 {
     switch (image.format()) {
-    case QImage::Format_ARGB32:
     case QImage::Format_ARGB32_Premultiplied:
     case QImage::Format_RGB32:
         return image;

@@ -75,7 +75,8 @@ void prepareOpenCv()
 {
     static std::once_flag once;
     std::call_once(once, [] {
-        cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_ERROR);
+        // Failures reach the user through our own reports, with OpenCV's reason.
+        cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_SILENT);
         cv::dnn::LayerFactory::registerLayer(checkpointType, Checkpoint::create);
     });
     cv::setNumThreads(networkThreads);
