@@ -134,11 +134,12 @@ QImage seedsForBox(QSize size, QRect box, const QImage& map)
     return labels;
 }
 
-bool grabCut(const QImage& picture, QImage& labels, int rounds, const std::atomic<bool>* cancelled)
+namespace {
+
+// GrabCut itself, at the labels' size; the caller has checked the sizes.
+bool grabCutAtSize(const QImage& picture, QImage& labels, int rounds,
+                   const std::atomic<bool>* cancelled)
 {
-    if (picture.size() != labels.size() || labels.format() != QImage::Format_Grayscale8 ||
-        picture.isNull())
-        return false;
     // GrabCut models both sides' colours: with either side empty there is
     // nothing to tell apart, and OpenCV would refuse.
     bool background = false, foreground = false;
@@ -169,6 +170,65 @@ bool grabCut(const QImage& picture, QImage& labels, int rounds, const std::atomi
         return false;
     }
     return !(cancelled && cancelled->load());
+}
+
+} // namespace
+
+bool grabCut(const QImage& picture, QImage& labels, int rounds, const std::atomic<bool>* cancelled)
+{
+    if (picture.size() != labels.size() || labels.format() != QImage::Format_Grayscale8 ||
+        picture.isNull())
+        return false;
+    const QSize coarse = workingSize(labels.size(), coarsePixels);
+    if (coarse == labels.size())
+        return grabCutAtSize(picture, labels, rounds, cancelled);
+
+    // Coarse to fine (see coarsePixels): the full size decides only a band
+    // along the coarse answer, a few of its pixels wide.
+    const cv::Size small(coarse.width(), coarse.height());
+    QImage smallPicture(coarse, QImage::Format_RGB32);
+    QImage smallLabels(coarse, QImage::Format_Grayscale8);
+    if (smallPicture.isNull() || smallLabels.isNull())
+        return false;
+    const QImage bitmap = CvImage::fourChannel(picture);
+    cv::resize(CvImage::wrap(bitmap), CvImage::wrap(smallPicture), small, 0, 0, cv::INTER_AREA);
+    cv::resize(CvImage::wrap(labels), CvImage::wrap(smallLabels), small, 0, 0, cv::INTER_NEAREST);
+    if (!grabCutAtSize(smallPicture, smallLabels, rounds, cancelled))
+        return false;
+
+    QImage hard(coarse, QImage::Format_Grayscale8);
+    for (int y = 0; y < coarse.height(); ++y) {
+        const std::uint8_t* in = smallLabels.constScanLine(y);
+        std::uint8_t* out = hard.scanLine(y);
+        for (int x = 0; x < coarse.width(); ++x)
+            out[x] = (in[x] == Foreground || in[x] == ProbableForeground) ? 255 : 0;
+    }
+    cv::Mat grown, wide, narrow;
+    cv::resize(CvImage::wrap(hard), grown, cv::Size(labels.width(), labels.height()), 0, 0,
+               cv::INTER_LINEAR);
+    const int band = 2 + int(std::ceil(double(labels.width()) / coarse.width()));
+    const cv::Mat kernel =
+        cv::getStructuringElement(cv::MORPH_ELLIPSE, cv::Size(2 * band + 1, 2 * band + 1));
+    cv::dilate(grown, wide, kernel);
+    cv::erode(grown, narrow, kernel);
+    labels.detach();
+    for (int y = 0; y < labels.height(); ++y) {
+        std::uint8_t* out = labels.scanLine(y);
+        const std::uint8_t* g = grown.ptr<std::uint8_t>(y);
+        const std::uint8_t* high = wide.ptr<std::uint8_t>(y);
+        const std::uint8_t* low = narrow.ptr<std::uint8_t>(y);
+        for (int x = 0; x < labels.width(); ++x) {
+            if (out[x] == Background || out[x] == Foreground)
+                continue; // what the seeds were sure of stays
+            if (low[x] >= 128)
+                out[x] = Foreground;
+            else if (high[x] < 128)
+                out[x] = Background;
+            else
+                out[x] = g[x] >= 128 ? ProbableForeground : ProbableBackground;
+        }
+    }
+    return grabCutAtSize(picture, labels, fineRounds, cancelled);
 }
 
 int bandFor(QSize size)
