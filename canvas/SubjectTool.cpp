@@ -63,6 +63,8 @@ SubjectTool::SubjectTool(MaskDocument& document, QObject* context,
 
 SubjectTool::~SubjectTool()
 {
+    if (m_boxCancelled)
+        m_boxCancelled->store(true);
     m_worker.reset(); // cancels and joins: no job touches this object after
 }
 
@@ -91,6 +93,8 @@ void SubjectTool::setPicture(const QImage& bitmap, QSize maskSize)
 {
     ++m_picture;
     m_worker->cancelAll();
+    if (m_boxCancelled)
+        m_boxCancelled->store(true);
     m_box.reset();
     m_found.reset();
     m_pendingAlpha.reset();
