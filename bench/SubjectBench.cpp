@@ -97,7 +97,8 @@ std::unique_ptr<ZRImageCutView> canvasOf(const QImage& image, bool findSubject)
 void send(ZRImageCutView& view, QEvent::Type type, QPointF pos)
 {
     const Qt::MouseButton button = type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton;
-    const Qt::MouseButtons buttons = type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton;
+    const Qt::MouseButtons buttons =
+        type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton;
     QMouseEvent event(type, pos, pos, view.mapToGlobal(pos), button, buttons, Qt::NoModifier);
     QApplication::sendEvent(&view, &event);
 }
@@ -143,8 +144,10 @@ VELTRANE_BENCH(subject_ready_24mp)
         waitForSubject(*view);
         ctx.record(timer.nsecsElapsed() / 1e6);
         peak = std::max(peak, watch.peak());
-        if (view->subjectTool().state() != SubjectTool::State::Ready || !view->subjectTool().probabilityReady())
-            std::fprintf(stderr, "subject_ready_24mp: no subject from the model (is it installed?)\n");
+        if (view->subjectTool().state() != SubjectTool::State::Ready ||
+            !view->subjectTool().probabilityReady())
+            std::fprintf(stderr,
+                         "subject_ready_24mp: no subject from the model (is it installed?)\n");
         view->waitUntilIdle();
     }
     ctx.report("subject_peak_rss_mb", peak);

@@ -81,7 +81,7 @@ QImage seedsFromProbability(const QImage& map)
         std::uint8_t* out = labels.scanLine(y);
         for (int x = 0; x < map.width(); ++x) {
             const int v = in[x], s = share(v, top);
-            out[x] = v <= sureBackground         ? Background
+            out[x] = v <= sureBackground        ? Background
                      : s >= sureForegroundShare ? Foreground
                      : s >= probableShare       ? ProbableForeground
                                                 : ProbableBackground;

@@ -29,7 +29,7 @@ enum Label : std::uint8_t {
 // to 50 % on a blurred leaf), so the foreground is judged against the map's
 // own peak: sure at 90 % of it, probable from half of it. A map whose peak
 // stays under 20 % found no subject at all.
-constexpr int sureBackground = 5;      // absolute, 0..255
+constexpr int sureBackground = 5;        // absolute, 0..255
 constexpr int sureForegroundShare = 230; // of the peak, in 255ths
 constexpr int probableShare = 128;       // of the peak, in 255ths
 constexpr int weakestPeak = 51;

@@ -23,7 +23,8 @@ QImage mapPart(const QImage& map, QRect area, QSize size)
     QImage out(size, QImage::Format_Grayscale8);
     if (out.isNull())
         return {};
-    const cv::Mat part = CvImage::wrap(map)(cv::Rect(area.x(), area.y(), area.width(), area.height()));
+    const cv::Mat part =
+        CvImage::wrap(map)(cv::Rect(area.x(), area.y(), area.width(), area.height()));
     CvImage::resized(part, cv::Size(size.width(), size.height())).copyTo(CvImage::wrap(out));
     return out;
 }
@@ -37,7 +38,8 @@ QRect toPicture(QRect maskArea, QSize maskSize, QSize pictureSize)
     const int top = int(std::floor(maskArea.top() * sy));
     const int right = int(std::ceil((maskArea.right() + 1) * sx));
     const int bottom = int(std::ceil((maskArea.bottom() + 1) * sy));
-    return QRect(QPoint(left, top), QPoint(right - 1, bottom - 1)) & QRect(QPoint(0, 0), pictureSize);
+    return QRect(QPoint(left, top), QPoint(right - 1, bottom - 1)) &
+           QRect(QPoint(0, 0), pictureSize);
 }
 
 } // namespace
@@ -75,7 +77,8 @@ Subject findSubject(const QImage& picture, QSize maskSize, const QString& modelP
     const QImage reduced = SubjectCut::reduce(picture, picture.rect(), working);
     QImage labels;
     if (!subject.map.isNull())
-        labels = SubjectCut::seedsFromProbability(mapPart(subject.map, subject.map.rect(), working));
+        labels =
+            SubjectCut::seedsFromProbability(mapPart(subject.map, subject.map.rect(), working));
     subject.usedModel = !labels.isNull();
     if (labels.isNull())
         labels = SubjectCut::seedsFromBorder(working);
@@ -125,13 +128,14 @@ Box findInBox(const QImage& picture, QSize maskSize, QRect box, const QImage& ma
     if (within.isEmpty())
         return result;
     cv::Mat carried;
-    cv::copyMakeBorder(CvImage::wrap(labels)(cv::Rect(within.x(), within.y(), within.width(),
-                                                      within.height())),
-                       carried, within.top(), labels.height() - 1 - within.bottom(), within.left(),
-                       labels.width() - 1 - within.right(), cv::BORDER_REPLICATE);
+    cv::copyMakeBorder(
+        CvImage::wrap(labels)(cv::Rect(within.x(), within.y(), within.width(), within.height())),
+        carried, within.top(), labels.height() - 1 - within.bottom(), within.left(),
+        labels.width() - 1 - within.right(), cv::BORDER_REPLICATE);
     carried.copyTo(CvImage::wrap(labels));
     const QImage areaMap = map.size() == maskSize ? map.copy(area) : QImage();
-    QImage alpha = SubjectCut::softAlpha(labels, areaMap, area.size(), SubjectCut::bandFor(maskSize));
+    QImage alpha =
+        SubjectCut::softAlpha(labels, areaMap, area.size(), SubjectCut::bandFor(maskSize));
     // Nothing outside the box is the object, whatever the margin's pixels say.
     result.alpha = alpha.copy(box.translated(-area.topLeft()));
     result.area = box;

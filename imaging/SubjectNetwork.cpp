@@ -130,8 +130,8 @@ std::vector<float> SubjectNetwork::inputTensor(const QImage& picture, int side)
     return tensor;
 }
 
-SubjectNetwork::Result SubjectNetwork::run(const QString& modelPath, const QImage& picture, int side,
-                                           const std::atomic<bool>* cancelled,
+SubjectNetwork::Result SubjectNetwork::run(const QString& modelPath, const QImage& picture,
+                                           int side, const std::atomic<bool>* cancelled,
                                            const std::function<void(double)>& progress)
 {
     Result result;

@@ -1,5 +1,5 @@
-#include "CanvasSupport.h"
 #include "canvas/SubjectTool.h"
+#include "CanvasSupport.h"
 #include "imaging/SubjectNetwork.h"
 
 #include <gtest/gtest.h>
@@ -37,7 +37,8 @@ Picture scene(std::initializer_list<std::pair<Disc, QRgb>> discs)
             QRgb c = qRgb(95 + stripe, 120 + stripe, 100);
             for (const auto& [disc, colour] : discs)
                 if (disc.contains(x, y))
-                    c = qRgb(qRed(colour) + ((x / 9 + y / 9) % 2 ? 15 : -15), qGreen(colour), qBlue(colour));
+                    c = qRgb(qRed(colour) + ((x / 9 + y / 9) % 2 ? 15 : -15), qGreen(colour),
+                             qBlue(colour));
             row[x] = qRgb(std::clamp(qRed(c) + n, 0, 255), std::clamp(qGreen(c) + n, 0, 255),
                           std::clamp(qBlue(c) + n, 0, 255));
         }
@@ -83,7 +84,8 @@ void key(ZRImageCutView& view, int keyCode, quint32 scanCode, Qt::KeyboardModifi
 
 void drag(ZRImageCutView& view, QPointF from, QPointF to, Qt::KeyboardModifiers modifiers = {})
 {
-    auto send = [&](QEvent::Type type, QPointF pos, Qt::MouseButton button, Qt::MouseButtons buttons) {
+    auto send = [&](QEvent::Type type, QPointF pos, Qt::MouseButton button,
+                    Qt::MouseButtons buttons) {
         QMouseEvent event(type, pos, pos, view.mapToGlobal(pos), button, buttons, modifiers);
         QApplication::sendEvent(&view, &event);
     };

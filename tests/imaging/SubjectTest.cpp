@@ -69,7 +69,8 @@ TEST(SubjectInput, ResizesNormalisesAndOrdersThePlanesExactly)
 {
     // A uniform picture stays uniform at any side, as R, G, B planes.
     {
-        const std::vector<float> t = SubjectNetwork::inputTensor(filled(5, 3, qRgb(10, 128, 250)), 4);
+        const std::vector<float> t =
+            SubjectNetwork::inputTensor(filled(5, 3, qRgb(10, 128, 250)), 4);
         ASSERT_EQ(t.size(), 3u * 16);
         for (int i = 0; i < 16; ++i) {
             EXPECT_EQ(t[i], normalised(10));
@@ -83,7 +84,8 @@ TEST(SubjectInput, ResizesNormalisesAndOrdersThePlanesExactly)
         QImage image(4, 4, QImage::Format_RGB32);
         for (int y = 0; y < 4; ++y)
             for (int x = 0; x < 4; ++x)
-                image.setPixel(x, y, qRgb(40 * (x / 2 + 2 * (y / 2)) + 4 * (x % 2 + 2 * (y % 2)), 7, 200));
+                image.setPixel(
+                    x, y, qRgb(40 * (x / 2 + 2 * (y / 2)) + 4 * (x % 2 + 2 * (y % 2)), 7, 200));
         const std::vector<float> t = SubjectNetwork::inputTensor(image, 2);
         ASSERT_EQ(t.size(), 12u);
         for (int block = 0; block < 4; ++block) {
@@ -107,8 +109,8 @@ TEST(SubjectInput, ResizesNormalisesAndOrdersThePlanesExactly)
     }
     // Transparent pixels count as black; a null picture gives nothing.
     {
-        const std::vector<float> t =
-            SubjectNetwork::inputTensor(filled(3, 3, qRgba(255, 255, 255, 0), QImage::Format_ARGB32), 3);
+        const std::vector<float> t = SubjectNetwork::inputTensor(
+            filled(3, 3, qRgba(255, 255, 255, 0), QImage::Format_ARGB32), 3);
         ASSERT_EQ(t.size(), 27u);
         for (float v : t)
             EXPECT_EQ(v, normalised(0));
@@ -127,10 +129,12 @@ TEST(SubjectSeeds, ProbabilityThresholdsJudgeTheForegroundAgainstThePeak)
     // With a peak of 255 the shares are the values; with a timid peak of 100
     // half of it (50) is already probable foreground and 90 sure.
     const Case cases[] = {
-        {0, 255, Background},           {5, 255, Background},          {6, 255, ProbableBackground},
-        {127, 255, ProbableBackground}, {128, 255, ProbableForeground}, {229, 255, ProbableForeground},
-        {230, 255, Foreground},         {255, 255, Foreground},        {5, 100, Background},
-        {49, 100, ProbableBackground},  {50, 100, ProbableForeground}, {90, 100, Foreground},
+        {0, 255, Background},           {5, 255, Background},
+        {6, 255, ProbableBackground},   {127, 255, ProbableBackground},
+        {128, 255, ProbableForeground}, {229, 255, ProbableForeground},
+        {230, 255, Foreground},         {255, 255, Foreground},
+        {5, 100, Background},           {49, 100, ProbableBackground},
+        {50, 100, ProbableForeground},  {90, 100, Foreground},
     };
     for (const Case& c : cases) {
         QImage map = filled(2, 1, 0, QImage::Format_Grayscale8);
@@ -164,7 +168,8 @@ TEST(SubjectSeeds, BorderAndBoxSeedsLieWhereTheySay)
     const QImage plain = seedsForBox({40, 20}, box, QImage());
     for (int y = 0; y < 20; ++y)
         for (int x = 0; x < 40; ++x)
-            ASSERT_EQ(plain.constScanLine(y)[x], box.contains(x, y) ? ProbableForeground : Background)
+            ASSERT_EQ(plain.constScanLine(y)[x],
+                      box.contains(x, y) ? ProbableForeground : Background)
                 << x << "," << y;
     // With a map, judged against the peak inside the box, never sure background there.
     QImage map = filled(40, 20, 0, QImage::Format_Grayscale8);
@@ -192,7 +197,10 @@ TEST(SubjectAlpha, HardOutsideTheBandAndTheMeanWithTheMapInIt)
     const QImage soft = softAlpha(labels, map, {10, 10}, 1);
     for (int x = 0; x < 10; ++x) {
         EXPECT_EQ(bare.constScanLine(5)[x], x < 5 ? 255 : 0) << x;
-        const int expected = x == 4 ? (255 + 51 + 1) / 2 : x == 5 ? (0 + 51 + 1) / 2 : x < 5 ? 255 : 0;
+        const int expected = x == 4   ? (255 + 51 + 1) / 2
+                             : x == 5 ? (0 + 51 + 1) / 2
+                             : x < 5  ? 255
+                                      : 0;
         EXPECT_EQ(soft.constScanLine(5)[x], expected) << x;
     }
     // Grown to another size the labels keep their place.
@@ -235,8 +243,8 @@ TEST(SubjectNetworkRun, TheTinyModelLoadsRunsAndReportsItsCheckpoints)
     for (int y = 32; y < 64; ++y)
         std::fill_n(reinterpret_cast<QRgb*>(picture.scanLine(y)), 64, qRgb(128, 128, 128));
     std::vector<double> progress;
-    const SubjectNetwork::Result result =
-        SubjectNetwork::run(tinyModel, picture, 32, nullptr, [&](double p) { progress.push_back(p); });
+    const SubjectNetwork::Result result = SubjectNetwork::run(
+        tinyModel, picture, 32, nullptr, [&](double p) { progress.push_back(p); });
     ASSERT_TRUE(result.error.isEmpty()) << result.error.toStdString();
     ASSERT_EQ(result.probability.size(), QSize(32, 32));
     ASSERT_EQ(result.probability.format(), QImage::Format_Grayscale8);
@@ -298,7 +306,8 @@ TEST(SubjectFinderJobs, SubjectWithAndWithoutAModelAndAnObjectInABox)
     for (int y = 0; y < 200; ++y)
         for (int x = 150; x < 300; ++x)
             two.setPixel(x, y, right.pixel(x, y));
-    const SubjectFinder::Box box = SubjectFinder::findInBox(two, mask, QRect(85, 20, 50, 60), QImage());
+    const SubjectFinder::Box box =
+        SubjectFinder::findInBox(two, mask, QRect(85, 20, 50, 60), QImage());
     EXPECT_EQ(box.area, QRect(85, 20, 50, 60));
     QImage whole = filled(150, 100, 0, QImage::Format_Grayscale8);
     for (int y = 0; y < box.area.height(); ++y)
