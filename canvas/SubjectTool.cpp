@@ -39,6 +39,9 @@ QString withoutModel(const QString& problem)
     if (problem == QLatin1String("not installed"))
         return QObject::tr("The subject model is not installed: see the README. Kept what the "
                            "picture's border suggests.");
+    if (problem == QLatin1String("no clear subject"))
+        return QObject::tr("No clear subject found: kept what the picture's border suggests. A "
+                           "box round the subject does better.");
     return QObject::tr("The subject model could not be used (%1). Kept what the picture's border "
                        "suggests.")
         .arg(problem);

@@ -80,6 +80,8 @@ Subject findSubject(const QImage& picture, QSize maskSize, const QString& modelP
         labels =
             SubjectCut::seedsFromProbability(mapPart(subject.map, subject.map.rect(), working));
     subject.usedModel = !labels.isNull();
+    if (!subject.map.isNull() && labels.isNull())
+        subject.modelProblem = QStringLiteral("no clear subject");
     if (labels.isNull())
         labels = SubjectCut::seedsFromBorder(working);
     if (!SubjectCut::grabCut(reduced, labels, SubjectCut::rounds, cancelled)) {

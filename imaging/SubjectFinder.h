@@ -23,7 +23,8 @@ struct Subject {
     // The network was used (else GrabCut from the picture's border).
     bool usedModel = false;
     bool cancelled = false;
-    // Why the model was not used: not installed (empty model path) or failed.
+    // Why the model was not used: "not installed" (an empty model path),
+    // "no clear subject" (its map's peak is weak), or why it failed.
     QString modelProblem;
 };
 
