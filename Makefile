@@ -6,14 +6,15 @@ PACKAGES := build-essential cmake ninja-build pkg-config \
             libgtest-dev libgmock-dev \
             libspng-dev libdeflate-dev libturbojpeg0-dev libjpeg62-turbo-dev zlib1g-dev \
             xvfb xauth xdotool imagemagick x11-utils \
-            desktop-file-utils appstream dpkg-dev
+            desktop-file-utils appstream dpkg-dev \
+            libopencv-dnn-dev libopencv-imgproc-dev python3-onnx
 JOBS    ?= $(shell nproc)
 ARGS    ?=
 FILTER  ?=
 SUDO    := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 CMAKE_GEN := -G Ninja
 
-.PHONY: all deps build run test test-asan test-tsan bench fuzz fuzz-deps package clean
+.PHONY: all deps build model run test test-asan test-tsan bench fuzz fuzz-deps package clean
 
 all: build
 
@@ -35,7 +36,31 @@ build/build.ninja:
 build: deps build/build.ninja
 	cmake --build build -j $(JOBS)
 
-run: build
+# The subject network's weights: not ours to put in the repository, so they
+# are fetched from the npm registry's data package, reassembled and converted
+# for OpenCV (tools/model/), and installed where the editor looks first. Skipped
+# when the converted file is there. SUBJECT_SIDE is the network's input side,
+# also in the file's name: the editor asks for subject-<side>.onnx.
+SUBJECT_PACKAGE := @imgly/background-removal-data@1.4.5
+SUBJECT_SIDE    := 768
+MODEL_DIR       := $(or $(XDG_DATA_HOME),$(HOME)/.local/share)/veltrane/models
+MODEL_FILE      := $(MODEL_DIR)/subject-$(SUBJECT_SIDE).onnx
+
+model: deps
+	@if [ ! -f "$(MODEL_FILE)" ]; then \
+	  command -v npm >/dev/null || { \
+	    $(SUDO) env DEBIAN_FRONTEND=noninteractive apt-get update -qq && \
+	    $(SUDO) env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends npm; } || exit 1; \
+	  work=$$(mktemp -d); \
+	  echo "Fetching the subject model ($(SUBJECT_PACKAGE)) into $(MODEL_DIR)"; \
+	  (cd $$work && npm pack --silent $(SUBJECT_PACKAGE) >/dev/null) && \
+	  mkdir -p "$(MODEL_DIR)" && \
+	  /usr/bin/python3 tools/model/convert-subject-model.py $$work/*.tgz "$(MODEL_FILE)" \
+	    --size $(SUBJECT_SIDE); \
+	  status=$$?; rm -rf $$work; exit $$status; \
+	fi
+
+run: build model
 	@if [ -z "$$DISPLAY" ] && [ -z "$$WAYLAND_DISPLAY" ]; then \
 	  echo "No display: Veltrane is a desktop program and needs one."; \
 	  echo "On a machine without a screen, start a virtual one first:"; \
@@ -53,13 +78,13 @@ define run_tests
 	rm -rf $$cache; exit $$status
 endef
 
-test: build
+test: build model
 	$(call run_tests,build,,)
 
 build-asan/build.ninja:
 	cmake -S . -B build-asan $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DVELTRANE_SANITIZE=address,undefined
 
-test-asan: deps build-asan/build.ninja
+test-asan: deps model build-asan/build.ninja
 	cmake --build build-asan -j $(JOBS)
 	$(call run_tests,build-asan,,ASAN_OPTIONS=detect_leaks=1 \
 	  LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp \
@@ -69,7 +94,7 @@ build-tsan/build.ninja:
 	cmake -S . -B build-tsan $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELTRANE_SANITIZE=thread
 
 # The threaded parts: the platform layer, the imaging codecs, the canvas and the kit.
-test-tsan: deps build-tsan/build.ninja
+test-tsan: deps model build-tsan/build.ninja
 	cmake --build build-tsan -j $(JOBS)
 	$(call run_tests,build-tsan,-R '^(platform|imaging|canvas|kit)$$',\
 	  TSAN_OPTIONS="ignore_noninstrumented_modules=1 suppressions=$(CURDIR)/tests/tsan.supp second_deadlock_stack=1")

@@ -112,6 +112,7 @@ public:
     void cutViewDidChangeToolSettings(ZRImageCutView* view) override;
     void cutViewHistoryCouldNotBeWritten(ZRImageCutView* view, const QString& reason) override;
     void cutViewDidRefusePicture(ZRImageCutView* view, const QString& reason) override;
+    void cutViewDidReportSubject(ZRImageCutView* view, const QString& status) override;
 
 public slots:
     void sldSize_changed();
@@ -190,6 +191,9 @@ private:
     void updateFigures();
     // The tool choice and the colour tools' controls (ViewControllerTools.cpp).
     void setupTools();
+    void setupSubject();
+    // The Subject button's text: its progress while the subject is looked for.
+    void showSubjectState();
     void showToolSettings();
 
     std::unique_ptr<Ui::ViewControllerForm> m_ui;

@@ -16,6 +16,7 @@ const QString kTool = QStringLiteral("tools/tool");
 const QString kTolerance = QStringLiteral("tools/tolerance");
 const QString kContiguous = QStringLiteral("tools/contiguous");
 const QString kSamplesOnce = QStringLiteral("tools/samplesOnce");
+const QString kSubjectOnOpen = QStringLiteral("tools/subjectOnOpen");
 
 } // namespace
 
@@ -24,7 +25,8 @@ void ViewController::setupTools()
     ZRImageCutView* canvas = m_ui->viCut;
     const std::pair<QToolButton*, CutTool> choices[] = {{m_ui->btnToolBrush, CutTool::Brush},
                                                         {m_ui->btnToolColour, CutTool::Colour},
-                                                        {m_ui->btnToolBackground, CutTool::Background}};
+                                                        {m_ui->btnToolBackground, CutTool::Background},
+                                                        {m_ui->btnToolBox, CutTool::Box}};
     for (const auto& [button, tool] : choices) {
         button->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
         button->setStyleSheet(QStringLiteral(
@@ -66,9 +68,52 @@ void ViewController::setupTools()
     canvas->colourTool().setTolerance(m_ui->sldTolerance->value());
     m_ui->chkContiguous->setChecked(settings.value(kContiguous, true).toBool());
     m_ui->cmbSampling->setCurrentIndex(settings.value(kSamplesOnce, false).toBool() ? 1 : 0);
-    const int tool = std::clamp(settings.value(kTool, 0).toInt(), 0, 2);
+    const int tool = std::clamp(settings.value(kTool, 0).toInt(), 0, int(CutTool::Box));
     canvas->setTool(CutTool(tool));
     showToolSettings();
+    setupSubject();
+}
+
+void ViewController::setupSubject()
+{
+    ZRImageCutView* canvas = m_ui->viCut;
+    m_ui->btnSubject->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    m_ui->btnSubject->setStyleSheet(QStringLiteral(
+        "QToolButton { color: #ffffff; background: #2f5f9e; border: 1px solid #3f78c2;"
+        " border-radius: 4px; padding: 5px 2px; }"
+        "QToolButton:pressed { background: #3f78c2; }"));
+    // Held: the subject shows as the overlay's tint; released over the button: applied.
+    connect(m_ui->btnSubject, &QToolButton::pressed, this, [canvas] { canvas->showSubject(true); });
+    connect(m_ui->btnSubject, &QToolButton::released, this, [canvas] { canvas->showSubject(false); });
+    connect(m_ui->btnSubject, &QToolButton::clicked, this, [canvas] { canvas->applySubject(); });
+    connect(m_ui->chkSubjectOnOpen, &QCheckBox::toggled, this, [canvas](bool on) {
+        canvas->subjectTool().setFindsOnOpen(on);
+        QSettings().setValue(kSubjectOnOpen, on);
+        if (on)
+            canvas->subjectTool().prepare();
+    });
+    const bool onOpen = QSettings().value(kSubjectOnOpen, true).toBool();
+    m_ui->chkSubjectOnOpen->setChecked(onOpen);
+    canvas->subjectTool().setFindsOnOpen(onOpen);
+    showSubjectState();
+}
+
+void ViewController::cutViewDidReportSubject(ZRImageCutView* view, const QString& status)
+{
+    (void)view;
+    showSubjectState();
+    if (!status.isEmpty())
+        showStatus(status);
+}
+
+void ViewController::showSubjectState()
+{
+    const SubjectTool& subject = m_ui->viCut->subjectTool();
+    QString text = tr("Subject");
+    if (subject.state() == SubjectTool::State::Working)
+        text = tr("Subject (finding it: %1 %)").arg(int(std::lround(subject.progress() * 100)));
+    if (m_ui->btnSubject->text() != text)
+        m_ui->btnSubject->setText(text);
 }
 
 void ViewController::cutViewDidChangeToolSettings(ZRImageCutView* view)
@@ -89,6 +134,7 @@ void ViewController::showToolSettings()
     const CutTool tool = tools.tool();
     QToolButton* chosen = tool == CutTool::Colour       ? m_ui->btnToolColour
                           : tool == CutTool::Background ? m_ui->btnToolBackground
+                          : tool == CutTool::Box        ? m_ui->btnToolBox
                                                         : m_ui->btnToolBrush;
     chosen->setChecked(true);
     // While a selection is dragged, the slider shows its tolerance.

@@ -13,6 +13,9 @@ constexpr quint32 scanCodeO = 32;
 constexpr quint32 scanCodeB = 56;
 constexpr quint32 scanCodeW = 25;
 constexpr quint32 scanCodeE = 26;
+// R (box) and S (subject).
+constexpr quint32 scanCodeR = 27;
+constexpr quint32 scanCodeS = 39;
 
 } // namespace
 
@@ -53,6 +56,10 @@ CanvasKeys::Action CanvasKeys::handle(const QKeyEvent& event)
         return Action::ToolColour;
     if (is(scanCodeE, Qt::Key_E))
         return Action::ToolBackground;
+    if (is(scanCodeR, Qt::Key_R))
+        return Action::ToolBox;
+    if (is(scanCodeS, Qt::Key_S) && !(modifiers & Qt::ShiftModifier))
+        return Action::Subject;
     return Action::None;
 }
 

@@ -8,8 +8,8 @@ class QKeyEvent;
 // Alt held as modifiers of the pointer (Ctrl swaps painting and panning, Alt
 // turns the wheel into the brush size), and the shortcuts Ctrl+Z (undo),
 // Ctrl+Shift+Z (redo) and Ctrl+I or Alt+I (invert the brush), and O held to
-// show the picture without its cut; B, W and E choose the tool, and Escape
-// cancels a colour selection. Shortcuts go by the physical key, the native
+// show the picture without its cut; B, W, E and R choose the tool, S cuts
+// what is not the subject, and Escape cancels a colour selection or a box. Shortcuts go by the physical key, the native
 // scan code where the platform gives one (X11 keycodes), so that Z is Z on
 // every keyboard layout.
 // Main thread only.
@@ -26,6 +26,8 @@ public:
         ToolBrush,
         ToolColour,
         ToolBackground,
+        ToolBox,
+        Subject,
         Cancel,
     };
 

@@ -233,10 +233,19 @@ QRect applyCoverage(const AlphaPlane& mask, const ColourCoverage& coverage, std:
     if (area.isEmpty())
         return {};
     const std::uint32_t a = alpha;
+    const QImage& kept = coverage.kept;
+    const bool keeps = kept.size() == plane.size() && kept.format() == QImage::Format_Alpha8;
     ParallelFor::run(area.height(), 128, [&](int begin, int end) {
         for (int r = area.top() + begin; r < area.top() + end; ++r) {
             const std::uint8_t* in = plane.constScanLine(r) + area.left();
             std::uint8_t* out = mask.row(r) + area.left();
+            if (keeps) {
+                const std::uint8_t* keep = kept.constScanLine(r) + area.left();
+                for (int c = 0; c < area.width(); ++c) {
+                    const std::uint32_t k = keep[c];
+                    out[c] = std::uint8_t(div255(255 * k + out[c] * (255 - k)));
+                }
+            }
             for (int c = 0; c < area.width(); ++c) {
                 const std::uint32_t cov = in[c];
                 out[c] = std::uint8_t(div255(a * cov + out[c] * (255 - cov)));

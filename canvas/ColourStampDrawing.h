@@ -38,7 +38,8 @@ LabColour colourUnderStamp(const ColourCache& colours, double x, double y, doubl
                            double height);
 
 // Blends a coverage plane into the mask as one step, the way a stamp does:
-// every pixel moves to alpha * cov + old * (1 - cov). Returns the pixels that
+// every pixel moves to alpha * cov + old * (1 - cov), after moving to
+// 255 * k + old * (1 - k) where the coverage has a kept plane. Returns the pixels that
 // may have changed (top-first rows); empty, with nothing drawn, when the
 // plane is not the mask's size.
 QRect applyCoverage(const AlphaPlane& mask, const ColourCoverage& coverage, std::uint8_t alpha);

@@ -13,9 +13,11 @@ namespace {
 // about 3 ms, so a stroke or a move never waits long behind one.
 constexpr int reachAheadPixels = 250000;
 
+} // namespace
+
 // The overlay: the tint at half strength where the region is taken,
 // premultiplied, for the coverage's bounds.
-QImage tintedCoverage(const ColourCoverage& coverage, QRgb tint)
+QImage ColourTool::tintedCoverage(const ColourCoverage& coverage, QRgb tint)
 {
     const QRect b = coverage.bounds;
     if (coverage.plane.isNull() || b.isEmpty())
@@ -39,8 +41,6 @@ QImage tintedCoverage(const ColourCoverage& coverage, QRgb tint)
     }
     return out;
 }
-
-} // namespace
 
 ColourTool::ColourTool(MaskDocument& document, std::function<void()> overlayChanged)
     : m_document(document), m_overlayChanged(std::move(overlayChanged)),
@@ -227,17 +227,23 @@ void ColourTool::paintOverlay(QImage& frame, const QRect& area, const ViewTransf
         std::lock_guard lock(m_overlayMutex);
         overlay = m_overlay; // shares the image
     }
-    if (overlay.tinted.isNull() || maskSize.isEmpty() || pictureSize.isEmpty() || !(t.scale > 0))
+    paintTinted(frame, area, t, pictureSize, maskSize, overlay.tinted, overlay.bounds);
+}
+
+void ColourTool::paintTinted(QImage& frame, const QRect& area, const ViewTransform& t,
+                             QSizeF pictureSize, QSize maskSize, const QImage& tinted,
+                             const QRect& b)
+{
+    if (tinted.isNull() || maskSize.isEmpty() || pictureSize.isEmpty() || !(t.scale > 0))
         return;
     // Mask pixels to frame pixels: the picture's transform, y flipped.
     const double sx = pictureSize.width() / maskSize.width();
     const double sy = pictureSize.height() / maskSize.height();
-    const QRect& b = overlay.bounds;
     const QPointF low = t.map({b.left() * sx, pictureSize.height() - (b.bottom() + 1) * sy}, pictureSize);
     const QPointF high = t.map({(b.right() + 1) * sx, pictureSize.height() - b.top() * sy}, pictureSize);
     const QRectF target(QPointF(low.x(), frame.height() - high.y()),
                         QPointF(high.x(), frame.height() - low.y()));
     QPainter painter(&frame);
     painter.setClipRect(area);
-    painter.drawImage(target, overlay.tinted);
+    painter.drawImage(target, tinted);
 }

@@ -18,11 +18,13 @@
 
 class ColourRegion;
 class MaskDocument;
+struct ColourCoverage;
 
 // What a press on the canvas does: paint with the brush, select a region of
 // similar colour, or paint with the background brush, which changes only
 // the colours near the one it samples.
-enum class CutTool { Brush, Colour, Background };
+// Box selects the object inside a dragged rectangle (SubjectTool).
+enum class CutTool { Brush, Colour, Background, Box };
 
 // The colour-aware tools' side of the canvas, without a widget: the settings
 // they share (tolerance, contiguous, sampling, the protected colour), the
@@ -84,6 +86,14 @@ public:
     // Tests and tools: the overlay's bounds (mask pixels), empty when none,
     // and a count of the overlays made so far.
     QRect overlayBounds() const;
+
+    // An overlay: the tint at half strength where `coverage` takes, for its
+    // bounds; and how an overlay of mask pixels `bounds` is drawn into a
+    // frame. Shared with the Subject tool.
+    static QImage tintedCoverage(const ColourCoverage& coverage, QRgb tint);
+    static void paintTinted(QImage& frame, const QRect& area, const ViewTransform& t,
+                            QSizeF pictureSize, QSize maskSize, const QImage& tinted,
+                            const QRect& bounds);
     std::uint64_t overlayCount() const { return m_overlayCount.load(); }
 
 private:

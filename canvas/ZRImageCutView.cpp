@@ -68,7 +68,8 @@ ZRImageCutView::ZRImageCutView(QWidget* parent)
 
 ZRImageCutView::~ZRImageCutView()
 {
-    m_levels.reset(); // background tasks skip or stop their work
+    m_subjectTool.reset(); // its work stops, its thread is joined
+    m_levels.reset();      // background tasks skip or stop their work
     qApp->removeEventFilter(this);
     NotificationCenter::defaultCenter().removeObserver(m_cursorObserver);
 }
@@ -90,6 +91,21 @@ void ZRImageCutView::setupView()
     updateBrushMask();
     m_colourTool = std::make_unique<ColourTool>(m_document, [this] {
         MainThread::async(this, [this] { update(); });
+    });
+
+    m_subjectTool = std::make_unique<SubjectTool>(m_document, this, [this](const QString& status) {
+        update();
+        if (m_delegate)
+            m_delegate->cutViewDidReportSubject(this, status);
+    });
+    // The subject is looked for on open only where the editor's setting says so.
+    m_subjectTool->setFindsOnOpen(false);
+    m_boxTimer = new QTimer(this);
+    m_boxTimer->setInterval(80);
+    connect(m_boxTimer, &QTimer::timeout, this, [this] {
+        update();
+        if (!m_subjectTool->boxActive())
+            m_boxTimer->stop();
     });
 
     m_animationTimer = new QTimer(this);
@@ -227,6 +243,8 @@ void ZRImageCutView::takeImage(const Picture& picture, const SessionOrphans::Orp
     }
 
     m_levels->setPicture(picture, bitmap, StrokeDrain::maskSizeFor(picture.size()));
+    m_boxDragging = false;
+    m_subjectTool->setPicture(bitmap, StrokeDrain::maskSizeFor(picture.size()));
     if (m_refined)
         m_refined->clear();
     if (picture.isNull())
@@ -246,6 +264,7 @@ void ZRImageCutView::replacePicture(const Picture& picture)
     if (const auto layer = m_layers.picture())
         layer->setContent(bitmap);
     m_levels->setPicture(picture, bitmap, StrokeDrain::maskSizeFor(picture.size()));
+    m_subjectTool->replaceBitmap(bitmap);
     if (m_refined)
         m_refined->clear();
     update();
@@ -529,6 +548,10 @@ void ZRImageCutView::updateCursor()
         m_cursorKind = CursorKind::ClosedHand;
         m_cursorSize = 0;
         setCursor(Qt::ClosedHandCursor);
+    } else if (m_keys.ctrl() == (m_dragMode.load() == 1) && m_colourTool->tool() == CutTool::Box) {
+        m_cursorKind = CursorKind::Box;
+        m_cursorSize = 0;
+        setCursor(Qt::CrossCursor);
     } else if (m_keys.ctrl() == (m_dragMode.load() == 1)) {
         const QCursor cursor = brushCursor();
         const CutTool tool = m_colourTool->tool();
@@ -561,6 +584,7 @@ QCursor ZRImageCutView::brushCursor() const
 void ZRImageCutView::waitUntilIdle()
 {
     for (int round = 0; round < 4; ++round) {
+        m_subjectTool->waitUntilIdle();
         m_document.waitUntilIdle();
         while (m_levels->busy())
             std::this_thread::sleep_for(std::chrono::milliseconds(1));

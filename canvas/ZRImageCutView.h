@@ -8,6 +8,7 @@
 #include "canvas/MaskDocument.h"
 #include "canvas/ResultComposer.h"
 #include "canvas/StampRect.h"
+#include "canvas/SubjectTool.h"
 #include "canvas/ViewTransform.h"
 #include "imaging/Picture.h"
 
@@ -23,6 +24,7 @@
 
 class ColourTool;
 class PictureLevels;
+class QPainter;
 class QTimer;
 class RefinedView;
 class SerialQueue;
@@ -83,6 +85,13 @@ public:
     void setTool(CutTool tool);
     // The protected colour becomes the one at a widget point (none off the picture).
     void protectColourAt(QPointF widgetPos);
+    // Subject (key S) and Box (key R, CutTool::Box): SubjectTool. applySubject
+    // cuts what is not the subject with the brush's intensity, now or once
+    // found; showSubject tints the subject while the panel's button is held.
+    SubjectTool& subjectTool() { return *m_subjectTool; }
+    const SubjectTool& subjectTool() const { return *m_subjectTool; }
+    void applySubject();
+    void showSubject(bool on);
 
     // A pen's pressure sets the stamp's diameter (pressure times the brush
     // size, at least 30 % of it) while this is on; a mouse paints at full size.
@@ -190,7 +199,7 @@ public:
     void updateCursor();
     QCursor brushCursor() const;
     // The cursor chosen last, for tests and tools.
-    enum class CursorKind { Arrow, OpenHand, ClosedHand, Brush, Colour, BackgroundBrush };
+    enum class CursorKind { Arrow, OpenHand, ClosedHand, Brush, Colour, BackgroundBrush, Box };
     CursorKind cursorKind() const { return m_cursorKind; }
     int cursorSize() const { return m_cursorSize; }
 
@@ -255,6 +264,9 @@ private:
     void reportHistoryChanged();
     QPointF toCanvas(QPointF widgetPos) const;
     void scheduleAnimationFrames();
+    // The box being dragged (widget points), or the one being worked on.
+    void paintBox(QPainter& painter);
+    QRect boxInMask() const;
     void paintRefinedEdge(const QRect& area, const Compositor::Layers& layers,
                           const ViewTransform& t, std::uint64_t maskVersion);
 
@@ -298,6 +310,12 @@ private:
     std::unique_ptr<ColourTool> m_colourTool; // before the document: its queue is joined first
     QPointF m_regionPressAt;
     double m_wheelBrushRest = 0; // the part of a point the wheel has not yet added to the brush
+    // A box being dragged: where it started and where the pointer is.
+    bool m_boxDragging = false;
+    bool m_boxOnlyInside = false;
+    QPointF m_boxFrom, m_boxTo;
+    QTimer* m_boxTimer = nullptr; // turns the progress mark while a box is worked on
+    std::unique_ptr<SubjectTool> m_subjectTool; // reset first: its thread is joined
 
     // The serial queue, the drain with the mask and the brush, the history.
     // Last, so that its queue, which reaches the layers, is joined first.

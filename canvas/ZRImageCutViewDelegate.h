@@ -25,6 +25,13 @@ public:
         (void)view;
         (void)reason;
     }
+    // The Subject or Box tool changed what it shows (progress, ready, a box
+    // done); `status`, when not empty, says what happened, for the status bar.
+    virtual void cutViewDidReportSubject(ZRImageCutView* view, const QString& status)
+    {
+        (void)view;
+        (void)status;
+    }
     // After a diameter request, with the value as requested (before clamping).
     virtual void cutViewDidChangeBrushDiameter(ZRImageCutView* view, float diameter)
     {

@@ -10,6 +10,7 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QTabletEvent>
+#include <QTimer>
 
 #include <algorithm>
 #include <cmath>
@@ -84,12 +85,19 @@ void ZRImageCutView::handleKey(QKeyEvent* event)
     case CanvasKeys::Action::ToolBrush:
     case CanvasKeys::Action::ToolColour:
     case CanvasKeys::Action::ToolBackground:
+    case CanvasKeys::Action::ToolBox:
         if (typingInField() || !isActiveWindow() || m_pressActive)
             break;
-        setTool(action == CanvasKeys::Action::ToolBrush    ? CutTool::Brush
-                : action == CanvasKeys::Action::ToolColour ? CutTool::Colour
-                                                           : CutTool::Background);
+        setTool(action == CanvasKeys::Action::ToolBrush        ? CutTool::Brush
+                : action == CanvasKeys::Action::ToolColour     ? CutTool::Colour
+                : action == CanvasKeys::Action::ToolBackground ? CutTool::Background
+                                                               : CutTool::Box);
         reportToolSettings();
+        break;
+    case CanvasKeys::Action::Subject:
+        if (typingInField() || !isActiveWindow() || m_pressActive || event->isAutoRepeat())
+            break;
+        applySubject();
         break;
     case CanvasKeys::Action::Cancel:
         if (m_pressActive && m_cutting && m_colourTool->regionActive()) {
@@ -97,6 +105,14 @@ void ZRImageCutView::handleKey(QKeyEvent* event)
             m_cutting = false; // the release then changes nothing
             endPress();
             reportToolSettings();
+        } else if (m_pressActive && m_boxDragging) {
+            m_boxDragging = false; // the release then changes nothing
+            m_cutting = false;
+            endPress();
+            update();
+        } else if (m_subjectTool->boxActive()) {
+            m_subjectTool->cancelBox();
+            update();
         }
         break;
     case CanvasKeys::Action::None:
@@ -165,6 +181,14 @@ void ZRImageCutView::mousePressEvent(QMouseEvent* event)
         m_delegate->cutViewWillStartDraw(this);
     m_pressActive = true;
     m_lastMousePos = event->position();
+    if (m_cutting && tool == CutTool::Box) {
+        // Shift at the press: only the inside of the box changes.
+        m_boxDragging = true;
+        m_boxOnlyInside = event->modifiers() & Qt::ShiftModifier;
+        m_boxFrom = m_boxTo = event->position();
+        update();
+        return;
+    }
     if (m_cutting && tool == CutTool::Colour) {
         m_regionPressAt = event->position();
         m_colourTool->beginRegion(maskPixelAt(event->position()), 1.0 - double(brushHardness()),
@@ -228,7 +252,12 @@ void ZRImageCutView::endPress()
 
 void ZRImageCutView::mouseDragged(QPointF widgetPos, QPointF delta)
 {
-    if (m_cutting && m_colourTool->regionActive()) {
+    if (m_cutting && m_boxDragging) {
+        m_boxTo = widgetPos;
+        update();
+    } else if (m_cutting && m_colourTool->tool() == CutTool::Box) {
+        // A box cancelled with Escape: the rest of the press does nothing.
+    } else if (m_cutting && m_colourTool->regionActive()) {
         const QPointF moved = widgetPos - m_regionPressAt;
         m_colourTool->dragRegion(m_colourTool->tolerance() + tolerancePerPoint * (moved.x() + moved.y()));
         reportToolSettings();
@@ -266,14 +295,46 @@ void ZRImageCutView::paintStamp(QPointF widgetPos)
 void ZRImageCutView::mouseUp()
 {
     m_prevEventRect = StampRect{};
-    if (m_cutting && m_colourTool->regionActive()) {
+    if (m_cutting && m_boxDragging) {
+        m_boxDragging = false;
+        const float alpha = std::clamp(brushAlphaValue(), 0.0f, 1.0f);
+        m_subjectTool->applyBox(boxInMask(), m_boxOnlyInside, std::uint8_t(std::lround(alpha * 255)));
+        if (m_subjectTool->boxActive())
+            m_boxTimer->start();
+        update();
+    } else if (m_cutting && m_colourTool->tool() == CutTool::Box) {
+        // A box cancelled with Escape: its release changes nothing.
+    } else if (m_cutting && m_colourTool->regionActive()) {
         const float alpha = std::clamp(brushAlphaValue(), 0.0f, 1.0f);
         m_colourTool->commitRegion(std::uint8_t(std::lround(alpha * 255)));
         reportToolSettings(); // the panel's tolerance is the start value again
-    } else if (m_cutting && m_colourTool->tool() != CutTool::Colour) {
+    } else if (m_cutting && m_colourTool->tool() != CutTool::Colour &&
+               m_colourTool->tool() != CutTool::Box) {
         m_document.drain().buffer().append(StampRect::endOfStroke());
         m_document.endStroke();
     }
     if (m_dragging)
         limitDrag();
+}
+
+// ---------------------------------------------------------------- subject and box
+
+void ZRImageCutView::applySubject()
+{
+    const float alpha = std::clamp(brushAlphaValue(), 0.0f, 1.0f);
+    m_subjectTool->applySubject(std::uint8_t(std::lround(alpha * 255)));
+    update();
+}
+
+void ZRImageCutView::showSubject(bool on)
+{
+    m_subjectTool->showSubject(on, m_tint.rgb());
+    update();
+}
+
+QRect ZRImageCutView::boxInMask() const
+{
+    const QPoint a = maskPixelAt(m_boxFrom), b = maskPixelAt(m_boxTo);
+    return QRect(QPoint(std::min(a.x(), b.x()), std::min(a.y(), b.y())),
+                 QPoint(std::max(a.x(), b.x()), std::max(a.y(), b.y())));
 }

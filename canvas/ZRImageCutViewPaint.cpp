@@ -7,9 +7,12 @@
 #include "canvas/Compositor.h"
 #include "canvas/PictureLevels.h"
 #include "canvas/RefinedView.h"
+#include "canvas/SubjectTool.h"
 
 #include <QPaintEvent>
 #include <QPainter>
+
+#include <QTime>
 
 #include <cmath>
 
@@ -49,11 +52,14 @@ void ZRImageCutView::paintEvent(QPaintEvent* event)
     Compositor::paintFrame(m_frame, area, m_tile, layers, t);
     paintRefinedEdge(area, layers, t, maskVersion);
     m_colourTool->paintOverlay(m_frame, area, t, layers.pictureSize, layers.mask.size());
+    m_subjectTool->paintOverlay(m_frame, area, t, layers.pictureSize, layers.mask.size());
 
     QPainter painter(this);
     painter.setCompositionMode(QPainter::CompositionMode_Source);
     painter.drawImage(QRectF(QPointF(area.topLeft()) / ratio, QSizeF(area.size()) / ratio), m_frame,
                       area);
+    painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+    paintBox(painter);
     if (isAnimating())
         scheduleAnimationFrames();
 }
@@ -107,4 +113,42 @@ void ZRImageCutView::paintRefinedEdge(const QRect& area, const Compositor::Layer
     const QRect onScreen = QRectF(QPointF(left, top), QPointF(right, bottom)).toAlignedRect() & area;
     if (!onScreen.isEmpty())
         Compositor::paintFrame(m_frame, onScreen, m_tile, edge, at);
+}
+
+void ZRImageCutView::paintBox(QPainter& painter)
+{
+    QRectF box;
+    if (m_boxDragging) {
+        box = QRectF(m_boxFrom, m_boxTo).normalized();
+    } else if (m_subjectTool->boxActive()) {
+        // Mask pixels to widget points, through the transform shown.
+        const auto layer = imageLayer();
+        const QImage mask = currentMask();
+        const QSizeF picture = m_image.size();
+        if (!layer || mask.isNull() || picture.isEmpty())
+            return;
+        const ViewTransform t = layer->presentationTransform();
+        const QRect b = m_subjectTool->boxArea();
+        const double sx = picture.width() / mask.width(), sy = picture.height() / mask.height();
+        const QPointF low = t.map({b.left() * sx, picture.height() - (b.bottom() + 1) * sy}, picture);
+        const QPointF high = t.map({(b.right() + 1) * sx, picture.height() - b.top() * sy}, picture);
+        box = QRectF(QPointF(low.x(), height() - high.y()), QPointF(high.x(), height() - low.y()));
+    } else {
+        return;
+    }
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setBrush(Qt::NoBrush);
+    painter.setPen(QPen(QColor(0, 0, 0, 160), 3));
+    painter.drawRect(box);
+    painter.setPen(QPen(Qt::white, 1, Qt::DashLine));
+    painter.drawRect(box);
+    if (!m_subjectTool->boxActive() || m_boxDragging)
+        return;
+    // The progress mark: a turning arc at the box's top right corner.
+    const QRectF mark(box.right() - 22, box.top() + 6, 16, 16);
+    painter.setPen(QPen(QColor(0, 0, 0, 160), 4));
+    painter.drawEllipse(mark);
+    painter.setPen(QPen(m_tint, 2.5));
+    const int turn = (QTime::currentTime().msecsSinceStartOfDay() / 4) % 360;
+    painter.drawArc(mark, -turn * 16, 100 * 16);
 }

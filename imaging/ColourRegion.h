@@ -12,9 +12,13 @@ class ColourCache;
 // colour cache's size (the mask's), top row first, 255 where the region is
 // taken wholly, and the bounding box of its pixels that are not 0 (empty
 // when there are none).
+// `kept`, when not null (Format_Alpha8, the plane's size), is brought back
+// towards fully kept first, by its own coverage: the Box tool keeps the
+// object it finds whatever the cut said there before.
 struct ColourCoverage {
     QImage plane;
     QRect bounds;
+    QImage kept;
 };
 
 // The region of colours similar to the one at a seed pixel, for any

@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QClipboard>
 #include <QDateTime>
 #include <QDir>
@@ -23,8 +24,10 @@
 #include <QLineEdit>
 #include <QMimeData>
 #include <QPushButton>
+#include <QSettings>
 #include <QSlider>
 #include <QStatusBar>
+#include <QToolButton>
 #include <QUrl>
 
 #include <csignal>
@@ -48,6 +51,8 @@ struct Shell {
         controller = window.viewController();
         // The sliders reach the canvas one turn after the window appears.
         waitFor([&] { return !controller->ivBrushPreview()->pixmap().isNull(); });
+        // The subject network is not what these tests are about: off, through the switch.
+        controller->findChild<QCheckBox*>(QStringLiteral("chkSubjectOnOpen"))->setChecked(false);
     }
     ~Shell() { controller->viCut()->waitUntilIdle(); }
 
@@ -137,6 +142,19 @@ TEST_F(ViewControllerTest, HistoryStatesEnableTheButtons)
     waitFor([&] { return canvas->historyCurrentState() == 0; });
     canvas->waitUntilIdle();
     EXPECT_FALSE(c->btnUndoButton()->isEnabled());
+}
+
+TEST_F(ViewControllerTest, TheSubjectSwitchIsRememberedAndSubjectWithoutAPictureSaysSo)
+{
+    auto* onOpen = c->findChild<QCheckBox*>(QStringLiteral("chkSubjectOnOpen"));
+    for (const bool on : {true, false}) {
+        onOpen->setChecked(on);
+        EXPECT_EQ(c->viCut()->subjectTool().findsOnOpen(), on);
+        EXPECT_EQ(QSettings().value(QStringLiteral("tools/subjectOnOpen")).toBool(), on);
+    }
+    c->findChild<QToolButton*>(QStringLiteral("btnSubject"))->click();
+    EXPECT_EQ(shell.window.statusBar()->currentMessage(), QStringLiteral("Open a picture first."));
+    EXPECT_EQ(c->viCut()->historyLength(), 0);
 }
 
 TEST_F(ViewControllerTest, StartsEmptyThenIntakeTakesTheFirstPictureAndIgnoresWhatIsNotOne)

@@ -105,6 +105,41 @@ TEST(Driver, AStrokeCutsAndAKeyUndoesIt)
     EXPECT_EQ(result.pixel(10, 10), QImage(picture).pixel(10, 10));
 }
 
+// A box is worked on in the background: state tells so, wait waits for it,
+// and it becomes one undo step; add keeps the cut outside the box.
+TEST(Driver, BoxesAreOneStepEachAndStateTellsTheTools)
+{
+    const QString picture = pictureFile(400, 300);
+    const QString dir = testsupport::tempDir();
+    const DriveRun run = drive(QStringLiteral("open %1\nwait\nbox 200 150 600 450\nstate\nwait\nstate\n"
+                                              "mask %2/boxed.png\nbox 20 20 60 60 add\nwait\nstate\n"
+                                              "mask %2/added.png\n")
+                                   .arg(picture, dir));
+    ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
+    const auto s = states(run);
+    ASSERT_EQ(s.size(), 3u);
+    EXPECT_EQ(s[0]["tool"].toString(), QStringLiteral("box"));
+    EXPECT_TRUE(s[0]["boxing"].toBool());
+    EXPECT_EQ(s[0]["subject"].toString(), QStringLiteral("idle"));
+    EXPECT_FALSE(s[0]["subjectProbability"].toBool());
+    EXPECT_FALSE(s[1]["boxing"].toBool());
+    EXPECT_EQ(s[1]["historyLength"].toInt(), 2);
+    EXPECT_EQ(s[2]["historyLength"].toInt(), 3);
+    // At scale 2 the first box covers picture pixels 100..300 x 75..225:
+    // everything outside it is cut.
+    const QImage boxed(dir + "/boxed.png"), added(dir + "/added.png");
+    ASSERT_EQ(boxed.size(), QSize(400, 300));
+    EXPECT_EQ(qAlpha(boxed.pixel(50, 150)), 0);
+    EXPECT_EQ(qAlpha(boxed.pixel(350, 30)), 0);
+    // The second box (picture 10..30) changed nothing outside itself.
+    for (int y = 0; y < 300; ++y) {
+        for (int x = 0; x < 400; ++x) {
+            if (x > 31 || y > 31)
+                ASSERT_EQ(added.pixel(x, y), boxed.pixel(x, y)) << x << "," << y;
+        }
+    }
+}
+
 TEST(Driver, UnknownCommandsAndBadArgumentsStopWithStatusTwo)
 {
     struct Case {
@@ -118,6 +153,9 @@ TEST(Driver, UnknownCommandsAndBadArgumentsStopWithStatusTwo)
         {"hold super\n", "error: 1: unknown modifier: super"},
         {"blur maybe\n", "error: 1: blur takes on or off"},
         {"stroke 0 0 10 10 2.5\n", "error: 1: the move count must be a whole number, 0 or more"},
+        {"box 1 2 3\n", "error: 1: box takes X1 Y1 X2 Y2 [add]"},
+        {"box 1 2 3 4 plus\n", "error: 1: box takes X1 Y1 X2 Y2 [add]"},
+        {"subjectonopen maybe\n", "error: 1: subjectonopen takes on or off"},
     };
     for (const Case& c : cases) {
         const DriveRun run = drive(QString::fromLatin1(c.script));

@@ -67,6 +67,8 @@ const char* cursorName(ZRImageCutView::CursorKind kind)
         return "colour";
     case ZRImageCutView::CursorKind::BackgroundBrush:
         return "backgroundbrush";
+    case ZRImageCutView::CursorKind::Box:
+        return "box";
     }
     return "arrow";
 }

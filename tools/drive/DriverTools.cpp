@@ -1,4 +1,5 @@
-// The scenario driver's commands for the tool choice and the colour tools.
+// The scenario driver's commands for the tool choice, the colour tools and
+// the Subject and Box tools.
 #include "Driver.h"
 
 #include "canvas/ZRImageCutView.h"
@@ -18,8 +19,25 @@ const char* toolName(CutTool tool)
         return "colour";
     case CutTool::Background:
         return "background";
+    case CutTool::Box:
+        return "box";
     }
     return "brush";
+}
+
+const char* subjectStateName(SubjectTool::State state)
+{
+    switch (state) {
+    case SubjectTool::State::Idle:
+        return "idle";
+    case SubjectTool::State::Working:
+        return "working";
+    case SubjectTool::State::Ready:
+        return "ready";
+    case SubjectTool::State::Failed:
+        return "failed";
+    }
+    return "idle";
 }
 
 } // namespace
@@ -39,14 +57,50 @@ std::optional<bool> Driver::dispatchTools(const QString& command, const QStringL
     bool on = false;
     if (command == QLatin1String("tool")) {
         const QString name = args.value(0);
-        for (const CutTool tool : {CutTool::Brush, CutTool::Colour, CutTool::Background}) {
+        for (const CutTool tool : {CutTool::Brush, CutTool::Colour, CutTool::Background, CutTool::Box}) {
             if (args.size() == 1 && name == QLatin1String(toolName(tool))) {
                 view.setTool(tool);
                 return true;
             }
         }
-        *error = QStringLiteral("tool takes brush, colour or background");
+        *error = QStringLiteral("tool takes brush, colour, background or box");
         return false;
+    }
+    if (command == QLatin1String("subject")) {
+        if (!args.isEmpty()) {
+            *error = QStringLiteral("subject takes nothing");
+            return false;
+        }
+        view.applySubject();
+        return true;
+    }
+    if (command == QLatin1String("subjectonopen")) {
+        if (!choice("on", "off", &on))
+            return false;
+        view.subjectTool().setFindsOnOpen(on);
+        return true;
+    }
+    if (command == QLatin1String("box")) {
+        // A drag with the Box tool, through the canvas's event delivery.
+        double v[4];
+        bool ok = args.size() == 4 || (args.size() == 5 && args[4] == QLatin1String("add"));
+        for (int i = 0; ok && i < 4; ++i) {
+            v[i] = args[i].toDouble(&ok);
+            ok = ok && std::isfinite(v[i]);
+        }
+        if (!ok) {
+            *error = QStringLiteral("box takes X1 Y1 X2 Y2 [add]");
+            return false;
+        }
+        view.setTool(CutTool::Box);
+        const Qt::KeyboardModifiers held = m_held;
+        if (args.size() == 5)
+            m_held |= Qt::ShiftModifier;
+        sendMouse(QEvent::MouseButtonPress, {v[0], v[1]}, true);
+        m_held = held;
+        sendMouse(QEvent::MouseMove, {v[2], v[3]}, true);
+        sendMouse(QEvent::MouseButtonRelease, {v[2], v[3]}, false);
+        return true;
     }
     if (command == QLatin1String("tolerance")) {
         bool ok = false;
@@ -96,12 +150,17 @@ QString Driver::toolState() const
 {
     const ColourTool& tools = m_view->colourTool();
     const std::optional<LabColour> protect = tools.protectedColour();
+    const SubjectTool& subject = m_view->subjectTool();
     return QStringLiteral("\"tool\":\"%1\",\"tolerance\":%2,\"contiguous\":%3,\"sampling\":\"%4\","
-                          "\"protected\":%5,\"selecting\":%6")
+                          "\"protected\":%5,\"selecting\":%6,\"subject\":\"%7\","
+                          "\"subjectProbability\":%8,\"boxing\":%9")
         .arg(QLatin1String(toolName(tools.tool())))
         .arg(tools.regionActive() ? tools.regionTolerance() : tools.tolerance())
         .arg(tools.contiguous() ? "true" : "false")
         .arg(tools.samplesContinuously() ? "continuous" : "once")
         .arg(protect ? QStringLiteral("\"%1\"").arg(QColor(protect->toRgb()).name()) : QStringLiteral("null"))
-        .arg(tools.regionActive() ? "true" : "false");
+        .arg(tools.regionActive() ? "true" : "false")
+        .arg(QLatin1String(subjectStateName(subject.state())))
+        .arg(subject.probabilityReady() ? "true" : "false")
+        .arg(subject.boxActive() ? "true" : "false");
 }
