@@ -300,7 +300,12 @@ TEST(SaveFile, AFailedWriteGivesTheSystemsReasonAndLeavesTheOldFile)
         QString error = "not finished";
         QObject::connect(&exporter, &Exporter::finished,
                          [&](const QString&, const QString& e, const QString&) { error = e; });
-        exporter.write([noise] { return noise; }, target, {});
+        exporter.write(
+            [noise] {
+                return ResultComposer(noise, {}, {}, noise.size(), noise.size(), ResultComposer::Refine::Off,
+                                      ResultComposer::UnderCut::Dropped);
+            },
+            target, {});
         ASSERT_TRUE(waitFor([&] { return error != "not finished"; }));
         EXPECT_EQ(error.toStdString(), expected.toStdString());
         QFile old(target);
