@@ -302,7 +302,9 @@ TEST(SaveFile, AFailedWriteGivesTheSystemsReasonAndLeavesTheOldFile)
                          [&](const QString&, const QString& e, const QString&) { error = e; });
         exporter.write(
             [noise] {
-                return ResultComposer(noise, {}, {}, noise.size(), noise.size(), ResultComposer::Refine::Off,
+                QImage kept(noise.size(), QImage::Format_Alpha8);
+                kept.fill(255);
+                return ResultComposer(noise, {}, kept, noise.size(), noise.size(), ResultComposer::Refine::Off,
                                       ResultComposer::UnderCut::Dropped);
             },
             target, {});
