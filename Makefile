@@ -6,7 +6,7 @@ PACKAGES := build-essential cmake ninja-build pkg-config \
             libgtest-dev libgmock-dev \
             libspng-dev libdeflate-dev libturbojpeg0-dev libjpeg62-turbo-dev zlib1g-dev \
             xvfb xauth xdotool imagemagick x11-utils \
-            desktop-file-utils appstream dpkg-dev \
+            desktop-file-utils appstream dpkg-dev time \
             libopencv-dnn-dev libopencv-imgproc-dev python3-onnx
 JOBS    ?= $(shell nproc)
 ARGS    ?=

@@ -103,7 +103,7 @@ QImage inSrgb(const QImage& image)
 
 QImage PictureLevels::drawableBitmap(const Picture& picture)
 {
-    return inSrgb(ownBitmap(picture));
+    return ownBitmap(picture);
 }
 
 const QImage& PictureLevels::pick(const std::vector<QImage>& levels, double scale)
@@ -137,8 +137,15 @@ void PictureLevels::startHalvings(const Picture& picture, const QImage& base)
     if (base.isNull())
         return;
     start(picture, [base](const Stale& stale) -> Delivery {
-        return [levels = halvings(base, stale)](PictureLevels& self) {
+        // A picture in another colour space than the screen's is converted
+        // here, off the main thread (half a second at 24 megapixels): until
+        // it arrives the canvas shows the picture's own pixels.
+        const bool converted = shownConverted(base);
+        const QImage shown = converted ? inSrgb(base) : base;
+        return [converted, shown, levels = halvings(shown, stale)](PictureLevels& self) {
             self.m_picture.resize(1);
+            if (converted)
+                self.m_picture[0] = shown;
             self.m_picture.insert(self.m_picture.end(), levels.begin(), levels.end());
             self.m_halvingsArrived();
         };

@@ -32,7 +32,8 @@ class QObject;
 // the failure instead of ending the process.
 class PictureLevels {
 public:
-    // halvingsArrived: the picture's halvings are in. blurArrived: the blurred
+    // halvingsArrived: the picture's halvings (and its sRGB version when it
+    // needs one) are in. blurArrived: the blurred
     // copy of the current picture (reduced when large) is in, its halvings with it.
     // coloursArrived: the current picture's colour cache is in.
     // failed: a task for the current picture failed, for the reason given.
@@ -44,7 +45,9 @@ public:
     PictureLevels(const PictureLevels&) = delete;
     PictureLevels& operator=(const PictureLevels&) = delete;
 
-    // The bitmap the canvas paints and composites: premultiplied, or opaque RGB32.
+    // The bitmap the canvas paints and composites: premultiplied, or opaque
+    // RGB32, in the picture's own colours. (The levels painted on the screen
+    // are in sRGB: a picture tagged otherwise is converted in the background.)
     static QImage drawableBitmap(const Picture& picture);
 
     // Forgets the previous picture's levels and starts making this one's;
