@@ -40,7 +40,8 @@ build: deps build/build.ninja
 # are fetched from the npm registry's data package, reassembled and converted
 # for OpenCV (tools/model/), and installed where the editor looks first. Skipped
 # when the converted file is there. SUBJECT_SIDE is the network's input side,
-# also in the file's name: the editor asks for subject-<side>.onnx.
+# also in the file's name: the editor asks for subject-<side>.onnx with the
+# side SubjectNetwork::inputSide names, so the two change together.
 SUBJECT_PACKAGE := @imgly/background-removal-data@1.4.5
 SUBJECT_SIDE    := 768
 MODEL_DIR       := $(or $(XDG_DATA_HOME),$(HOME)/.local/share)/veltrane/models

@@ -14,10 +14,9 @@
 // while it takes one entry, never while it draws.
 //
 // Entries are numbered in the order they were appended, from the buffer's
-// start (cleared ones count too). A drain queued after some input takes only
-// what was appended before it was queued: input that came later waits for
-// the drains queued after it, so that an undo, a redo or a reset queued in
-// between falls between the two in the mask as it did at the keyboard.
+// start (cleared ones count too), so that a drain can be bounded: stamps
+// input after an undo, a redo or a reset was queued wait until it has run,
+// and fall after it in the mask as they did at the keyboard (MaskDocument).
 class EventBuffer {
 public:
     // Holds the lock for as long as it lives, so that everything one input

@@ -34,12 +34,12 @@ void MaskDocument::setPicture(QSizeF size)
 
 void MaskDocument::updateMap()
 {
-    onQueue([this, input = inputSoFar()] { drainInput(input); });
+    onInput([this](const Input& input) { drainInput(input); }, Edit::No, Order::Drain);
 }
 
 void MaskDocument::endStroke()
 {
-    onQueue([this, input = inputSoFar()] { drainInput(input); }, Edit::Yes);
+    onInput([this](const Input& input) { drainInput(input); }, Edit::Yes, Order::Drain);
 }
 
 void MaskDocument::resetMask()
@@ -47,39 +47,51 @@ void MaskDocument::resetMask()
     // On the queue, so that the strokes input before it are drawn first and
     // those after it over the fresh mask; a snapshot an undo left waiting
     // for the next drain is replaced by none.
-    onQueue(
-        [this, picture = m_drain.generation(), input = inputSoFar()] {
+    onInput(
+        [this, picture = m_drain.generation()](const Input& input) {
             if (!m_drain.offerSnapshot(picture, QImage()))
                 return;
-            drainInput(input);
+            m_drain.run(input.before, &input.brush);
             record();
         },
-        Edit::Yes);
+        Edit::Yes, Order::Barrier);
 }
 
 bool MaskDocument::loadMask(const QImage& mask)
 {
     if (mask.isNull() || mask.format() != QImage::Format_Alpha8 || mask.size() != m_drain.maskSize())
         return false;
-    onQueue(
-        [this, mask, picture = m_drain.generation(), input = inputSoFar()] {
+    onInput(
+        [this, mask, picture = m_drain.generation()](const Input& input) {
             if (m_drain.offerSnapshot(picture, mask))
-                drainInput(input);
+                m_drain.run(input.before, &input.brush);
             record();
         },
-        Edit::Yes);
+        Edit::Yes, Order::Barrier);
     return true;
 }
 
 void MaskDocument::applyCoverage(std::function<ColourCoverage()> coverage, std::uint8_t alpha)
 {
-    onQueue(
-        [this, coverage = std::move(coverage), alpha, input = inputSoFar()] {
-            drainInput(input); // strokes that came before it go first
+    onInput(
+        [this, coverage = std::move(coverage), alpha](const Input& input) {
+            // The strokes input before it go first, and only they.
+            m_drain.run(input.before, &input.brush);
             if (m_drain.applyCoverage(coverage(), alpha))
                 record();
         },
-        Edit::Yes);
+        Edit::Yes, Order::Barrier);
+}
+
+void MaskDocument::whenDrawn(std::function<void()> task) const
+{
+    auto* self = const_cast<MaskDocument*>(this);
+    self->onInput(
+        [self, task = std::move(task)](const Input& input) {
+            self->m_drain.run(input.before, &input.brush); // what was input before it, no more
+            task();
+        },
+        Edit::No, Order::Barrier);
 }
 
 void MaskDocument::clearHistory()
@@ -97,18 +109,16 @@ void MaskDocument::clearHistory()
 
 void MaskDocument::undo()
 {
-    onQueue([this, picture = m_drain.generation(),
-             input = inputSoFar()] { step(-1, picture, input); },
-            Edit::Yes);
+    onInput([this, picture = m_drain.generation()](const Input& input) { step(-1, picture, input); },
+            Edit::Yes, Order::Barrier);
 }
 
 void MaskDocument::redo()
 {
     // Not judged here against counters that queued steps have yet to move:
     // after two quick undos, a redo must still find the state they left.
-    onQueue([this, picture = m_drain.generation(),
-             input = inputSoFar()] { step(+1, picture, input); },
-            Edit::Yes);
+    onInput([this, picture = m_drain.generation()](const Input& input) { step(+1, picture, input); },
+            Edit::Yes, Order::Barrier);
 }
 
 void MaskDocument::waitUntilIdle()
@@ -117,25 +127,69 @@ void MaskDocument::waitUntilIdle()
     m_queue.waitUntilIdle();
 }
 
-MaskDocument::Input MaskDocument::inputSoFar() const
+void MaskDocument::onInput(std::function<void(const Input&)> task, Edit edit, Order order)
 {
-    return {m_drain.buffer().appended(), m_drain.brushNow()};
+    // Under the lock, so that the marks and the tasks that own them are in
+    // one order, whatever thread asks.
+    std::lock_guard lock(m_orderMutex);
+    Input input{m_drain.buffer().appended(), m_drain.brushNow(), 0};
+    const StrokeDrain::Brush& brush = input.brush;
+    if (brush.hardness != m_lastBrush.hardness || brush.alpha != m_lastBrush.alpha ||
+        brush.colour != m_lastBrush.colour) {
+        // The stamps since the last task was queued are the first with this brush.
+        m_marks.push_back(m_lastBefore);
+        ++input.marks;
+        m_lastBrush = brush;
+    }
+    if (order == Order::Barrier) {
+        m_marks.push_back(input.before);
+        ++input.marks;
+    }
+    m_lastBefore = input.before;
+    queueLocked(
+        [this, task = std::move(task), input] {
+            {
+                std::lock_guard lock(m_orderMutex);
+                for (int i = 0; i < input.marks && !m_marks.empty(); ++i)
+                    m_marks.pop_front();
+            }
+            task(input);
+        },
+        edit);
 }
 
 void MaskDocument::drainInput(const Input& input)
 {
-    m_drain.run(input.before, &input.brush);
+    // Up to the first mark of work queued after this drain: stamps input
+    // since it was queued may be drawn now, with its brush, unless something
+    // that must come between them (an undo, a reset, another brush) waits.
+    // Barriers themselves draw only what came before them (nothing, but for
+    // the mask they rebuild): a stroke they took would be recorded first.
+    std::uint64_t before;
+    {
+        std::lock_guard lock(m_orderMutex);
+        before = m_marks.empty() ? UINT64_MAX : std::max(input.before, m_marks.front());
+    }
+    m_drain.run(before, &input.brush);
 }
 
 void MaskDocument::onQueue(std::function<void()> task, Edit edit)
 {
+    if (edit == Edit::No) {
+        queueLocked(std::move(task), edit);
+        return;
+    }
+    std::lock_guard lock(m_orderMutex);
+    queueLocked(std::move(task), edit);
+}
+
+void MaskDocument::queueLocked(std::function<void()> task, Edit edit)
+{
     if (m_closing.load())
         return;
     // Edits are numbered in the order they are queued (undo and redo may be
-    // asked from any thread), so the last one run tells how far the queue is.
-    std::unique_lock numbering(m_editMutex, std::defer_lock);
-    if (edit == Edit::Yes)
-        numbering.lock();
+    // asked from any thread; the caller holds the order lock for an edit),
+    // so the last one run tells how far the queue is.
     const qint64 number = edit == Edit::Yes ? ++m_editsQueued : 0;
     // A task that throws (no memory for a picture's mask, say) must not end
     // the process: the picture it worked for is refused instead.
@@ -181,7 +235,7 @@ void MaskDocument::step(int direction, std::uint64_t picture, const Input& input
     m_revision = m_slotRevisions[std::size_t(m_history.fileIndex())].load();
     // The snapshot becomes the mask now, before anything queued after the
     // step; the strokes input before it were drawn by their own drains.
-    drainInput(input);
+    m_drain.run(input.before, &input.brush);
     writeSession();
     m_reports.historyChanged();
 }
@@ -245,7 +299,7 @@ void MaskDocument::restorePicture(QSizeF size, const SessionOrphans::Orphan& orp
     m_drain.setNeedsNewMask(true);
     updateMap(); // the fresh mask has the size the snapshots are checked against
     m_history.resetCounters();
-    onQueue([this, orphan, done, picture = m_drain.generation(), input = inputSoFar()] {
+    onInput([this, orphan, done, picture = m_drain.generation()](const Input& input) {
         if (picture != m_drain.generation()) {
             done(false); // a newer picture came first: the orphan stays as it is
             return;
@@ -271,10 +325,10 @@ void MaskDocument::restorePicture(QSizeF size, const SessionOrphans::Orphan& orp
         const bool restored =
             snapshot && !snapshot->isNull() && m_drain.offerSnapshot(picture, *snapshot);
         if (restored)
-            drainInput(input);
+            m_drain.run(input.before, &input.brush);
         m_session.setPicture(r.picture); // the file as it is now, if it changed
         writeSession();
         m_reports.historyChanged();
         done(restored);
-    });
+    }, Edit::No, Order::Barrier);
 }

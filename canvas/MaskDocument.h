@@ -15,6 +15,7 @@
 
 #include <cstdint>
 #include <array>
+#include <deque>
 #include <atomic>
 #include <functional>
 #include <memory>
@@ -97,10 +98,7 @@ public:
     // Queues `task`, which only reads, behind everything input so far: for
     // readers of the mask that input will make. Once the document closes it
     // is dropped, with what it holds, unrun.
-    void whenDrawn(std::function<void()> task) const
-    {
-        const_cast<MaskDocument*>(this)->onQueue(std::move(task));
-    }
+    void whenDrawn(std::function<void()> task) const;
     // Counters reset now and again on the queue, the folder emptied there,
     // and the first state queued behind the drains already waiting.
     void clearHistory();
@@ -132,14 +130,21 @@ private:
     // `edit`: the input may change the cut (hasQueuedEdits).
     enum class Edit { No, Yes };
     void onQueue(std::function<void()> task, Edit edit = Edit::No);
+    // The same, with m_orderMutex held for an edit.
+    void queueLocked(std::function<void()> task, Edit edit);
     void record();
-    // What was input so far: the stamps and the brush they were made with.
+    // What was input when a task was queued: the stamps so far and the brush
+    // they were made with, and how many marks the task owns (see m_marks).
     struct Input {
         std::uint64_t before;
         StrokeDrain::Brush brush;
+        int marks;
     };
-    Input inputSoFar() const;
-    // Draws the stamps of `input` that their own drains have not taken.
+    // A drain goes as far as it may; a barrier is work that strokes input
+    // after it must not be drawn before (a step, a reset, a reader).
+    enum class Order { Drain, Barrier };
+    void onInput(std::function<void(const Input&)> task, Edit edit, Order order);
+    // Draws the stamps waiting from `input` on, up to the next mark.
     void drainInput(const Input& input);
     void step(int direction, std::uint64_t picture, const Input& input);
     void writeSession();
@@ -155,8 +160,16 @@ private:
     std::atomic<qint64> m_revision{0};
     qint64 m_lastRevision = 0;
     bool m_historyWritable = true; // queue only: the last snapshot was written
-    std::mutex m_editMutex;               // held while an edit is numbered and queued
-    std::atomic<qint64> m_editsQueued{0}; // written under m_editMutex
+    // Buffer positions (EventBuffer numbers) that stamps must not be drawn
+    // across before the task owning each has run: where a barrier was
+    // queued, and where the brush changed. In queue order; each task pops its
+    // own when it starts. With none waiting, a drain takes all there is, as
+    // a lagging queue needs.
+    std::mutex m_orderMutex;
+    std::deque<std::uint64_t> m_marks;
+    std::uint64_t m_lastBefore = 0;  // under m_orderMutex
+    StrokeDrain::Brush m_lastBrush;  // under m_orderMutex
+    std::atomic<qint64> m_editsQueued{0}; // written under m_orderMutex
     std::atomic<qint64> m_editsDone{0};   // queue writes
     std::atomic<bool> m_closing{false};
     SerialQueue m_queue{"serial que"}; // last: joined before the rest goes

@@ -265,6 +265,10 @@ TEST(History, UndoRedoAndStrokesAreDecidedInTheOrderTheyWereInput)
     EXPECT_EQ(maskAt(*view, int(strokeSquare(7).x + 5), int(strokeSquare(7).y + 5)), 255);
     EXPECT_EQ(maskAt(*view, int(strokeSquare(8).x + 5), int(strokeSquare(8).y + 5)), 0);
     EXPECT_EQ(view->historyCurrentState(), 6);
+    view->prevHistoryState(); // the reset's own state, without the stroke after it
+    view->waitUntilIdle();
+    EXPECT_EQ(maskAt(*view, int(strokeSquare(8).x + 5), int(strokeSquare(8).y + 5)), 255);
+    EXPECT_EQ(strokesVisible(*view, 10), 0);
 }
 
 // A stroke is drawn with the brush it was input with, though the brush is
@@ -285,6 +289,25 @@ TEST(History, AStrokeIsDrawnWithTheBrushItWasInputWith)
     const int rim = maskAt(*view, 154, 130); // 0.8 of the radius out: soft there
     EXPECT_GT(rim, 0);
     EXPECT_LT(rim, 255);
+
+    // Ctrl+I in the middle of a stroke: the stamps after it restore, though
+    // the drain queued before it could have taken them.
+    view->setBrushAlphaValue(0);
+    stroke(*view, {{200, 200, 40, 40}});
+    view->waitUntilIdle();
+    {
+        QueuePause pause(*view);
+        view->eventBuffer().append({20, 200, 40, 40});
+        view->updateMap();
+        view->setBrushAlphaValue(1);
+        view->eventBuffer().append({200, 200, 40, 40});
+        view->updateMap();
+        view->eventBuffer().append(StampRect::endOfStroke());
+        view->updateMap();
+    }
+    view->waitUntilIdle();
+    EXPECT_EQ(maskAt(*view, 40, 220), 0);
+    EXPECT_EQ(maskAt(*view, 220, 220), 255);
 }
 
 // The result asked for right after a stroke (Save in the question a close
