@@ -54,6 +54,8 @@ std::unique_ptr<ViewController> cutController(bool halfCut, bool smooth = false)
     auto controller = std::make_unique<ViewController>();
     controller->resize(1280, 800);
     ZRImageCutView* canvas = controller->viCut();
+    // The editor's setting looks for the subject as a picture opens: not while a save is timed.
+    canvas->subjectTool().setFindsOnOpen(false);
     canvas->setImage(Picture::fromImage(smooth ? smoothPhoto(6000, 4000) : bench::photo(6000, 4000)));
     canvas->setBrushAlphaValue(0);
     if (halfCut) {
