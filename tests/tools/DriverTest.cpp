@@ -134,8 +134,9 @@ TEST(Driver, BoxesAreOneStepEachAndStateTellsTheTools)
     // The second box (picture 10..30) changed nothing outside itself.
     for (int y = 0; y < 300; ++y) {
         for (int x = 0; x < 400; ++x) {
-            if (x > 31 || y > 31)
+            if (x > 31 || y > 31) {
                 ASSERT_EQ(added.pixel(x, y), boxed.pixel(x, y)) << x << "," << y;
+            }
         }
     }
 }
