@@ -2,6 +2,7 @@
 // picture it shows: late saves, pictures that cannot be saved yet, typed
 // names, remembered folders, refused and dropped pictures.
 #include "TestSupport.h"
+#include "ShellSupport.h"
 #include "canvas/CanvasSupport.h"
 #include "app/AppDelegate.h"
 #include "app/DragView.h"
@@ -35,49 +36,18 @@ using testsupport::waitFor;
 
 namespace saveflowtest {
 
-struct Window {
-    Window()
-    {
-        delegate.setMainWindow(&window);
-        window.resize(1280, 800);
-        window.show();
-        c = window.viewController();
-        waitFor([&] { return !c->ivBrushPreview()->pixmap().isNull(); });
-    }
-    ~Window() { c->viCut()->waitUntilIdle(); }
-
-    // Starts an intake and returns once it has finished (not yet idle).
+struct Window : apptest::Shell {
     bool intake(const QString& path, bool dropped = false)
     {
-        bool done = false, loaded = false;
-        auto connection = QObject::connect(c, &ViewController::intakeFinished, [&](bool ok) {
-            done = true;
-            loaded = ok;
-        });
-        c->draggingFilesComplete({QUrl::fromLocalFile(path)}, dropped);
-        waitFor([&] { return done; });
-        QObject::disconnect(connection);
-        return loaded;
+        return Shell::intake({QUrl::fromLocalFile(path)}, dropped);
     }
     bool open(const QString& path, bool dropped = false)
     {
-        const bool loaded = intake(path, dropped);
-        c->viCut()->waitUntilIdle();
-        return loaded;
+        return load({QUrl::fromLocalFile(path)}, dropped);
     }
-    void stroke(StampRect stamp)
-    {
-        c->viCut()->setBrushAlphaValue(0);
-        c->viCut()->eventBuffer().append(stamp);
-        c->viCut()->eventBuffer().append(StampRect::endOfStroke());
-        c->viCut()->updateMap();
-        c->viCut()->waitUntilIdle();
-    }
-    QString status() const { return window.statusBar()->currentMessage(); }
+    void stroke(StampRect stamp) { Shell::stroke(stamp, 0); }
 
-    AppDelegate delegate;
-    WindowController window;
-    ViewController* c = nullptr;
+    ViewController* c = controller;
 };
 
 } // namespace saveflowtest

@@ -1,5 +1,6 @@
 #include "app/ViewController.h"
 #include "TestSupport.h"
+#include "ShellSupport.h"
 #include "app/AppDelegate.h"
 #include "app/DragView.h"
 #include "app/ExportWriter.h"
@@ -42,73 +43,7 @@ using testsupport::writeFile;
 
 namespace viewcontrollertest {
 
-struct Shell {
-    Shell()
-    {
-        delegate.setMainWindow(&window);
-        window.resize(1280, 800);
-        window.show();
-        controller = window.viewController();
-        // The sliders reach the canvas one turn after the window appears.
-        waitFor([&] { return !controller->ivBrushPreview()->pixmap().isNull(); });
-        // The subject network is not what these tests are about: off, through the switch.
-        controller->findChild<QCheckBox*>(QStringLiteral("chkSubjectOnOpen"))->setChecked(false);
-    }
-    ~Shell() { controller->viCut()->waitUntilIdle(); }
-
-    bool load(const QList<QUrl>& urls)
-    {
-        bool done = false, loaded = false;
-        auto connection =
-            QObject::connect(controller, &ViewController::intakeFinished, [&](bool ok) {
-                done = true;
-                loaded = ok;
-            });
-        controller->draggingFilesComplete(urls, false);
-        waitFor([&] { return done; });
-        QObject::disconnect(connection);
-        controller->viCut()->waitUntilIdle();
-        return loaded;
-    }
-
-    // Writes a picture file of the given size in `dir` and loads it.
-    bool open(const QString& dir, const QString& name, QSize size)
-    {
-        return load({QUrl::fromLocalFile(pictureFile(dir, name, size))});
-    }
-
-    // One stroke through the canvas's drain, at the given opacity if any.
-    void stroke(StampRect stamp, float alpha = -1)
-    {
-        ZRImageCutView* canvas = controller->viCut();
-        if (alpha >= 0)
-            canvas->setBrushAlphaValue(alpha);
-        canvas->eventBuffer().append(stamp);
-        canvas->eventBuffer().append(StampRect::endOfStroke());
-        canvas->updateMap();
-        canvas->waitUntilIdle();
-    }
-
-    // Starts a save and returns its error once it has finished ("" for success).
-    QString save(const std::function<void()>& start)
-    {
-        QString error = "not finished";
-        auto connection = QObject::connect(controller, &ViewController::saveFinished,
-                                           [&](const QString&, const QString& e) { error = e; });
-        start();
-        waitFor([&] { return error != "not finished"; });
-        QObject::disconnect(connection);
-        return error;
-    }
-    QString saveTo(const QString& path, const Exporter::Options& options = {})
-    {
-        return save([&] { controller->saveTo(path, options); });
-    }
-
-    AppDelegate delegate;
-    WindowController window;
-    ViewController* controller = nullptr;
-};
+using apptest::Shell;
 
 // A shown window with a folder of its own for the test's files.
 class ViewControllerTest : public ::testing::Test {
