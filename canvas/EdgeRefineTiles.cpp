@@ -189,9 +189,11 @@ void edgeWeights(int w, int h, int reach, const float* means, size_t n, Scratch&
 }
 
 // The colour models and colour estimates of the cells around a tile, into
-// s.fits over cells [f0x, f1x) x [f0y, f1y).
+// s.fits over cells [f0x, f1x) x [f0y, f1y). False, with nothing fitted, when
+// the picture has no edge near any of those cells: every band pixel of the
+// tile then keeps the stretched mask, as it stands in the output already.
 template <Colour colour>
-void fitCells(const Job& job, int c0x, int c1x, int c0y, int c1y, Scratch& s, QRect& fitted)
+bool fitCells(const Job& job, int c0x, int c1x, int c0y, int c1y, Scratch& s, QRect& fitted)
 {
     const Geometry& g = *job.g;
     const Parameters& prm = *job.prm;
@@ -267,7 +269,6 @@ void fitCells(const Job& job, int c0x, int c1x, int c0y, int c1y, Scratch& s, QR
         }
     }
     for (int j = 0; j < eh; ++j) {
-        const std::uint8_t* maskRow = job.mask->constScanLine(e0y + j);
         for (int i = 0; i < ew; ++i) {
             const size_t k = size_t(j) * size_t(ew) + size_t(i);
             std::uint32_t* c = s.sums.data() + k * 4;
@@ -284,11 +285,30 @@ void fitCells(const Job& job, int c0x, int c1x, int c0y, int c1y, Scratch& s, QR
                 c[3] = 1;
             }
             const float scale = 1.0f / (255.0f * float(c[3]));
-            const float r = float(c[0]) * scale, gr = float(c[1]) * scale, b = float(c[2]) * scale;
+            plane(I0)[k] = float(c[0]) * scale;
+            plane(I1)[k] = float(c[1]) * scale;
+            plane(I2)[k] = float(c[2]) * scale;
+        }
+    }
+    // The tile's pixels interpolate the fields of its cells and one more around.
+    const int f0x = std::max(0, c0x - 1), f1x = std::min(g.mw, c1x + 1);
+    const int f0y = std::max(0, c0y - 1), f1y = std::min(g.mh, c1y + 1);
+    edgeWeights(ew, eh, rm, plane(I0), n, s);
+    bool edge = false;
+    for (int j = f0y; j < f1y && !edge; ++j) {
+        const float* bends = s.bends.data() + size_t(j - e0y) * size_t(ew) - e0x;
+        for (int i = f0x; i < f1x; ++i)
+            edge |= bends[i] > 0;
+    }
+    if (!edge)
+        return false;
+
+    for (int j = 0; j < eh; ++j) {
+        const std::uint8_t* maskRow = job.mask->constScanLine(e0y + j);
+        for (int i = 0; i < ew; ++i) {
+            const size_t k = size_t(j) * size_t(ew) + size_t(i);
+            const float r = plane(I0)[k], gr = plane(I1)[k], b = plane(I2)[k];
             const float m = float(maskRow[e0x + i]) * (1.0f / 255.0f);
-            plane(I0)[k] = r;
-            plane(I1)[k] = gr;
-            plane(I2)[k] = b;
             plane(I00)[k] = r * r;
             plane(I01)[k] = r * gr;
             plane(I02)[k] = r * b;
@@ -313,7 +333,6 @@ void fitCells(const Job& job, int c0x, int c1x, int c0y, int c1y, Scratch& s, QR
             plane(WB2)[k] = wb * b;
         }
     }
-    edgeWeights(ew, eh, rm, plane(I0), n, s);
     s.box.prepare(ew, eh, rm);
     for (int k = I0; k <= MM; ++k)
         s.box.apply(plane(k));
@@ -346,9 +365,6 @@ void fitCells(const Job& job, int c0x, int c1x, int c0y, int c1y, Scratch& s, QR
     for (int k = WF; k <= WB2; ++k)
         s.box.apply(plane(k));
 
-    // The fields band pixels interpolate: the tile's cells and one more around.
-    const int f0x = std::max(0, c0x - 1), f1x = std::min(g.mw, c1x + 1);
-    const int f0y = std::max(0, c0y - 1), f1y = std::min(g.mh, c1y + 1);
     fitted = QRect(f0x, f0y, f1x - f0x, f1y - f0y);
     s.fits.resize(size_t(fitted.width()) * size_t(fitted.height()));
     Fit* f = s.fits.data();
@@ -368,6 +384,7 @@ void fitCells(const Job& job, int c0x, int c1x, int c0y, int c1y, Scratch& s, QR
                 f->v[kBg + ch] = wb > 1e-6f ? plane(WB0 + ch)[k] / wb : own[ch];
             }
         }
+    return true;
 }
 
 // The band pixels of `pixels`, from the fitted cells.
@@ -410,20 +427,23 @@ void refinePixels(const Job& job, const QRect& around, const QRect& pixels, cons
             const int d = distance[x];
             if (d > D)
                 continue;
-            const float pm = float(stretched[x]) * (1.0f / 255.0f);
             const float* left =
                 s.rowFits.data() + size_t(g.lowX[size_t(x)] - fitted.left()) * kFields;
             const float* right =
                 s.rowFits.data() + size_t(g.highX[size_t(x)] - fitted.left()) * kFields;
             const float fx = g.fracX[size_t(x)];
             auto field = [&](int k) { return left[k] + fx * (right[k] - left[k]); };
+            // No edge near: the stretched mask stands, as the output holds it.
+            const float edge = field(kE);
+            if (edge <= 0)
+                continue;
+            const float pm = float(stretched[x]) * (1.0f / 255.0f);
             const std::uint32_t p = straightAt<colour>(src, g.sourceX[size_t(x)]);
             const float I[3] = {float((p >> 16) & 0xff) * (1.0f / 255.0f),
                                 float((p >> 8) & 0xff) * (1.0f / 255.0f),
                                 float(p & 0xff) * (1.0f / 255.0f)};
             float q = field(kA) * I[0] + field(kA + 1) * I[1] + field(kA + 2) * I[2] + field(kB);
             q = q < kSnap ? 0.0f : q > 1 - kSnap ? 1.0f : q;
-            const float edge = field(kE);
             const std::uint32_t a8 = toByte(pm + job.fade[size_t(d)] * field(kC) * edge * (q - pm));
             std::uint32_t straight = 0;
             if (a8 == 255) {
@@ -479,7 +499,8 @@ template <Colour colour> void refineTile(const Job& job, int tileX, int tileY, S
     if (!stretchAndMeasure(job, around, pixels, s))
         return;
     QRect fitted;
-    fitCells<colour>(job, c0x, c1x, c0y, c1y, s, fitted);
+    if (!fitCells<colour>(job, c0x, c1x, c0y, c1y, s, fitted))
+        return;
     refinePixels<colour>(job, around, pixels, fitted, s);
 }
 
