@@ -47,10 +47,15 @@ void writeChunk(uchar*& out, const char* type, const uchar* data, size_t length,
                 const quint32* dataCrc = nullptr);
 // Straight 0xAARRGGBB words to R, G, B, A bytes.
 void rgbaRow(const quint32* in, uchar* out, int width);
-// The filter type byte and the filtered row into `out` (n + 1 bytes), by the
-// smallest sum of magnitudes; `scratch` holds 4 * n bytes.
-void filterRow(int bytesPerPixel, const uchar* cur, const uchar* prev, qsizetype n, uchar* out,
-               uchar* scratch);
+// The five filters, None to Paeth.
+inline constexpr int kFilterCount = 5;
+// Adds each filter's cost on one row of 4-byte pixels (the sum of its bytes'
+// magnitudes, read as signed) to `costs`; `scratch` holds n bytes.
+void addFilterCosts(const uchar* cur, const uchar* prev, qsizetype n, uchar* scratch,
+                    quint64 costs[kFilterCount]);
+// The filter type byte and the row of 4-byte pixels filtered with it into
+// `out` (n + 1 bytes).
+void filterWith(int type, const uchar* cur, const uchar* prev, qsizetype n, uchar* out);
 } // namespace Detail
 
 } // namespace PngCodec

@@ -410,10 +410,36 @@ void rgbaRow(const quint32* in, uchar* out, int width)
     straightRow(in, out, width);
 }
 
-void filterRow(int bytesPerPixel, const uchar* cur, const uchar* prev, qsizetype n, uchar* out,
-               uchar* scratch)
+void addFilterCosts(const uchar* cur, const uchar* prev, qsizetype n, uchar* scratch,
+                    quint64 costs[kFilterCount])
 {
-    filterAdaptiveFor(bytesPerPixel, cur, prev, n, out, scratch);
+    costs[0] += costOfNone<4>(cur, n);
+    costs[1] += filterSub<4>(cur, n, scratch);
+    costs[2] += filterUpCost<4>(cur, prev, n, scratch);
+    costs[3] += filterAverage<4>(cur, prev, n, scratch);
+    costs[4] += filterPaeth<4>(cur, prev, n, scratch);
+}
+
+void filterWith(int type, const uchar* cur, const uchar* prev, qsizetype n, uchar* out)
+{
+    out[0] = uchar(type);
+    switch (type) {
+    case 0:
+        std::memcpy(out + 1, cur, size_t(n));
+        break;
+    case 1:
+        filterSub<4>(cur, n, out + 1);
+        break;
+    case 2:
+        filterUpCost<4>(cur, prev, n, out + 1);
+        break;
+    case 3:
+        filterAverage<4>(cur, prev, n, out + 1);
+        break;
+    default:
+        filterPaeth<4>(cur, prev, n, out + 1);
+        break;
+    }
 }
 
 } // namespace Detail
