@@ -183,7 +183,7 @@ bool writePng(const ResultComposer& composer, const std::function<void(double)>&
     return PngCodec::encodeStreamed(
         composer.size(),
         [&composer](int y0, int y1, uchar* out, qsizetype stride) { composer.rows(y0, y1, out, stride); },
-        sink, progress, profileOf(composer.colorSpace()));
+        sink, progress, profileOf(composer.colorSpace()), composer.bandStarts());
 }
 
 } // namespace ExportWriter

@@ -479,13 +479,13 @@ void refinePixels(const Job& job, const QRect& around, const QRect& pixels, cons
 template <Colour colour> void refineTile(const Job& job, int tileX, int tileY, Scratch& s)
 {
     const Geometry& g = *job.g;
-    const int T = job.tile;
+    const int T = job.tile, TW = job.tileWidth;
     // The tile's cells, limited to those holding pixels of the region.
     const int rc0x = g.cellX[size_t(job.region.left())],
               rc1x = g.cellX[size_t(job.region.right())] + 1;
     const int rc0y = g.cellY[size_t(job.region.top())],
               rc1y = g.cellY[size_t(job.region.bottom())] + 1;
-    const int c0x = std::max(rc0x, tileX * T), c1x = std::min(rc1x, (tileX + 1) * T);
+    const int c0x = std::max(rc0x, tileX * TW), c1x = std::min(rc1x, (tileX + 1) * TW);
     const int c0y = std::max(rc0y, tileY * T), c1y = std::min(rc1y, (tileY + 1) * T);
     if (c0x >= c1x || c0y >= c1y || !nearMixed(job, c0x, c1x, c0y, c1y))
         return;
@@ -537,12 +537,20 @@ std::vector<std::uint8_t> mixedCells(const QImage& mask, const QRect& area)
     return mixed;
 }
 
+int tileRows(const Parameters& prm)
+{
+    return std::clamp(int(std::lround(96 / prm.scale)), 16, 64);
+}
+
 // Refines the band within `job.region`, tile by tile on all cores. False when cancelled.
 bool refineBand(Job& job, const std::atomic<bool>* cancel)
 {
     const Geometry& g = *job.g;
     const Parameters& prm = *job.prm;
-    job.tile = std::clamp(int(std::lround(96 / prm.scale)), 16, 64);
+    // Tiles twice as wide as high: the fit's margin costs less, and a row
+    // of tiles still gives each core several.
+    job.tile = tileRows(prm);
+    job.tileWidth = 2 * job.tile;
     const double cellPixels = std::min(g.pw / g.mw, g.ph / g.mh);
     job.cellReach = int(std::ceil((prm.widening + 1) /
                                   (cellPixels >= 1 ? std::floor(cellPixels) : cellPixels))) +
@@ -560,8 +568,8 @@ bool refineBand(Job& job, const std::atomic<bool>* cancel)
                     QRect(0, 0, g.mw, g.mh);
     job.mixed = mixedCells(*job.mask, job.mixedArea);
 
-    const int T = job.tile;
-    const int tx0 = cells.left() / T, tx1 = cells.right() / T + 1;
+    const int T = job.tile, TW = job.tileWidth;
+    const int tx0 = cells.left() / TW, tx1 = cells.right() / TW + 1;
     const int ty0 = cells.top() / T, ty1 = cells.bottom() / T + 1;
     const int tilesX = tx1 - tx0, count = tilesX * (ty1 - ty0);
     // Band tiles are few and unevenly spread: each worker takes the next tile.

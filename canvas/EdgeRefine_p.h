@@ -133,7 +133,8 @@ struct Job {
     // Cells whose 3 x 3 neighbourhood is not all 0 or all 255, over `mixedArea`.
     std::vector<std::uint8_t> mixed;
     QRect mixedArea;
-    int tile;                // cells per tile side
+    int tile;                // cells per tile, down (see tileRows)
+    int tileWidth;           // cells per tile, across
     int cellReach;           // cells within which a band pixel of a mixed cell may lie
     std::vector<float> fade; // weight of the refinement at each distance from the partial pixels
     // The stretched mask over `knownArea`, when the caller has it (rows of knownArea.width()).
@@ -152,6 +153,11 @@ struct Scratch {
 
 // The cells whose neighbourhood is mixed (not all 0 or all 255) over `area`.
 std::vector<std::uint8_t> mixedCells(const QImage& mask, const QRect& area);
+// Cells per tile, down: tiles lie on a grid of rows of this many cells from
+// the mask's top. Each tile fits its cells with a margin of a few cells
+// around, so a caller that refines a picture band by band wastes least with
+// bands that hold whole rows of tiles.
+int tileRows(const Parameters& prm);
 // Refines the job's band, tile by tile on every core; false when cancelled.
 bool refineBand(Job& job, const std::atomic<bool>* cancel);
 // Whether every picture pixel has a mask pixel of its own: the mask is then

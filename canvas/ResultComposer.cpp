@@ -181,6 +181,21 @@ QColorSpace ResultComposer::colorSpace() const
     return m_state ? m_state->picture.colorSpace() : QColorSpace();
 }
 
+std::vector<int> ResultComposer::bandStarts() const
+{
+    if (!m_state || m_state->refine != Refine::Edges)
+        return {};
+    const EdgeRefine::Detail::Geometry& g = m_state->geometry;
+    const int tile = EdgeRefine::Detail::tileRows(m_state->parameters);
+    std::vector<int> starts;
+    for (int cell = 0; cell < g.mh; cell += tile) {
+        const int y = g.firstY[size_t(cell)];
+        if (y < g.height && (starts.empty() || y > starts.back()))
+            starts.push_back(y);
+    }
+    return starts;
+}
+
 void ResultComposer::rows(int y0, int y1, uchar* out, qsizetype stride) const
 {
     if (!m_state)

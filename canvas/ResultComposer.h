@@ -6,6 +6,7 @@
 #include <QSizeF>
 
 #include <memory>
+#include <vector>
 
 // The finished picture, composed band of rows by band of rows, so that a save
 // can stream it into its encoder without ever holding it whole. Every band
@@ -36,6 +37,11 @@ public:
     // Rows [y0, y1) as Format_ARGB32 words (straight alpha), row y at
     // out + (y - y0) * stride. Any thread.
     void rows(int y0, int y1, uchar* out, qsizetype stride) const;
+
+    // Where bands of rows best start (0 first, increasing), for a caller that
+    // composes band by band: with refinement each band then holds whole rows
+    // of its tiles, and no tile is fitted twice. Empty when any bands do.
+    std::vector<int> bandStarts() const;
 
     // The whole picture, composed on every core; null when there is none or
     // its memory cannot be had.

@@ -5,6 +5,7 @@
 #include <QString>
 
 #include <functional>
+#include <vector>
 
 // Our own PNG encoder and decoder, far faster than Qt's for large pictures.
 namespace PngCodec {
@@ -34,8 +35,11 @@ using Sink = std::function<bool(const char* data, qsizetype size)>;
 // and written in order, and only a few bands are held at any time. A non-empty
 // `iccProfile` is written as the file's colour profile. False when the sink
 // refused bytes or memory ran out; the sink has then seen a partial file.
+// `bandStarts`, when given (0 first, increasing), is where the source
+// composes bands most cheaply; bands then start there, a large one split.
 bool encodeStreamed(QSize size, const RowBands& rows, const Sink& sink,
-                    const Progress& progress = {}, const QByteArray& iccProfile = {});
+                    const Progress& progress = {}, const QByteArray& iccProfile = {},
+                    const std::vector<int>& bandStarts = {});
 
 // A grey-plus-alpha PNG with grey 0 and `alpha` (width x height bytes, rows
 // `stride` bytes apart, top row first) in the alpha channel. Written for

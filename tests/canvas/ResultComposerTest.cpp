@@ -95,6 +95,20 @@ TEST(ResultComposer, BandsGiveTheWholePicturesBytes)
                                                  << band << " blur " << !b.isNull() << " refine "
                                                  << int(refine) << " keep " << keep;
                     }
+                    // The bands the composer proposes: whole rows of the refinement's tiles.
+                    const std::vector<int> starts = composer.bandStarts();
+                    ASSERT_EQ(starts.empty(), refine == ResultComposer::Refine::Off);
+                    if (!starts.empty()) {
+                        EXPECT_EQ(starts.front(), 0);
+                        QImage banded(c.size, QImage::Format_ARGB32);
+                        banded.fill(0x12345678);
+                        for (size_t i = 0; i < starts.size(); ++i) {
+                            const int end = i + 1 < starts.size() ? starts[i + 1] : c.size.height();
+                            ASSERT_LT(starts[i], end);
+                            composer.rows(starts[i], end, banded.scanLine(starts[i]), banded.bytesPerLine());
+                        }
+                        EXPECT_EQ(banded, whole) << c.size.width() << "x" << c.size.height();
+                    }
                 }
             }
         }

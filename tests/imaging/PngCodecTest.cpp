@@ -6,7 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <mutex>
 #include <random>
+#include <set>
 
 using namespace imagingtest;
 
@@ -231,5 +233,43 @@ TEST(PngCodecStreamed, BandsMakeOneFileOfThePicturesPixels)
             })) << refuseAt;
             EXPECT_EQ(seen, refuseAt) << "no bytes after a refusal";
         }
+    }
+}
+
+// Bands start where the source asks, a large one cut in two, and the file
+// is the picture's all the same; starts that cannot be bands are ignored.
+TEST(PngCodecStreamed, BandsStartWhereTheSourceComposesBest)
+{
+    const QSize size(1000, 1600); // about 520 rows to a piece of the encoder's
+    const QImage image = transparentPicture(size.width(), size.height()).convertToFormat(QImage::Format_ARGB32);
+    using Bands = std::set<std::pair<int, int>>;
+    auto encode = [&](const std::vector<int>& starts, Bands& asked) {
+        std::mutex mutex;
+        QByteArray file;
+        const bool ok = PngCodec::encodeStreamed(
+            size,
+            [&](int y0, int y1, uchar* out, qsizetype stride) {
+                {
+                    std::lock_guard lock(mutex);
+                    asked.insert({y0, y1});
+                }
+                for (int y = y0; y < y1; ++y)
+                    std::memcpy(out + (y - y0) * stride, image.constScanLine(y), size_t(size.width()) * 4);
+            },
+            [&](const char* data, qsizetype n) {
+                file.append(data, n);
+                return true;
+            },
+            {}, {}, starts);
+        return ok ? PngCodec::decode(file) : QImage();
+    };
+    Bands asked;
+    EXPECT_EQ(encode({0, 100, 101, 1500}, asked), image);
+    EXPECT_EQ(asked, (Bands{{0, 100}, {100, 101}, {101, 800}, {800, 1500}, {1500, 1600}}));
+    for (const std::vector<int>& unusable : {std::vector<int>{5, 10}, {0, 10, 10}, {0, 900, 400}, {0, 1600}}) {
+        asked.clear();
+        EXPECT_EQ(encode(unusable, asked), image);
+        EXPECT_EQ(asked.begin()->first, 0);
+        EXPECT_EQ(asked.size(), 4u) << "pieces of the encoder's own size";
     }
 }
