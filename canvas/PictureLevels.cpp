@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 
 namespace {
 
@@ -128,27 +129,40 @@ void PictureLevels::setPicture(const Picture& picture, const QImage& bitmap, QSi
     m_picture = {bitmap};
     m_blur.clear();
     startColours(picture, bitmap, maskSize); // first: a click may wait for them
-    startHalvings(picture, bitmap);
-    startBlur(picture);
+    // A reduced blurred copy of a picture shown in its own colours is blurred
+    // from the halving the screen uses too, rather than halving it again.
+    const bool blurFromHalvings =
+        !bitmap.isNull() && !shownConverted(bitmap) && blurReduction(bitmap.size()) > 0;
+    startHalvings(picture, bitmap, blurFromHalvings);
+    if (!blurFromHalvings)
+        startBlur(picture);
 }
 
-void PictureLevels::startHalvings(const Picture& picture, const QImage& base)
+void PictureLevels::startHalvings(const Picture& picture, const QImage& base, bool withBlur)
 {
     if (base.isNull())
         return;
-    start(picture, [base](const Stale& stale) -> Delivery {
+    start(picture, [picture, base, withBlur](const Stale& stale, const Post& post) -> Delivery {
         // A picture in another colour space than the screen's is converted
         // here, off the main thread (half a second at 24 megapixels): until
         // it arrives the canvas shows the picture's own pixels.
         const bool converted = shownConverted(base);
         const QImage shown = converted ? inSrgb(base) : base;
-        return [converted, shown, levels = halvings(shown, stale)](PictureLevels& self) {
+        const std::vector<QImage> levels = halvings(shown, stale);
+        post([converted, shown, levels](PictureLevels& self) {
             self.m_picture.resize(1);
             if (converted)
                 self.m_picture[0] = shown;
             self.m_picture.insert(self.m_picture.end(), levels.begin(), levels.end());
             self.m_halvingsArrived();
-        };
+        });
+        if (!withBlur || stale())
+            return {};
+        const int reduction = blurReduction(base.size());
+        // A picture too narrow to halve that far is halved by the blur itself.
+        const bool halved = int(levels.size()) >= reduction;
+        return blurDelivery(picture, base.size(), halved ? levels[size_t(reduction - 1)] : base,
+                            halved ? 0 : reduction, reduction, stale);
     });
 }
 
@@ -156,7 +170,7 @@ void PictureLevels::startColours(const Picture& picture, const QImage& bitmap, Q
 {
     if (bitmap.isNull() || maskSize.isEmpty())
         return;
-    start(picture, [bitmap, maskSize](const Stale&) -> Delivery {
+    start(picture, [bitmap, maskSize](const Stale&, const Post&) -> Delivery {
         std::shared_ptr<const ColourCache> colours = ColourCache::build(bitmap, maskSize);
         return [colours = std::move(colours)](PictureLevels& self) { self.m_coloursArrived(colours); };
     });
@@ -197,29 +211,38 @@ QImage PictureLevels::blurredCopy(const QImage& source, double radius, int halvi
 
 void PictureLevels::startBlur(const Picture& picture)
 {
-    start(picture, [picture](const Stale& stale) -> Delivery {
-        // Blurred in the picture's own colours, since the save shows it; its
-        // levels on the screen are converted as the picture's are.
-        QImage source = ownBitmap(picture);
+    start(picture, [picture](const Stale& stale, const Post&) -> Delivery {
+        const QImage source = ownBitmap(picture);
         const int reduction = blurReduction(source.size());
-        QImage blurred = blurredCopy(source, blurRadius(source.size()), reduction, stale);
-        source = QImage();
-        std::vector<QImage> levels;
-        if (!blurred.isNull()) {
-            blurred.setColorSpace(picture.bestRepresentation().colorSpace());
-            const QImage shown = inSrgb(blurred);
-            levels = halvings(shown, stale);
-            levels.insert(levels.begin(), shown);
-        }
-        return [blurred, reduction, levels = std::move(levels)](PictureLevels& self) {
-            self.m_blur = levels;
-            self.m_blurReduction = reduction;
-            self.m_blurArrived(blurred);
-        };
+        return blurDelivery(picture, source.size(), source, reduction, reduction, stale);
     });
 }
 
-void PictureLevels::start(const Picture& picture, std::function<Delivery(const Stale&)> work)
+PictureLevels::Delivery PictureLevels::blurDelivery(const Picture& picture, QSize bitmapSize,
+                                                    const QImage& source, int toHalve,
+                                                    int reduction, const Stale& stale)
+{
+    // Blurred in the picture's own colours, since the save shows it; its
+    // levels on the screen are converted as the picture's are.
+    // The radius in the source's pixels, before the halvings still to do.
+    const double radius = blurRadius(bitmapSize) / (1 << (reduction - toHalve));
+    QImage blurred = blurredCopy(source, radius, toHalve, stale);
+    std::vector<QImage> levels;
+    if (!blurred.isNull()) {
+        blurred.setColorSpace(picture.bestRepresentation().colorSpace());
+        const QImage shown = inSrgb(blurred);
+        levels = halvings(shown, stale);
+        levels.insert(levels.begin(), shown);
+    }
+    return [blurred, reduction, levels = std::move(levels)](PictureLevels& self) {
+        self.m_blur = levels;
+        self.m_blurReduction = reduction;
+        self.m_blurArrived(blurred);
+    };
+}
+
+void PictureLevels::start(const Picture& picture,
+                          std::function<Delivery(const Stale&, const Post&)> work)
 {
     auto tasks = m_tasks;
     QPointer<QObject> owner(m_context);
@@ -227,27 +250,33 @@ void PictureLevels::start(const Picture& picture, std::function<Delivery(const S
     const std::uint64_t generation = tasks->generation.load();
     canvasPool().start(handOff([this, owner, tasks, picture, generation, work = std::move(work)] {
         const Stale stale = [&tasks, generation] { return tasks->generation.load() != generation; };
+        // `this` lives as long as the owner, and is touched only on the main thread.
+        const Post post = [this, owner, picture](Delivery deliver) {
+            MainThread::async([this, owner, picture, deliver = std::move(deliver)] {
+                if (owner && m_source.isSameObject(picture) && deliver) // else a newer picture is on the canvas
+                    deliver(*this);
+            });
+        };
         if (!stale()) {
             // Nothing a task meets (no memory for a huge picture, say) may end
             // the process: the failure is reported as the picture refused.
             Delivery deliver;
-            QString failure;
+            std::optional<QString> failure;
             try {
-                deliver = work(stale);
+                deliver = work(stale, post);
             } catch (const std::exception& thrown) {
                 failure = QString::fromLocal8Bit(thrown.what());
             } catch (...) {
                 failure = QStringLiteral("unknown failure");
             }
-            // `this` lives as long as the owner, and is touched only on the main thread.
-            MainThread::async([this, owner, picture, deliver = std::move(deliver), failure] {
-                if (!owner || !m_source.isSameObject(picture))
-                    return; // a newer picture is on the canvas
-                if (deliver)
-                    deliver(*this);
-                else
-                    m_failed(failure);
-            });
+            if (failure) {
+                MainThread::async([this, owner, picture, failure = *failure] {
+                    if (owner && m_source.isSameObject(picture))
+                        m_failed(failure);
+                });
+            } else {
+                post(std::move(deliver));
+            }
         }
         --tasks->running;
     }));

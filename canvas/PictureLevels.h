@@ -85,12 +85,21 @@ private:
     using Stale = std::function<bool()>;
     // What a task hands back, run on the main thread if its picture is current.
     using Delivery = std::function<void(PictureLevels&)>;
+    // Hands back a first part of a task's work while the task goes on.
+    using Post = std::function<void(Delivery)>;
 
     static const QImage& pick(const std::vector<QImage>& levels, double scale);
-    void startHalvings(const Picture& picture, const QImage& base);
+    // The halvings of `base`, and after them the blurred copy when it is
+    // blurred from one of them (`withBlur`).
+    void startHalvings(const Picture& picture, const QImage& base, bool withBlur);
     void startBlur(const Picture& picture);
+    // The blurred copy of a picture whose bitmap is `bitmapSize`, from
+    // `source` (that bitmap after some of the blur's `reduction` halvings,
+    // `toHalve` still to do), as a delivery.
+    static Delivery blurDelivery(const Picture& picture, QSize bitmapSize, const QImage& source,
+                                 int toHalve, int reduction, const Stale& stale);
     void startColours(const Picture& picture, const QImage& bitmap, QSize maskSize);
-    void start(const Picture& picture, std::function<Delivery(const Stale&)> work);
+    void start(const Picture& picture, std::function<Delivery(const Stale&, const Post&)> work);
 
     QObject* const m_context;
     const std::function<void()> m_halvingsArrived;

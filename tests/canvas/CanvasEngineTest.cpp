@@ -1,6 +1,7 @@
 #include "CanvasSupport.h"
 #include "TestSupport.h"
 #include "canvas/CanvasLayer.h"
+#include "canvas/PictureLevels.h"
 #include "platform/NotificationCenter.h"
 
 #include <gtest/gtest.h>
@@ -155,6 +156,19 @@ TEST(CanvasEngine, AVeryWideOrTallPictureLoadsIsBlurredAndCanBeCut)
         EXPECT_EQ(wide ? maskAt(*view, 1000, 0) : maskAt(*view, 0, 1000), 255);
         EXPECT_EQ(view->historyLength(), 2);
     }
+}
+
+// A blurred copy kept at half size is blurred from the halving the screen
+// uses: the same bytes as halving and blurring the picture afresh.
+TEST(CanvasEngine, AReducedBlurredCopyComesFromTheScreensHalving)
+{
+    const Picture picture = gradientPicture(3400, 3100);
+    const QImage bitmap = PictureLevels::drawableBitmap(picture);
+    ASSERT_EQ(PictureLevels::blurReduction(bitmap.size()), 1);
+    auto view = canvasWith(picture);
+    const QImage expected =
+        PictureLevels::blurredCopy(bitmap, PictureLevels::blurRadius(bitmap.size()), 1);
+    EXPECT_EQ(view->bluredLayer()->content(), expected);
 }
 
 namespace {
