@@ -33,28 +33,51 @@ struct Piece {
     bool ok = false;
 };
 
+// One filter a band, chosen from a few of its rows: a band's rows agree on
+// what predicts them. Measured on 24-megapixel photographs against a filter
+// chosen for each row: files 1-8% smaller, in a third less time, with the
+// matcher chosen as below.
+constexpr int kLevel = 4;
+
+// The two ways a band is deflated. Run-length matching (distance 1 only)
+// is the faster, and on photographs, whose filtered bytes repeat little
+// beyond runs, it packs 2-8% smaller than lazy matching; lazy matching at
+// level 4 finds the repeats of drawn or synthetic pictures, which it packs
+// up to half the size. (zlib's own settings for the level: a reset puts
+// them back, so tuned ones would hold for a worker's first band only.)
+enum Matcher { kRuns, kLazy, kMatchers };
+
 // What one worker keeps between its bands, so that each save touches its
 // working memory once per core, not once per band.
 struct Worker {
     std::vector<quint32> words;
-    std::vector<uchar> rows;
-    z_stream stream{};
-    bool streamReady = false;
+    std::vector<uchar> rows, probeIn, probeOut;
+    z_stream streams[kMatchers]{};
+    bool ready[kMatchers]{};
+
+    // The stream of `matcher`, reset for a new band; null when zlib has no memory for it.
+    z_stream* fresh(int matcher)
+    {
+        z_stream& s = streams[matcher];
+        if (!ready[matcher]) {
+            if (deflateInit2(&s, kLevel, Z_DEFLATED, -15, 8, matcher == kRuns ? Z_RLE : Z_DEFAULT_STRATEGY) !=
+                Z_OK)
+                return nullptr;
+            ready[matcher] = true;
+        } else if (deflateReset(&s) != Z_OK) {
+            return nullptr;
+        }
+        return &s;
+    }
 
     ~Worker()
     {
-        if (streamReady)
-            deflateEnd(&stream);
+        for (int m = 0; m < kMatchers; ++m)
+            if (ready[m])
+                deflateEnd(&streams[m]);
     }
 };
 
-// Run-length matching only (distance 1, after filtering a distance of one
-// pixel's byte) and one filter a band, chosen from a few of its rows: on
-// 24-megapixel photographs this wrote files up to 8% smaller than lazy
-// matching at level 4 with a filter chosen per row, in a third less time.
-// Filtered photographs repeat little beyond runs, and a band's rows agree on
-// what predicts them.
-constexpr int kLevel = 4; // only the header's hint: run-length matching has no levels
 constexpr int kSampleRows = 8;
 
 // The filter with the least cost (the sum of its bytes' magnitudes, read as
@@ -76,6 +99,40 @@ int bandFilter(const quint32* words, int width, int rows, uchar* cur, uchar* pre
     return int(std::min_element(costs, costs + Detail::kFilterCount) - costs);
 }
 
+// The matcher that packs two of the band's rows, filtered with `filter`,
+// the smaller; lazy matching only where it is clearly smaller, being slower.
+int bandMatcher(const quint32* words, int width, int rows, int filter, Worker& w, uchar* cur,
+                uchar* prev)
+{
+    const qsizetype rowBytes = qsizetype(width) * 4;
+    w.probeIn.resize(size_t(rowBytes + 1) * 2);
+    qsizetype length = 0;
+    for (const int y : {rows / 3, 2 * rows / 3}) {
+        if (length && y == rows / 3)
+            break; // a band of one or two rows has one probe row
+        Detail::rgbaRow(words + size_t(y) * size_t(width), cur, width);
+        if (y > 0)
+            Detail::rgbaRow(words + size_t(y - 1) * size_t(width), prev, width);
+        Detail::filterWith(y > 0 ? filter : std::min(filter, 1), cur, prev, rowBytes,
+                           w.probeIn.data() + length);
+        length += rowBytes + 1;
+    }
+    size_t sizes[kMatchers];
+    for (int m = 0; m < kMatchers; ++m) {
+        z_stream* s = w.fresh(m);
+        if (!s)
+            return kRuns;
+        const size_t capacity = deflateBound(s, uLong(length));
+        w.probeOut.resize(capacity);
+        s->next_in = w.probeIn.data();
+        s->avail_in = uInt(length);
+        s->next_out = w.probeOut.data();
+        s->avail_out = uInt(capacity);
+        sizes[m] = deflate(s, Z_FINISH) == Z_STREAM_END ? capacity - s->avail_out : capacity;
+    }
+    return sizes[kLazy] * 10 < sizes[kRuns] * 9 ? kLazy : kRuns;
+}
+
 void encodeBand(const RowBands& source, int width, int y0, int y1, bool last, Worker& w, Piece& piece)
 {
     const qsizetype rowBytes = qsizetype(width) * 4;
@@ -88,19 +145,15 @@ void encodeBand(const RowBands& source, int width, int y0, int y1, bool last, Wo
     uchar* scratch = cur + rowBytes;
     uchar* filtered = scratch + rowBytes;
     const int filter = bandFilter(w.words.data(), width, rows, cur, prev, scratch);
-
-    if (!w.streamReady) {
-        if (deflateInit2(&w.stream, kLevel, Z_DEFLATED, -15, 8, Z_RLE) != Z_OK)
-            return;
-        w.streamReady = true;
-    } else if (deflateReset(&w.stream) != Z_OK) {
+    z_stream* stream = w.fresh(bandMatcher(w.words.data(), width, rows, filter, w, cur, prev));
+    if (!stream)
         return;
-    }
+
     piece.inputBytes = qsizetype(rows) * (rowBytes + 1);
-    const size_t capacity = deflateBound(&w.stream, uLong(piece.inputBytes)) + 64;
+    const size_t capacity = deflateBound(stream, uLong(piece.inputBytes)) + 64;
     piece.data.resize(capacity);
-    w.stream.next_out = piece.data.data();
-    w.stream.avail_out = uInt(capacity);
+    stream->next_out = piece.data.data();
+    stream->avail_out = uInt(capacity);
     bool ok = true;
     for (int i = 0; i < rows && ok; ++i) {
         Detail::rgbaRow(w.words.data() + size_t(i) * size_t(width), cur, width);
@@ -108,14 +161,14 @@ void encodeBand(const RowBands& source, int width, int y0, int y1, bool last, Wo
         // band composes: Sub, or None where the band has no filter.
         Detail::filterWith(i > 0 ? filter : std::min(filter, 1), cur, prev, rowBytes, filtered);
         piece.adler = quint32(libdeflate_adler32(piece.adler, filtered, size_t(rowBytes + 1)));
-        w.stream.next_in = filtered;
-        w.stream.avail_in = uInt(rowBytes + 1);
+        stream->next_in = filtered;
+        stream->avail_in = uInt(rowBytes + 1);
         const int flush = i + 1 < rows ? Z_NO_FLUSH : (last ? Z_FINISH : Z_SYNC_FLUSH);
-        const int result = deflate(&w.stream, flush);
-        ok = result == (flush == Z_FINISH ? Z_STREAM_END : Z_OK) && w.stream.avail_in == 0;
+        const int result = deflate(stream, flush);
+        ok = result == (flush == Z_FINISH ? Z_STREAM_END : Z_OK) && stream->avail_in == 0;
         std::swap(prev, cur);
     }
-    piece.size = capacity - w.stream.avail_out;
+    piece.size = capacity - stream->avail_out;
     piece.ok = ok;
 }
 
