@@ -133,6 +133,28 @@ int bandMatcher(const quint32* words, int width, int rows, int filter, Worker& w
     return sizes[kLazy] * 10 < sizes[kRuns] * 9 ? kLazy : kRuns;
 }
 
+// Deflates all of the stream's input with `flush` into `out`, whose first
+// (size - avail_out) bytes are written; grows `out` when it fills.
+bool deflateInto(z_stream& stream, int flush, std::vector<uchar>& out)
+{
+    for (;;) {
+        if (stream.avail_out == 0) {
+            const size_t used = out.size();
+            out.resize(used + used / 2 + 65536);
+            stream.next_out = out.data() + used;
+            stream.avail_out = uInt(out.size() - used);
+        }
+        const int result = deflate(&stream, flush);
+        if (result == Z_STREAM_ERROR)
+            return false;
+        // Done when the input is taken and, for a flush, all of it is out
+        // (zlib asks to be called again when the output space ran out).
+        if (flush == Z_FINISH ? result == Z_STREAM_END
+                              : stream.avail_in == 0 && (flush == Z_NO_FLUSH || stream.avail_out != 0))
+            return true;
+    }
+}
+
 void encodeBand(const RowBands& source, int width, int y0, int y1, bool last, Worker& w, Piece& piece)
 {
     const qsizetype rowBytes = qsizetype(width) * 4;
@@ -150,10 +172,11 @@ void encodeBand(const RowBands& source, int width, int y0, int y1, bool last, Wo
         return;
 
     piece.inputBytes = qsizetype(rows) * (rowBytes + 1);
-    const size_t capacity = deflateBound(stream, uLong(piece.inputBytes)) + 64;
-    piece.data.resize(capacity);
+    // Room for a third of the band to start with, which photographs need
+    // at most; more as it fills.
+    piece.data.resize(std::max(piece.data.size(), size_t(piece.inputBytes / 3) + 4096));
     stream->next_out = piece.data.data();
-    stream->avail_out = uInt(capacity);
+    stream->avail_out = uInt(piece.data.size());
     bool ok = true;
     for (int i = 0; i < rows && ok; ++i) {
         Detail::rgbaRow(w.words.data() + size_t(i) * size_t(width), cur, width);
@@ -163,12 +186,11 @@ void encodeBand(const RowBands& source, int width, int y0, int y1, bool last, Wo
         piece.adler = quint32(libdeflate_adler32(piece.adler, filtered, size_t(rowBytes + 1)));
         stream->next_in = filtered;
         stream->avail_in = uInt(rowBytes + 1);
-        const int flush = i + 1 < rows ? Z_NO_FLUSH : (last ? Z_FINISH : Z_SYNC_FLUSH);
-        const int result = deflate(stream, flush);
-        ok = result == (flush == Z_FINISH ? Z_STREAM_END : Z_OK) && stream->avail_in == 0;
+        ok = deflateInto(*stream, i + 1 < rows ? Z_NO_FLUSH : (last ? Z_FINISH : Z_SYNC_FLUSH),
+                         piece.data);
         std::swap(prev, cur);
     }
-    piece.size = capacity - stream->avail_out;
+    piece.size = size_t(stream->next_out - piece.data.data());
     piece.ok = ok;
 }
 
@@ -259,7 +281,7 @@ bool encodeStreamed(QSize size, const RowBands& rows, const Sink& sink, const Pr
     const int bandCount = int(limits.size()) - 1;
     // Bands ahead of the sink: enough to keep every core busy while one
     // waits for an earlier band to finish.
-    const int window = 2 * ParallelFor::cores();
+    const int window = ParallelFor::cores() + 1;
 
     std::vector<Piece> pieces(static_cast<size_t>(bandCount));
     std::vector<std::vector<uchar>> spare; // output buffers of written bands, for reuse
