@@ -48,35 +48,32 @@ void enlargeAxis(double centre, double cells, double extent, int count, int& low
     weight = count < 2 ? 0 : int(std::lround((at - low) * 256));
 }
 
-// The blurred copy's rows [y0, y1) enlarged linearly to the output's width,
-// premultiplied, into `band` (rows of `width` words).
-void enlargedBlurRows(const QImage& blur, const std::vector<int>& x0, const std::vector<int>& wx,
-                      double pictureHeight, int y0, int y1, std::uint32_t* band)
+// Row y of the blurred copy enlarged linearly to the output's width,
+// premultiplied, into `out`; `column` is scratch.
+void enlargedBlurRow(const QImage& blur, const std::vector<int>& x0, const std::vector<int>& wx,
+                     double pictureHeight, int y, std::vector<std::int32_t>& column, std::uint32_t* out)
 {
     const int bw = blur.width(), bh = blur.height();
     const int width = int(x0.size());
-    std::vector<std::int32_t> column(size_t(bw) * 4);
-    for (int y = y0; y < y1; ++y) {
-        int r0 = 0, wy = 0;
-        enlargeAxis(y + 0.5, bh, pictureHeight, bh, r0, wy);
-        const std::uint8_t* a = blur.constScanLine(r0);
-        const std::uint8_t* b = blur.constScanLine(std::min(r0 + 1, bh - 1));
-        for (int i = 0; i < bw * 4; ++i)
-            column[size_t(i)] = a[i] * (256 - wy) + b[i] * wy;
-        std::uint32_t* out = band + size_t(y - y0) * size_t(width);
-        for (int x = 0; x < width; ++x) {
-            const std::int32_t* l = column.data() + 4 * x0[size_t(x)];
-            const std::int32_t* r = column.data() + 4 * std::min(x0[size_t(x)] + 1, bw - 1);
-            const std::int64_t w = wx[size_t(x)];
-            auto channel = [&](int k, std::int64_t top) {
-                const std::int64_t v = (l[k] * (256 - w) + r[k] * w + (1 << 15)) >> 16;
-                return std::uint32_t(std::clamp<std::int64_t>(v, 0, top));
-            };
-            // Beyond the samples the line may overshoot: keep a valid
-            // premultiplied pixel (no channel above alpha).
-            const std::uint32_t alpha = channel(3, 255);
-            out[x] = (alpha << 24) | (channel(2, alpha) << 16) | (channel(1, alpha) << 8) | channel(0, alpha);
-        }
+    column.resize(size_t(bw) * 4);
+    int r0 = 0, wy = 0;
+    enlargeAxis(y + 0.5, bh, pictureHeight, bh, r0, wy);
+    const std::uint8_t* a = blur.constScanLine(r0);
+    const std::uint8_t* b = blur.constScanLine(std::min(r0 + 1, bh - 1));
+    for (int i = 0; i < bw * 4; ++i)
+        column[size_t(i)] = a[i] * (256 - wy) + b[i] * wy;
+    for (int x = 0; x < width; ++x) {
+        const std::int32_t* l = column.data() + 4 * x0[size_t(x)];
+        const std::int32_t* r = column.data() + 4 * std::min(x0[size_t(x)] + 1, bw - 1);
+        const std::int64_t w = wx[size_t(x)];
+        auto channel = [&](int k, std::int64_t top) {
+            const std::int64_t v = (l[k] * (256 - w) + r[k] * w + (1 << 15)) >> 16;
+            return std::uint32_t(std::clamp<std::int64_t>(v, 0, top));
+        };
+        // Beyond the samples the line may overshoot: keep a valid
+        // premultiplied pixel (no channel above alpha).
+        const std::uint32_t alpha = channel(3, 255);
+        out[x] = (alpha << 24) | (channel(2, alpha) << 16) | (channel(1, alpha) << 8) | channel(0, alpha);
     }
 }
 
@@ -206,58 +203,30 @@ void ResultComposer::rows(int y0, int y1, uchar* out, qsizetype stride) const
     if (y0 >= y1)
         return;
     const int n = s.size.width();
-    const double ph = s.pictureSize.height();
-
-    // A reduced blurred copy is enlarged for the band first; the refinement
-    // then reads it as a band-sized copy of the picture's size.
-    std::vector<std::uint32_t> enlarged;
-    QImage blurBand;
-    std::vector<int> identityX, bandY;
-    const QImage* blur = s.blur.isNull() ? nullptr : &s.blur;
-    const std::vector<int>* blurX = &s.blurX;
-    if (blur && s.blurEnlarged) {
-        enlarged.resize(size_t(n) * size_t(y1 - y0));
-        enlargedBlurRows(s.blur, s.blurX, s.blurWx, ph, y0, y1, enlarged.data());
-        blurBand = QImage(reinterpret_cast<const uchar*>(enlarged.data()), n, y1 - y0,
-                          qsizetype(n) * 4, QImage::Format_ARGB32_Premultiplied);
-        blur = &blurBand;
-        identityX.resize(size_t(n));
-        for (int x = 0; x < n; ++x)
-            identityX[size_t(x)] = x;
-        blurX = &identityX;
-        bandY.assign(size_t(y1), 0);
-        for (int y = y0; y < y1; ++y)
-            bandY[size_t(y)] = y - y0;
-    }
-    auto blurRowAt = [&](int y) -> const std::uint32_t* {
-        if (!blur)
-            return nullptr;
-        const int row = s.blurEnlarged ? y - y0 : s.blurY[size_t(y)];
-        return reinterpret_cast<const std::uint32_t*>(blur->constScanLine(row));
-    };
-
     const int mw = s.mask.isNull() ? 0 : s.mask.width();
+    const bool blur = !s.blur.isNull();
     const std::uint32_t opaque = s.source.format() == QImage::Format_RGB32 ? 0xff000000u : 0;
     // What a pixel cut away entirely keeps of the picture: nothing, or its
     // colour. With refinement, colours are kept after it, and only without blur.
     const bool keepAfter = s.refine == Refine::Edges && s.underCut == UnderCut::KeptColours && !blur;
     const std::uint32_t keptUnderCut =
-        s.refine == Refine::Off && s.underCut == UnderCut::KeptColours ? 0x00ffffffu : 0;
+        s.refine == Refine::Off && s.underCut == UnderCut::KeptColours && !blur ? 0x00ffffffu : 0;
     std::vector<std::uint16_t> maskRow(size_t(mw) + 1);
     const int* picX = s.picX.data();
-    const int* bx = blurX->data();
+    // The picture through the mask; the blurred copy goes under it last,
+    // once the refinement has had its say, a row at a time.
     for (int y = y0; y < y1; ++y) {
         auto* dst = reinterpret_cast<std::uint32_t*>(out + (y - y0) * stride);
         const auto* picRow =
             reinterpret_cast<const std::uint32_t*>(s.source.constScanLine(s.picY[size_t(y)]));
-        const std::uint32_t* blurRow = blurRowAt(y);
         if (!mw) {
             // No mask: nothing of the picture is kept.
             for (int x = 0; x < n; ++x)
-                dst[x] = blurRow ? unpremultiply(blurRow[bx[x]]) : picRow[picX[x]] & keptUnderCut;
+                dst[x] = picRow[picX[x]] & keptUnderCut;
             continue;
         }
-        interpolateMaskRow(s.mask, (y + 0.5) * s.mask.height() / ph - 0.5, 0, mw - 1, maskRow.data());
+        interpolateMaskRow(s.mask, (y + 0.5) * s.mask.height() / s.pictureSize.height() - 0.5, 0,
+                           mw - 1, maskRow.data());
         maskRow[size_t(mw)] = maskRow[size_t(mw) - 1];
         for (int x = 0; x < n; ++x) {
             const std::uint32_t m = maskAt(maskRow.data(), s.maskX[size_t(x)], s.maskW[size_t(x)]);
@@ -271,40 +240,54 @@ void ResultComposer::rows(int y0, int y1, uchar* out, qsizetype stride) const
                 const std::uint32_t alpha = div255((p >> 24) * m);
                 src = alpha ? (alpha << 24) | (p & 0xffffff) : p & keptUnderCut;
             }
-            if (blurRow && (src >> 24) != 255)
-                src = unpremultiply(over(premultiply(src), blurRow[bx[x]]));
             dst[x] = src;
         }
     }
-    if (s.refine == Refine::Off)
-        return;
-
-    using namespace EdgeRefine::Detail;
-    Job job;
-    job.g = &s.geometry;
-    job.prm = &s.parameters;
-    job.source = &s.source;
-    job.colour = s.source.format() == QImage::Format_RGB32 ? Colour::Opaque : Colour::Straight;
-    job.mask = &s.mask;
-    job.region = QRect(0, y0, n, y1 - y0);
-    job.bits = out;
-    job.stride = stride;
-    job.premultipliedOut = false;
-    job.blur = blur;
-    if (blur) {
-        job.blurX = *blurX;
-        job.blurY = s.blurEnlarged ? bandY : s.blurY;
+    if (s.refine == Refine::Edges) {
+        using namespace EdgeRefine::Detail;
+        Job job;
+        job.g = &s.geometry;
+        job.prm = &s.parameters;
+        job.source = &s.source;
+        job.colour = s.source.format() == QImage::Format_RGB32 ? Colour::Opaque : Colour::Straight;
+        job.mask = &s.mask;
+        job.region = QRect(0, y0, n, y1 - y0);
+        job.bits = out;
+        job.stride = stride;
+        job.premultipliedOut = false;
+        job.blur = nullptr;
+        refineBand(job, nullptr);
     }
-    refineBand(job, nullptr);
-    if (!keepAfter)
+    if (keepAfter) {
+        for (int y = y0; y < y1; ++y) {
+            auto* row = reinterpret_cast<std::uint32_t*>(out + (y - y0) * stride);
+            const auto* pic =
+                reinterpret_cast<const std::uint32_t*>(s.source.constScanLine(s.picY[size_t(y)]));
+            for (int x = 0; x < n; ++x)
+                if ((row[x] >> 24) == 0)
+                    row[x] = pic[picX[x]] & 0x00ffffffu;
+        }
+    }
+    if (!blur)
         return;
+    // The blurred copy under every pixel not kept whole: pixel for pixel,
+    // or enlarged linearly from a reduced copy.
+    std::vector<std::uint32_t> enlarged(s.blurEnlarged ? size_t(n) : 0);
+    std::vector<std::int32_t> column;
     for (int y = y0; y < y1; ++y) {
-        auto* row = reinterpret_cast<std::uint32_t*>(out + (y - y0) * stride);
-        const auto* pic =
-            reinterpret_cast<const std::uint32_t*>(s.source.constScanLine(s.picY[size_t(y)]));
+        auto* dst = reinterpret_cast<std::uint32_t*>(out + (y - y0) * stride);
+        const std::uint32_t* blurRow = enlarged.data();
+        const int* bx = nullptr;
+        if (s.blurEnlarged)
+            enlargedBlurRow(s.blur, s.blurX, s.blurWx, s.pictureSize.height(), y, column,
+                            enlarged.data());
+        else {
+            blurRow = reinterpret_cast<const std::uint32_t*>(s.blur.constScanLine(s.blurY[size_t(y)]));
+            bx = s.blurX.data();
+        }
         for (int x = 0; x < n; ++x)
-            if ((row[x] >> 24) == 0)
-                row[x] = pic[picX[x]] & 0x00ffffffu;
+            if ((dst[x] >> 24) != 255)
+                dst[x] = unpremultiply(over(premultiply(dst[x]), blurRow[bx ? bx[x] : x]));
     }
 }
 
