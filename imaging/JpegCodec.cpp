@@ -1,7 +1,5 @@
 #include "imaging/JpegCodec.h"
 
-#include "platform/Allocator.h"
-
 #include "imaging/ImageLimits.h"
 
 #include <QTransform>
@@ -324,7 +322,6 @@ bool decodeRows(Session& s, const QByteArray& data)
                         .arg(height);
         return false;
     }
-    Allocator::preferLargePages(s.image.bits(), size_t(s.image.sizeInBytes()));
     s.rows.resize(height);
     for (JDIMENSION y = 0; y < height; ++y)
         s.rows[y] = s.image.scanLine(int(y));

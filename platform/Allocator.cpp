@@ -1,9 +1,6 @@
 #include "platform/Allocator.h"
 
 #include <malloc.h>
-#include <sys/mman.h>
-
-#include <cstdint>
 
 namespace Allocator {
 
@@ -18,15 +15,6 @@ void tuneForPictures()
     mallopt(M_ARENA_MAX, 1);
     mallopt(M_TRIM_THRESHOLD, 1024 * 1024 * 1024);
     mallopt(M_TOP_PAD, 64 * 1024 * 1024);
-}
-
-void preferLargePages(void* data, size_t bytes)
-{
-    constexpr std::uintptr_t kLarge = 2 * 1024 * 1024;
-    const auto begin = (reinterpret_cast<std::uintptr_t>(data) + kLarge - 1) & ~(kLarge - 1);
-    const auto end = (reinterpret_cast<std::uintptr_t>(data) + bytes) & ~(kLarge - 1);
-    if (end > begin)
-        madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
 }
 
 void releaseFree()
