@@ -301,7 +301,15 @@ QImage ResultComposer::image() const
     out.setColorSpace(m_state->picture.colorSpace());
     uchar* bits = out.bits();
     const qsizetype stride = out.bytesPerLine();
-    ParallelFor::run(out.height(), 128,
-                     [&](int begin, int end) { rows(begin, end, bits + begin * stride, stride); });
+    // Bands small enough to stay in the cache between the passes of rows(),
+    // and the refinement's own where it has them; each core takes the next.
+    std::vector<int> starts = bandStarts();
+    if (starts.empty())
+        for (int y = 0; y < out.height(); y += 64)
+            starts.push_back(y);
+    starts.push_back(out.height());
+    ParallelFor::run(int(starts.size()) - 1, [&](int i) {
+        rows(starts[size_t(i)], starts[size_t(i) + 1], bits + starts[size_t(i)] * stride, stride);
+    });
     return out;
 }
