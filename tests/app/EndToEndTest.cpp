@@ -164,9 +164,7 @@ TEST(EndToEnd, PaintAStrokeAndSaveThroughTheDialog)
     ASSERT_TRUE(xdotool(xvfb.name(), {"key", "--window", window, "ctrl+s"}));
     QThread::msleep(1200);
     ASSERT_TRUE(xdotool(xvfb.name(), {"key", "ctrl+a"}));
-    // Typed slowly: at 2 ms a key, the name field's completer, popping up,
-    // once took a letter of the path.
-    ASSERT_TRUE(xdotool(xvfb.name(), {"type", "--delay", "15", output}));
+    ASSERT_TRUE(xdotool(xvfb.name(), {"type", "--delay", "2", output}));
     ASSERT_TRUE(xdotool(xvfb.name(), {"key", "Return"}));
     ASSERT_TRUE(world.waitForLine(app, "saved " + output)) << log.toStdString();
 
