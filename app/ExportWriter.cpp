@@ -11,6 +11,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <mutex>
+#include <vector>
 
 namespace ExportWriter {
 namespace {
@@ -84,41 +86,59 @@ QString extension(Format format)
     return format == Format::Tiff ? QStringLiteral("tif") : QString::fromLatin1(writerName(format));
 }
 
+namespace {
+
+// Widens `bounds` to the pixels of row y (straight 0xAARRGGBB words) whose
+// alpha is not 0.
+void addKept(const quint32* row, int width, int y, QRect& bounds)
+{
+    int first = 0;
+    while (first < width && (row[first] >> 24) == 0)
+        ++first;
+    if (first == width)
+        return;
+    int last = width - 1;
+    while ((row[last] >> 24) == 0)
+        --last;
+    bounds |= QRect(first, y, last - first + 1, 1);
+}
+
+} // namespace
+
 QImage trimmed(const QImage& source, bool* allCut)
 {
     const QImage image = source.hasAlphaChannel() && source.format() != QImage::Format_ARGB32 &&
                                  source.format() != QImage::Format_ARGB32_Premultiplied
                              ? source.convertToFormat(QImage::Format_ARGB32)
                              : source;
-    int top = image.height(), bottom = -1, left = image.width(), right = -1;
-    if (!image.hasAlphaChannel()) {
-        top = left = 0;
-        bottom = image.height() - 1;
-        right = image.width() - 1;
-    }
-    for (int y = 0; image.hasAlphaChannel() && y < image.height(); ++y) {
-        const auto* row = reinterpret_cast<const quint32*>(image.constScanLine(y));
-        int first = 0;
-        while (first < image.width() && (row[first] >> 24) == 0)
-            ++first;
-        if (first == image.width())
-            continue;
-        int last = image.width() - 1;
-        while ((row[last] >> 24) == 0)
-            --last;
-        top = std::min(top, y);
-        bottom = y;
-        left = std::min(left, first);
-        right = std::max(right, last);
-    }
+    QRect bounds = image.hasAlphaChannel() ? QRect() : image.rect();
+    for (int y = 0; image.hasAlphaChannel() && y < image.height(); ++y)
+        addKept(reinterpret_cast<const quint32*>(image.constScanLine(y)), image.width(), y, bounds);
     if (allCut)
-        *allCut = bottom < 0;
-    if (bottom < 0) {
+        *allCut = bounds.isEmpty();
+    if (bounds.isEmpty()) {
         QImage empty(1, 1, QImage::Format_ARGB32);
         empty.fill(0);
         return empty;
     }
-    return image.copy(left, top, right - left + 1, bottom - top + 1);
+    return image.copy(bounds);
+}
+
+QRect keptBounds(const ResultComposer& composer)
+{
+    const int width = composer.size().width();
+    std::mutex mutex;
+    QRect bounds;
+    composer.forEachBand([&](int y0, int y1) {
+        std::vector<quint32> band(size_t(width) * size_t(y1 - y0));
+        composer.rows(y0, y1, reinterpret_cast<uchar*>(band.data()), qsizetype(width) * 4);
+        QRect found;
+        for (int y = y0; y < y1; ++y)
+            addKept(band.data() + size_t(y - y0) * size_t(width), width, y, found);
+        const std::lock_guard lock(mutex);
+        bounds |= found;
+    });
+    return bounds;
 }
 
 QByteArray encode(const QImage& image, Format format, const std::function<void(double)>& progress,
@@ -176,14 +196,33 @@ QByteArray encode(const QImage& image, Format format, const std::function<void(d
 }
 
 bool writePng(const ResultComposer& composer, const std::function<void(double)>& progress,
-              const std::function<bool(const char* data, qsizetype size)>& sink)
+              const std::function<bool(const char* data, qsizetype size)>& sink, const QRect& crop)
 {
-    if (composer.isNull())
+    const QRect whole(QPoint(0, 0), composer.size());
+    const QRect area = crop.isNull() ? whole : crop & whole;
+    if (composer.isNull() || area.isEmpty())
         return false;
+    if (area == whole)
+        return PngCodec::encodeStreamed(
+            composer.size(),
+            [&composer](int y0, int y1, uchar* out, qsizetype stride) { composer.rows(y0, y1, out, stride); },
+            sink, progress, profileOf(composer.colorSpace()), composer.bandStarts());
+    // Whole rows are composed, and the crop's columns of them kept.
+    std::vector<int> starts{0};
+    for (const int y : composer.bandStarts())
+        if (y > area.top() && y <= area.bottom())
+            starts.push_back(y - area.top());
     return PngCodec::encodeStreamed(
-        composer.size(),
-        [&composer](int y0, int y1, uchar* out, qsizetype stride) { composer.rows(y0, y1, out, stride); },
-        sink, progress, profileOf(composer.colorSpace()), composer.bandStarts());
+        area.size(),
+        [&composer, area, width = whole.width()](int y0, int y1, uchar* out, qsizetype stride) {
+            std::vector<quint32> rows(size_t(width) * size_t(y1 - y0));
+            composer.rows(area.top() + y0, area.top() + y1, reinterpret_cast<uchar*>(rows.data()),
+                          qsizetype(width) * 4);
+            for (int y = y0; y < y1; ++y)
+                std::memcpy(out + (y - y0) * stride, rows.data() + size_t(y - y0) * size_t(width) + area.left(),
+                            size_t(area.width()) * 4);
+        },
+        sink, progress, profileOf(composer.colorSpace()), starts);
 }
 
 } // namespace ExportWriter

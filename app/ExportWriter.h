@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QImage>
+#include <QRect>
 #include <QList>
 #include <QString>
 
@@ -37,10 +38,15 @@ QImage trimmed(const QImage& image, bool* allCut = nullptr);
 QByteArray encode(const QImage& image, Format format, const std::function<void(double)>& progress,
                   QString* error);
 
-// The composer's picture as an RGBA PNG handed to `sink` band by band as it is
-// made (see PngCodec::encodeStreamed), with the picture's colour profile.
-// False when the sink refused bytes or memory ran out.
+// The rectangle trimmed() keeps of the composer's picture, found band by
+// band without composing it whole; empty when every pixel is cut.
+QRect keptBounds(const ResultComposer& composer);
+
+// The composer's picture (or its `crop`, when given) as an RGBA PNG handed to
+// `sink` band by band as it is made (see PngCodec::encodeStreamed), with the
+// picture's colour profile. False when the sink refused bytes or memory ran out.
 bool writePng(const ResultComposer& composer, const std::function<void(double)>& progress,
-              const std::function<bool(const char* data, qsizetype size)>& sink);
+              const std::function<bool(const char* data, qsizetype size)>& sink,
+              const QRect& crop = {});
 
 } // namespace ExportWriter

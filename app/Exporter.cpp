@@ -174,16 +174,29 @@ void Exporter::write(std::function<ResultComposer()> compose, const QString& pat
         };
         if (composer.isNull()) {
             error = QObject::tr("The picture could not be composed.");
-        } else if (options.format == ExportWriter::Format::Png && !options.trim) {
+        } else if (options.format == ExportWriter::Format::Png) {
+            // Trimmed: the kept rectangle is found band by band first, so the
+            // picture is never composed whole.
+            const QRect crop = options.trim ? ExportWriter::keptBounds(composer) : QRect();
             // Written beside the target and renamed over it, so an existing
             // file is replaced whole or not at all.
             SaveFile file(path);
             bool written = true;
-            if (!file.open()) {
+            if (options.trim && crop.isEmpty()) {
+                note = QObject::tr("The whole picture is cut away: saved as one transparent pixel.");
+                QImage transparent(1, 1, QImage::Format_ARGB32);
+                transparent.fill(0);
+                const QByteArray bytes = ExportWriter::encode(transparent, options.format, progress, &error);
+                if (!bytes.isEmpty())
+                    error = SaveFile::writeAll(path, bytes);
+            } else if (!file.open()) {
                 error = file.errorString();
-            } else if (!ExportWriter::writePng(composer, progress, [&file, &written](const char* data, qsizetype size) {
-                           return written = file.write(data, size);
-                       })) {
+            } else if (!ExportWriter::writePng(
+                           composer, progress,
+                           [&file, &written](const char* data, qsizetype size) {
+                               return written = file.write(data, size);
+                           },
+                           crop)) {
                 // The file's own reason where the disk refused the bytes.
                 error = !written ? file.errorString() : QObject::tr("The picture could not be encoded as PNG.");
             } else if (!file.commit()) {

@@ -291,6 +291,22 @@ void ResultComposer::rows(int y0, int y1, uchar* out, qsizetype stride) const
     }
 }
 
+void ResultComposer::forEachBand(const std::function<void(int y0, int y1)>& band) const
+{
+    if (!m_state)
+        return;
+    // Bands small enough to stay in the cache between the passes of rows(),
+    // and the refinement's own where it has them.
+    const int height = m_state->size.height();
+    std::vector<int> starts = bandStarts();
+    if (starts.empty())
+        for (int y = 0; y < height; y += 64)
+            starts.push_back(y);
+    starts.push_back(height);
+    ParallelFor::run(int(starts.size()) - 1,
+                     [&](int i) { band(starts[size_t(i)], starts[size_t(i) + 1]); });
+}
+
 QImage ResultComposer::image() const
 {
     if (!m_state)
@@ -301,15 +317,6 @@ QImage ResultComposer::image() const
     out.setColorSpace(m_state->picture.colorSpace());
     uchar* bits = out.bits();
     const qsizetype stride = out.bytesPerLine();
-    // Bands small enough to stay in the cache between the passes of rows(),
-    // and the refinement's own where it has them; each core takes the next.
-    std::vector<int> starts = bandStarts();
-    if (starts.empty())
-        for (int y = 0; y < out.height(); y += 64)
-            starts.push_back(y);
-    starts.push_back(out.height());
-    ParallelFor::run(int(starts.size()) - 1, [&](int i) {
-        rows(starts[size_t(i)], starts[size_t(i) + 1], bits + starts[size_t(i)] * stride, stride);
-    });
+    forEachBand([&](int y0, int y1) { rows(y0, y1, bits + y0 * stride, stride); });
     return out;
 }

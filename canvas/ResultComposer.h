@@ -5,6 +5,7 @@
 #include <QSize>
 #include <QSizeF>
 
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -42,6 +43,11 @@ public:
     // composes band by band: with refinement each band then holds whole rows
     // of its tiles, and no tile is fitted twice. Empty when any bands do.
     std::vector<int> bandStarts() const;
+
+    // Calls `band(y0, y1)` for bands of rows that cover the picture, each core
+    // taking the next: the bands of bandStarts(), or of 64 rows, small enough
+    // to stay in the cache. Returns when all have returned.
+    void forEachBand(const std::function<void(int y0, int y1)>& band) const;
 
     // The whole picture, composed on every core; null when there is none or
     // its memory cannot be had.

@@ -6,6 +6,7 @@
 #include "app/ExportWriter.h"
 #include "app/RecentFiles.h"
 #include "app/WindowController.h"
+#include "canvas/ResultComposer.h"
 #include "canvas/ZRImageCutView.h"
 #include "imaging/ImageAction.h"
 #include "imaging/PngCodec.h"
@@ -442,6 +443,40 @@ TEST(ExportWriter, TrimKeepsTheExactRectangleOfVisiblePixelsAndAnAllCutPictureIs
     EXPECT_TRUE(allCut);
     EXPECT_EQ(none.size(), QSize(1, 1));
     EXPECT_EQ(qAlpha(none.pixel(0, 0)), 0);
+}
+
+// A trimmed PNG is streamed: its rectangle is found band by band, and the
+// file holds exactly the trimmed whole result, refined, colours kept under
+// the cut or not. A picture cut away entirely has no rectangle.
+TEST(ExportWriter, ATrimmedPngIsTheTrimmedWholeResult)
+{
+    const QSize size(301, 203);
+    QImage picture(size, QImage::Format_ARGB32);
+    for (int y = 0; y < size.height(); ++y)
+        for (int x = 0; x < size.width(); ++x)
+            picture.setPixel(x, y, qRgba(x * 255 / size.width(), y, (x * y) % 256, 255));
+    QImage mask(101, 68, QImage::Format_Alpha8);
+    mask.fill(0);
+    for (int y = 20; y < 50; ++y)
+        for (int x = 30; x < 61; ++x)
+            mask.scanLine(y)[x] = uchar(std::min(255, (x - 29) * 40));
+    for (auto under : {ResultComposer::UnderCut::Dropped, ResultComposer::UnderCut::KeptColours}) {
+        const ResultComposer composer(picture, {}, mask, size, size, ResultComposer::Refine::Edges, under);
+        const QImage expected = ExportWriter::trimmed(composer.image());
+        const QRect bounds = ExportWriter::keptBounds(composer);
+        ASSERT_EQ(bounds.size(), expected.size());
+        EXPECT_LT(bounds.width(), size.width() / 2);
+        QByteArray file;
+        ASSERT_TRUE(ExportWriter::writePng(composer, {}, [&](const char* data, qsizetype n) {
+            file.append(data, n);
+            return true;
+        }, bounds));
+        EXPECT_EQ(PngCodec::decode(file), expected) << int(under);
+    }
+    mask.fill(0);
+    const ResultComposer allCut(picture, {}, mask, size, size, ResultComposer::Refine::Edges,
+                                ResultComposer::UnderCut::KeptColours);
+    EXPECT_TRUE(ExportWriter::keptBounds(allCut).isEmpty());
 }
 
 TEST(ExportWriter, EveryOfferedFormatKeepsColourAndAlphaExactly)
