@@ -103,26 +103,21 @@ void addKept(const quint32* row, int width, int y, QRect& bounds)
     bounds |= QRect(first, y, last - first + 1, 1);
 }
 
-} // namespace
-
-QImage trimmed(const QImage& source, bool* allCut)
+// Rows [y0, y1) of `area` of the composer's picture: whole rows composed,
+// the area's columns of them kept.
+void croppedRows(const ResultComposer& composer, const QRect& area, int y0, int y1, uchar* out,
+                 qsizetype stride)
 {
-    const QImage image = source.hasAlphaChannel() && source.format() != QImage::Format_ARGB32 &&
-                                 source.format() != QImage::Format_ARGB32_Premultiplied
-                             ? source.convertToFormat(QImage::Format_ARGB32)
-                             : source;
-    QRect bounds = image.hasAlphaChannel() ? QRect() : image.rect();
-    for (int y = 0; image.hasAlphaChannel() && y < image.height(); ++y)
-        addKept(reinterpret_cast<const quint32*>(image.constScanLine(y)), image.width(), y, bounds);
-    if (allCut)
-        *allCut = bounds.isEmpty();
-    if (bounds.isEmpty()) {
-        QImage empty(1, 1, QImage::Format_ARGB32);
-        empty.fill(0);
-        return empty;
-    }
-    return image.copy(bounds);
+    const int width = composer.size().width();
+    std::vector<quint32> rows(size_t(width) * size_t(y1 - y0));
+    composer.rows(area.top() + y0, area.top() + y1, reinterpret_cast<uchar*>(rows.data()),
+                  qsizetype(width) * 4);
+    for (int y = y0; y < y1; ++y)
+        std::memcpy(out + (y - y0) * stride, rows.data() + size_t(y - y0) * size_t(width) + area.left(),
+                    size_t(area.width()) * 4);
 }
+
+} // namespace
 
 QRect keptBounds(const ResultComposer& composer)
 {
@@ -207,22 +202,39 @@ bool writePng(const ResultComposer& composer, const std::function<void(double)>&
             composer.size(),
             [&composer](int y0, int y1, uchar* out, qsizetype stride) { composer.rows(y0, y1, out, stride); },
             sink, progress, profileOf(composer.colorSpace()), composer.bandStarts());
-    // Whole rows are composed, and the crop's columns of them kept.
     std::vector<int> starts{0};
     for (const int y : composer.bandStarts())
         if (y > area.top() && y <= area.bottom())
             starts.push_back(y - area.top());
     return PngCodec::encodeStreamed(
         area.size(),
-        [&composer, area, width = whole.width()](int y0, int y1, uchar* out, qsizetype stride) {
-            std::vector<quint32> rows(size_t(width) * size_t(y1 - y0));
-            composer.rows(area.top() + y0, area.top() + y1, reinterpret_cast<uchar*>(rows.data()),
-                          qsizetype(width) * 4);
-            for (int y = y0; y < y1; ++y)
-                std::memcpy(out + (y - y0) * stride, rows.data() + size_t(y - y0) * size_t(width) + area.left(),
-                            size_t(area.width()) * 4);
+        [&composer, area](int y0, int y1, uchar* out, qsizetype stride) {
+            croppedRows(composer, area, y0, y1, out, stride);
         },
         sink, progress, profileOf(composer.colorSpace()), starts);
+}
+
+QImage composed(const ResultComposer& composer, const QRect& crop)
+{
+    const QRect area = crop & QRect(QPoint(0, 0), composer.size());
+    if (composer.isNull() || area.isEmpty())
+        return {};
+    if (area.size() == composer.size())
+        return composer.image();
+    QImage out(area.size(), QImage::Format_ARGB32);
+    if (out.isNull())
+        return {};
+    out.setColorSpace(composer.colorSpace());
+    uchar* bits = out.bits();
+    const qsizetype stride = out.bytesPerLine();
+    composer.forEachBand([&](int y0, int y1) {
+        // The composer's bands, where they meet the crop.
+        const int from = std::max(y0, area.top()), to = std::min(y1, area.bottom() + 1);
+        if (from < to)
+            croppedRows(composer, area, from - area.top(), to - area.top(),
+                        bits + (from - area.top()) * stride, stride);
+    });
+    return out;
 }
 
 } // namespace ExportWriter

@@ -27,20 +27,21 @@ Format formatForFilter(const QString& filter);
 std::optional<Format> formatForPath(const QString& path);
 QString extension(Format format);
 
-// The smallest rectangle that holds every pixel whose alpha is not 0, cut
-// out of `image`; a picture with no such pixel gives one transparent pixel,
-// and says so in `allCut`.
-QImage trimmed(const QImage& image, bool* allCut = nullptr);
-
 // The image as a file of the format, alpha kept: WebP lossless, TIFF with
 // LZW compression. Empty, with the reason in `error`, on failure. `progress`
 // hears the share done (0..1) where the encoder can tell.
 QByteArray encode(const QImage& image, Format format, const std::function<void(double)>& progress,
                   QString* error);
 
-// The rectangle trimmed() keeps of the composer's picture, found band by
-// band without composing it whole; empty when every pixel is cut.
+// The smallest rectangle that holds every pixel of the composer's picture
+// whose alpha is not 0 (what a trimmed save keeps), found band by band
+// without composing the picture whole; empty when every pixel is cut.
 QRect keptBounds(const ResultComposer& composer);
+
+// The composer's picture within `crop`, composed band by band on every
+// core, with its colour space; null when the crop misses it or memory
+// cannot be had.
+QImage composed(const ResultComposer& composer, const QRect& crop);
 
 // The composer's picture (or its `crop`, when given) as an RGBA PNG handed to
 // `sink` band by band as it is made (see PngCodec::encodeStreamed), with the

@@ -203,13 +203,16 @@ void Exporter::write(std::function<ResultComposer()> compose, const QString& pat
                 error = file.errorString();
             }
         } else {
-            const QImage picture = composer.image();
-            QImage image = picture;
-            if (options.trim) {
-                bool allCut = false;
-                image = ExportWriter::trimmed(picture, &allCut);
-                if (allCut)
-                    note = QObject::tr("The whole picture is cut away: saved as one transparent pixel.");
+            // Trimmed, only the kept rectangle is composed.
+            QImage image;
+            if (!options.trim) {
+                image = composer.image();
+            } else if (const QRect kept = ExportWriter::keptBounds(composer); !kept.isEmpty()) {
+                image = ExportWriter::composed(composer, kept);
+            } else {
+                note = QObject::tr("The whole picture is cut away: saved as one transparent pixel.");
+                image = QImage(1, 1, QImage::Format_ARGB32);
+                image.fill(0);
             }
             const QByteArray bytes = image.isNull()
                                          ? QByteArray()

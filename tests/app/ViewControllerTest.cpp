@@ -425,31 +425,30 @@ TEST_F(ViewControllerTest, APictureWithItsOwnTransparencyComesBackUnchangedWhenN
     }
 }
 
-TEST(ExportWriter, TrimKeepsTheExactRectangleOfVisiblePixelsAndAnAllCutPictureIsOnePixel)
+// What a trimmed save keeps: the exact rectangle of pixels whose alpha is
+// not 0 (one faint pixel counts), found band by band; none when all is cut.
+// As a PNG it is streamed, and the file holds exactly that rectangle of the
+// whole result, refined, with colours kept under the cut or not.
+TEST(ExportWriter, ATrimKeepsTheExactRectangleOfVisiblePixels)
 {
+    auto composerOf = [](const QImage& picture, const QImage& mask, ResultComposer::Refine refine,
+                         ResultComposer::UnderCut under) {
+        return ResultComposer(picture, {}, mask, picture.size(), picture.size(), refine, under);
+    };
     QImage image(200, 120, QImage::Format_ARGB32);
     image.fill(0);
-    image.setPixel(31, 17, qRgba(9, 8, 7, 1)); // one faint pixel counts
+    image.setPixel(31, 17, qRgba(9, 8, 7, 1));
     image.setPixel(140, 90, qRgba(200, 100, 50, 255));
-    bool allCut = true;
-    const QImage island = ExportWriter::trimmed(image, &allCut);
-    EXPECT_FALSE(allCut);
-    EXPECT_EQ(island.size(), QSize(140 - 31 + 1, 90 - 17 + 1));
-    EXPECT_EQ(island.pixel(0, 0), qRgba(9, 8, 7, 1));
-    EXPECT_EQ(island.pixel(island.width() - 1, island.height() - 1), qRgba(200, 100, 50, 255));
-
+    QImage kept(image.size(), QImage::Format_Alpha8);
+    kept.fill(255);
+    EXPECT_EQ(ExportWriter::keptBounds(
+                  composerOf(image, kept, ResultComposer::Refine::Off, ResultComposer::UnderCut::Dropped)),
+              QRect(QPoint(31, 17), QPoint(140, 90)));
     image.fill(0);
-    const QImage none = ExportWriter::trimmed(image, &allCut);
-    EXPECT_TRUE(allCut);
-    EXPECT_EQ(none.size(), QSize(1, 1));
-    EXPECT_EQ(qAlpha(none.pixel(0, 0)), 0);
-}
+    EXPECT_TRUE(ExportWriter::keptBounds(composerOf(image, kept, ResultComposer::Refine::Off,
+                                                    ResultComposer::UnderCut::KeptColours))
+                    .isEmpty());
 
-// A trimmed PNG is streamed: its rectangle is found band by band, and the
-// file holds exactly the trimmed whole result, refined, colours kept under
-// the cut or not. A picture cut away entirely has no rectangle.
-TEST(ExportWriter, ATrimmedPngIsTheTrimmedWholeResult)
-{
     const QSize size(301, 203);
     QImage picture(size, QImage::Format_ARGB32);
     for (int y = 0; y < size.height(); ++y)
@@ -461,22 +460,27 @@ TEST(ExportWriter, ATrimmedPngIsTheTrimmedWholeResult)
         for (int x = 30; x < 61; ++x)
             mask.scanLine(y)[x] = uchar(std::min(255, (x - 29) * 40));
     for (auto under : {ResultComposer::UnderCut::Dropped, ResultComposer::UnderCut::KeptColours}) {
-        const ResultComposer composer(picture, {}, mask, size, size, ResultComposer::Refine::Edges, under);
-        const QImage expected = ExportWriter::trimmed(composer.image());
+        const ResultComposer composer = composerOf(picture, mask, ResultComposer::Refine::Edges, under);
+        const QImage whole = composer.image();
+        QRect expected;
+        for (int y = 0; y < size.height(); ++y)
+            for (int x = 0; x < size.width(); ++x)
+                if (qAlpha(whole.pixel(x, y)) != 0)
+                    expected |= QRect(x, y, 1, 1);
         const QRect bounds = ExportWriter::keptBounds(composer);
-        ASSERT_EQ(bounds.size(), expected.size());
+        ASSERT_EQ(bounds, expected);
         EXPECT_LT(bounds.width(), size.width() / 2);
+        EXPECT_EQ(ExportWriter::composed(composer, bounds), whole.copy(bounds));
         QByteArray file;
-        ASSERT_TRUE(ExportWriter::writePng(composer, {}, [&](const char* data, qsizetype n) {
-            file.append(data, n);
-            return true;
-        }, bounds));
-        EXPECT_EQ(PngCodec::decode(file), expected) << int(under);
+        ASSERT_TRUE(ExportWriter::writePng(
+            composer, {},
+            [&](const char* data, qsizetype n) {
+                file.append(data, n);
+                return true;
+            },
+            bounds));
+        EXPECT_EQ(PngCodec::decode(file), whole.copy(bounds)) << int(under);
     }
-    mask.fill(0);
-    const ResultComposer allCut(picture, {}, mask, size, size, ResultComposer::Refine::Edges,
-                                ResultComposer::UnderCut::KeptColours);
-    EXPECT_TRUE(ExportWriter::keptBounds(allCut).isEmpty());
 }
 
 TEST(ExportWriter, EveryOfferedFormatKeepsColourAndAlphaExactly)
