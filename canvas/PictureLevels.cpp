@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <optional>
 
 namespace {
@@ -100,7 +101,49 @@ QImage inSrgb(const QImage& image)
     return shownConverted(image) ? image.convertedToColorSpace(QColorSpace::SRgb) : image;
 }
 
+// Pictures up to this many pixels that the screen shows converted are
+// converted whole as they open; larger ones only their halvings, band by
+// band, and the full size when it is first painted (a 24-megapixel copy is
+// 96 MB, and at the fitted view it is never seen).
+constexpr qint64 kWholeConversionPixels = 8'000'000;
+
+// The first halving of `base`, converted to sRGB a band of rows at a time,
+// so that no full-size converted copy is held: the same pixels as halving
+// the converted picture, since bands start on even rows.
+QImage convertedHalving(const QImage& base, const std::function<bool()>& stale)
+{
+    constexpr int kBandRows = 256;
+    QImage half;
+    for (int y = 0; y < base.height() && !stale(); y += kBandRows) {
+        const QImage band =
+            Compositor::halve(inSrgb(base.copy(0, y, base.width(), std::min(kBandRows, base.height() - y))));
+        if (half.isNull())
+            half = QImage(band.width(), (base.height() + 1) / 2, band.format());
+        if (band.isNull() || half.isNull())
+            return {};
+        for (int row = 0; row < band.height(); ++row)
+            std::memcpy(half.scanLine(y / 2 + row), band.constScanLine(row), size_t(band.bytesPerLine()));
+    }
+    return stale() ? QImage() : half;
+}
+
 } // namespace
+
+const QImage& PictureLevels::picture(double scale)
+{
+    const QImage& level = pick(m_picture, scale);
+    if (m_fullUnconverted && !m_fullAsked && !m_picture.empty() && &level == &m_picture.front()) {
+        m_fullAsked = true;
+        start(m_source, [own = m_picture.front()](const Stale&, const Post&) -> Delivery {
+            return [shown = inSrgb(own)](PictureLevels& self) {
+                self.m_picture.front() = shown;
+                self.m_fullUnconverted = false;
+                self.m_halvingsArrived();
+            };
+        });
+    }
+    return level;
+}
 
 QImage PictureLevels::drawableBitmap(const Picture& picture)
 {
@@ -127,6 +170,7 @@ void PictureLevels::setPicture(const Picture& picture, const QImage& bitmap, QSi
     ++m_tasks->generation;
     m_source = picture;
     m_picture = {bitmap};
+    m_fullUnconverted = m_fullAsked = false;
     m_blur.clear();
     startColours(picture, bitmap, maskSize); // first: a click may wait for them
     // A reduced blurred copy of a picture shown in its own colours is blurred
@@ -147,12 +191,27 @@ void PictureLevels::startHalvings(const Picture& picture, const QImage& base, bo
         // here, off the main thread (half a second at 24 megapixels): until
         // it arrives the canvas shows the picture's own pixels.
         const bool converted = shownConverted(base);
-        const QImage shown = converted ? inSrgb(base) : base;
-        const std::vector<QImage> levels = halvings(shown, stale);
-        post([converted, shown, levels](PictureLevels& self) {
-            self.m_picture.resize(1);
+        const bool halvable = base.width() > 256 && base.height() > 256;
+        const bool wholeLater =
+            converted && halvable && qint64(base.width()) * base.height() > kWholeConversionPixels;
+        std::vector<QImage> levels;
+        QImage shown = base;
+        if (wholeLater) {
+            const QImage half = convertedHalving(base, stale);
+            if (!half.isNull()) {
+                levels = halvings(half, stale);
+                levels.insert(levels.begin(), half);
+            }
+        } else {
             if (converted)
+                shown = inSrgb(base);
+            levels = halvings(shown, stale);
+        }
+        post([converted, wholeLater, shown, levels](PictureLevels& self) {
+            self.m_picture.resize(1);
+            if (converted && !wholeLater)
                 self.m_picture[0] = shown;
+            self.m_fullUnconverted = wholeLater;
             self.m_picture.insert(self.m_picture.end(), levels.begin(), levels.end());
             self.m_halvingsArrived();
         });

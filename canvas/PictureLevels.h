@@ -57,8 +57,10 @@ public:
 
     // The level to paint at `scale` screen pixels per picture point: the
     // smallest that still has at least one pixel per screen pixel. Null when
-    // there is none (no picture, or no blurred copy yet).
-    const QImage& picture(double scale) const { return pick(m_picture, scale); }
+    // there is none (no picture, or no blurred copy yet). A large picture
+    // shown converted to sRGB is converted at full size only when first
+    // painted at that size: until then it shows its own pixels.
+    const QImage& picture(double scale);
     // The blurred copy's levels start reduced (see blurReduction).
     const QImage& blur(double scale) const
     {
@@ -108,6 +110,10 @@ private:
     const std::function<void(const QString&)> m_failed;
     Picture m_source;
     std::vector<QImage> m_picture; // [0] is full size, then halvings
+    // [0] still holds the picture's own pixels where the screen wants them
+    // converted, and whether their conversion has been asked for.
+    bool m_fullUnconverted = false;
+    bool m_fullAsked = false;
     std::vector<QImage> m_blur;    // same, for the blurred copy
     int m_blurReduction = 0;       // halvings before m_blur[0]
     std::shared_ptr<Tasks> m_tasks;

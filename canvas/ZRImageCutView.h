@@ -279,6 +279,7 @@ private:
     Compositor::ViewMode m_viewMode = Compositor::ViewMode::CutOut;
     bool m_usePressure = true;
     bool m_refineEdges = true;
+    qint64 m_refinedSource = 0; // the cache key of the pixels m_refined refines
     // The last pen event's pressure, for the mouse event Qt makes of it at
     // the same place; any other pointer event paints at full size.
     double m_pressure = 1;

@@ -74,11 +74,17 @@ void ZRImageCutView::paintRefinedEdge(const QRect& area, const Compositor::Layer
     if (!m_refineEdges || layers.mode != Compositor::ViewMode::CutOut || !layers.blur.isNull() ||
         layers.mask.isNull() || !pictureLayer || !(t.scale > 0) || pw <= 0 || ph <= 0)
         return;
-    const QImage full = pictureLayer->content();
-    if (full.size() != QSize(int(pw), int(ph)) || t.scale * pw / layers.mask.width() <= 1.0)
+    // The full-size level where it is painted, so that a picture shown
+    // converted to sRGB is refined in the colours the screen shows.
+    const QSize size{int(pw), int(ph)};
+    const QImage full = layers.picture.size() == size ? layers.picture : pictureLayer->content();
+    if (full.size() != size || t.scale * pw / layers.mask.width() <= 1.0)
         return;
     if (!m_refined)
         m_refined = std::make_unique<RefinedView>([this] { update(); });
+    else if (full.cacheKey() != m_refinedSource)
+        m_refined->clear(); // made from other pixels (before the picture's conversion came)
+    m_refinedSource = full.cacheKey();
     const double W = m_frame.width(), H = m_frame.height();
     auto pictureX = [&](double x) { return (x - t.tx) / t.scale + pw / 2; };
     auto pictureRow = [&](double y) { return ph - ((H - y - t.ty) / t.scale + ph / 2); };

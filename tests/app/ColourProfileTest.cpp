@@ -1,6 +1,7 @@
 #include "TestSupport.h"
 #include "app/ExportWriter.h"
 #include "app/Exporter.h"
+#include "canvas/CanvasLayer.h"
 #include "canvas/ZRImageCutView.h"
 #include "imaging/ColourProfile.h"
 #include "imaging/ImageAction.h"
@@ -10,6 +11,7 @@
 
 #include <QBuffer>
 #include <QColorSpace>
+#include <QCoreApplication>
 #include <QtEndian>
 #include <QImageReader>
 #include <QImageWriter>
@@ -144,4 +146,36 @@ TEST(ColourProfile, APicturesProfileIsKeptInEverySaveAndItIsShownInSrgb)
             }
         }
     }
+}
+
+// A large picture in another colour space is shown converted at every size:
+// its reduced levels converted band by band as it opens, its full size when
+// first painted at that size (until then its own pixels show there).
+TEST(ColourProfile, ALargeTaggedPictureIsShownInSrgbReducedAndAtFullSize)
+{
+    QImage adobe(3600, 2600, QImage::Format_RGB32); // above the size converted whole at once
+    for (int y = 0; y < adobe.height(); ++y)
+        for (int x = 0; x < adobe.width(); ++x)
+            adobe.setPixel(x, y, x < adobe.width() / 2 ? qRgb(250, 30, 20) : qRgb(20, 40, 240));
+    adobe.setColorSpace(QColorSpace::AdobeRgb);
+    const QRgb ownRed = adobe.pixel(0, 0);
+    const QRgb srgbRed = adobe.copy(0, 0, 1, 1).convertedToColorSpace(QColorSpace::SRgb).pixel(0, 0);
+    ASSERT_NE(srgbRed, ownRed);
+
+    ZRImageCutView canvas;
+    canvas.resize(400, 300);
+    canvas.setImage(Picture::fromImage(adobe));
+    canvas.waitUntilIdle();
+    EXPECT_GT(shownCount(canvas, srgbRed), 0) << "fitted, from the converted halvings";
+    EXPECT_EQ(shownCount(canvas, ownRed), 0);
+
+    // At one screen pixel per picture pixel, over the red half.
+    canvas.setImageFit(false);
+    canvas.imageLayer()->setTransform({1, 1000, 0});
+    canvas.bluredLayer()->setTransform({1, 1000, 0});
+    shownCount(canvas, srgbRed); // the first paint at full size asks for its conversion
+    canvas.waitUntilIdle();
+    QCoreApplication::processEvents();
+    EXPECT_GT(shownCount(canvas, srgbRed), 0) << "at full size";
+    EXPECT_EQ(shownCount(canvas, ownRed), 0);
 }
