@@ -60,13 +60,22 @@ QString panelFaults(QWidget& panel, QWidget& window)
 
 using namespace paneltest;
 
-TEST(Panel, NothingOverlapsAtTheMinimumOrTheDefaultSizeWithAnyTool)
-{
+// The editor's window, shown.
+class Panel : public testing::Test {
+protected:
+    Panel()
+    {
+        delegate.setMainWindow(&window);
+        window.show();
+    }
+
     AppDelegate delegate;
     WindowController window;
-    delegate.setMainWindow(&window);
-    window.show();
-    ViewController* c = window.viewController();
+    ViewController* const c = window.viewController();
+};
+
+TEST_F(Panel, NothingOverlapsAtTheMinimumOrTheDefaultSizeWithAnyTool)
+{
     auto* panel = c->findChild<QWidget*>("panel");
     ASSERT_NE(panel, nullptr);
     auto* scroller = c->findChild<QScrollArea*>("panelScroller");
@@ -93,13 +102,8 @@ TEST(Panel, NothingOverlapsAtTheMinimumOrTheDefaultSizeWithAnyTool)
 
 // Each write rewrites and syncs the settings file: a drag writes once, at its
 // end, and steps by keys or the wheel once they pause.
-TEST(Panel, ASliderWritesTheSettingsAtTheDragsEndOrAfterAPauseNotPerStep)
+TEST_F(Panel, ASliderWritesTheSettingsAtTheDragsEndOrAfterAPauseNotPerStep)
 {
-    AppDelegate delegate;
-    WindowController window;
-    delegate.setMainWindow(&window);
-    window.show();
-    ViewController* c = window.viewController();
     ASSERT_TRUE(waitFor([&] { return !c->ivBrushPreview()->pixmap().isNull(); }));
     const QString file = QSettings().fileName();
     auto stored = [&] {

@@ -198,6 +198,33 @@ TEST(PngCodecAlpha, MaskSurvivesARoundTripFromStridedRows)
     }
 }
 
+namespace {
+
+// The rows of `image` (Format_ARGB32) as the streamed encoder asks for them.
+PngCodec::RowBands rowsOf(const QImage& image)
+{
+    return [&image](int y0, int y1, uchar* out, qsizetype stride) {
+        for (int y = y0; y < y1; ++y)
+            std::memcpy(out + (y - y0) * stride, image.constScanLine(y), size_t(image.width()) * 4);
+    };
+}
+
+// The streamed file of `image`, empty on failure.
+QByteArray streamed(const QImage& image, const PngCodec::RowBands& rows, const std::vector<int>& starts = {})
+{
+    QByteArray file;
+    const bool ok = PngCodec::encodeStreamed(
+        image.size(), rows,
+        [&](const char* data, qsizetype n) {
+            file.append(data, n);
+            return true;
+        },
+        {}, {}, starts);
+    return ok ? file : QByteArray();
+}
+
+} // namespace
+
 // The streamed encoder: bands handed out to several threads come back, in
 // order, as one file that every decoder reads as the picture; a sink that
 // refuses stops it at once, at whichever band it refuses.
@@ -206,10 +233,7 @@ TEST(PngCodecStreamed, BandsMakeOneFileOfThePicturesPixels)
     for (QSize size : {QSize(1, 1), QSize(1, 700), QSize(700, 1), QSize(997, 1201)}) {
         const QImage image = transparentPicture(size.width(), size.height())
                                  .convertToFormat(QImage::Format_ARGB32);
-        auto rows = [&image](int y0, int y1, uchar* out, qsizetype stride) {
-            for (int y = y0; y < y1; ++y)
-                std::memcpy(out + (y - y0) * stride, image.constScanLine(y), size_t(image.width()) * 4);
-        };
+        const PngCodec::RowBands rows = rowsOf(image);
         QByteArray file;
         int calls = 0;
         double lastProgress = 0;
@@ -243,32 +267,26 @@ TEST(PngCodecStreamed, BandsStartWhereTheSourceComposesBest)
     const QSize size(1000, 1600); // about 520 rows to a piece of the encoder's
     const QImage image = transparentPicture(size.width(), size.height()).convertToFormat(QImage::Format_ARGB32);
     using Bands = std::set<std::pair<int, int>>;
-    auto encode = [&](const std::vector<int>& starts, Bands& asked) {
-        std::mutex mutex;
-        QByteArray file;
-        const bool ok = PngCodec::encodeStreamed(
-            size,
+    Bands asked;
+    std::mutex mutex;
+    auto encode = [&](const std::vector<int>& starts) {
+        asked.clear();
+        const QByteArray file = streamed(
+            image,
             [&](int y0, int y1, uchar* out, qsizetype stride) {
                 {
                     std::lock_guard lock(mutex);
                     asked.insert({y0, y1});
                 }
-                for (int y = y0; y < y1; ++y)
-                    std::memcpy(out + (y - y0) * stride, image.constScanLine(y), size_t(size.width()) * 4);
+                rowsOf(image)(y0, y1, out, stride);
             },
-            [&](const char* data, qsizetype n) {
-                file.append(data, n);
-                return true;
-            },
-            {}, {}, starts);
-        return ok ? PngCodec::decode(file) : QImage();
+            starts);
+        return PngCodec::decode(file);
     };
-    Bands asked;
-    EXPECT_EQ(encode({0, 100, 101, 1500}, asked), image);
+    EXPECT_EQ(encode({0, 100, 101, 1500}), image);
     EXPECT_EQ(asked, (Bands{{0, 100}, {100, 101}, {101, 800}, {800, 1500}, {1500, 1600}}));
     for (const std::vector<int>& unusable : {std::vector<int>{5, 10}, {0, 10, 10}, {0, 900, 400}, {0, 1600}}) {
-        asked.clear();
-        EXPECT_EQ(encode(unusable, asked), image);
+        EXPECT_EQ(encode(unusable), image);
         EXPECT_EQ(asked.begin()->first, 0);
         EXPECT_EQ(asked.size(), 4u) << "pieces of the encoder's own size";
     }
@@ -276,8 +294,8 @@ TEST(PngCodecStreamed, BandsStartWhereTheSourceComposesBest)
 
 // Each band is deflated with the matcher that packs it: a pattern that
 // repeats every 37 pixels, shifted from row to row, has no runs to speak of
-// under any filter, and only matching at a distance packs it; noise under a gradient packs either way. Both decode to
-// the picture.
+// under any filter, and only matching at a distance packs it; noise under a
+// gradient packs either way. Both decode to the picture.
 TEST(PngCodecStreamed, RepeatsAtADistanceArePackedToo)
 {
     const QSize size(1200, 1800);
@@ -295,19 +313,8 @@ TEST(PngCodecStreamed, RepeatsAtADistanceArePackedToo)
         }
     const qsizetype raw = qsizetype(size.width()) * size.height() * 4;
     for (const QImage* picture : {&repeating, &noisy}) {
-        const QImage& image = *picture;
-        QByteArray file;
-        ASSERT_TRUE(PngCodec::encodeStreamed(
-            size,
-            [&](int y0, int y1, uchar* out, qsizetype stride) {
-                for (int y = y0; y < y1; ++y)
-                    std::memcpy(out + (y - y0) * stride, image.constScanLine(y), size_t(size.width()) * 4);
-            },
-            [&](const char* data, qsizetype n) {
-                file.append(data, n);
-                return true;
-            }));
-        EXPECT_EQ(PngCodec::decode(file), image);
+        const QByteArray file = streamed(*picture, rowsOf(*picture));
+        EXPECT_EQ(PngCodec::decode(file), *picture);
         EXPECT_LT(file.size(), picture == &repeating ? raw / 50 : raw / 2);
     }
 }

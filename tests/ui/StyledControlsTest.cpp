@@ -16,7 +16,6 @@
 #include <QTest>
 
 #include <cstdlib>
-#include <thread>
 
 namespace {
 
@@ -112,22 +111,6 @@ TEST(GradientButton, TitleIsDrawnInItsColourCentredAndShrinksToFitButNeverGrows)
         EXPECT_EQ(fitted.titleFont().pointSizeF() < 13, shrinks) << title;
         EXPECT_LE(fitted.titleFont().pointSizeF(), 13) << title;
     }
-}
-
-TEST(GradientButton, ColoursCanBeReadWhileAnotherThreadSetsThem)
-{
-    GradientButton button;
-    const QColor a(1, 2, 3);
-    const QColor b(200, 100, 50);
-    std::thread writer([&] {
-        for (int i = 0; i < 2000; ++i)
-            button.setActiveGradient(i % 2 ? a : b);
-    });
-    for (int i = 0; i < 2000; ++i) {
-        const QColor seen = button.activeGradient();
-        EXPECT_TRUE(!seen.isValid() || seen == a || seen == b);
-    }
-    writer.join();
 }
 
 // Fusion paints a groove and arrows; the style leaves only the knob: one
